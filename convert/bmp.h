@@ -1,0 +1,49 @@
+// Converting a TIM into an uncompressed, upright 24-bit Windows bitmap.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "driver/settings.h"
+#include "scan/tim.h"
+
+namespace vexlo {
+
+constexpr std::size_t kBmpHeaderSize = 54;
+
+// Blue, green and red bytes of the 15-bit colour value `v` (bit 15 ignored;
+// each 5-bit component shifted left by 3, so 31 becomes 248).
+std::array<uint8_t, 3> split_colour(uint16_t v);
+
+// Blue, green, red of CLUT entry k (modulo 256) of the first CLUT row. An
+// entry that would lie past the loaded data is black.
+std::array<uint8_t, 3> clut_colour(const TimInfo& info, int k);
+
+enum class BmpStatus {
+  kBuilt,
+  kUnsupported,  // mixed mode
+  kTruncated,    // the pixels run past the end of the loaded data
+  kTooLarge,     // the file size does not fit 32 bits, or no memory
+};
+
+// Builds the whole bitmap file of `info` in `out` (header and rows). Touches
+// nothing but its arguments.
+BmpStatus build_bmp(const TimInfo& info, std::vector<uint8_t>& out);
+
+// The bitmap's file name: "<outname><counter>.bmp", or with numbyoffset
+// "<outname>_<offset in 10 digits>.bmp". With numbyoffset, a name already
+// written this run gets "_<counter>" before the extension, so TIMs at the
+// same offset of different files keep their own pictures.
+std::string bmp_name(const Run& run);
+
+// Converts one reported TIM and writes its bitmap; a TIM that cannot be
+// converted gets one line saying why.
+void convert_to_bmp(Run& run, const TimInfo& info);
+
+// Names the bitmap and writes it.
+void write_bmp_file(Run& run, const std::vector<uint8_t>& bitmap);
+
+}  // namespace vexlo

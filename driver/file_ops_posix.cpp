@@ -1,0 +1,78 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "driver/file_ops.h"
+
+namespace vexlo {
+
+bool file_id_of(const std::string& path, FileId* id) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return false;
+  id->device = static_cast<uint64_t>(st.st_dev);
+  id->inode = static_cast<uint64_t>(st.st_ino);
+  return true;
+}
+
+namespace {
+
+bool write_all(int fd, const uint8_t* p, std::size_t n) {
+  while (n > 0) {
+    const ssize_t w = ::write(fd, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool create_and_write(const std::string& name, std::span<const uint8_t> bytes,
+                      FileId* id) {
+  // O_NONBLOCK: opening a FIFO for writing would otherwise wait for a reader.
+  const int fd = ::open(name.c_str(),
+                        O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC,
+                        0666);
+  if (fd < 0) return false;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  const bool ok = write_all(fd, bytes.data(), bytes.size());
+  if (::close(fd) != 0 || !ok) {
+    ::unlink(name.c_str());
+    return false;
+  }
+  id->device = static_cast<uint64_t>(st.st_dev);
+  id->inode = static_cast<uint64_t>(st.st_ino);
+  return true;
+}
+
+bool read_small_file(const std::string& name, std::size_t limit,
+                     std::string* text) {
+  const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  text->clear();
+  char buf[65536];
+  while (text->size() < limit) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    text->append(buf, static_cast<std::size_t>(n));
+  }
+  if (text->size() > limit) text->resize(limit);
+  ::close(fd);
+  return true;
+}
+
+}  // namespace vexlo

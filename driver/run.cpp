@@ -1,0 +1,41 @@
+#include "driver/run.h"
+
+#include <cstdio>
+
+#include "driver/config.h"
+#include "driver/console.h"
+#include "scan/scan_file.h"
+#include "scan/walk.h"
+
+namespace vexlo {
+
+int run(Run& state) {
+  Settings& s = state.settings;
+  std::printf("Vexlo version 1.1\n");
+  std::printf("=================\n");
+  s.infile.clear();
+  s.outname.clear();
+  s.inpath.clear();
+  load_config(s);
+  if (s.outname.empty()) {
+    std::printf(
+        "No output base path specified in '%s', no files will be written.\n",
+        kConfigName);
+    s.writetim = false;
+    s.writebmp = false;
+  }
+  if (s.tree_search && !s.inpath.empty()) {
+    walk_directory(state, s.inpath);
+  } else if (!s.infile.empty()) {
+    scan_file(state, s.infile);
+  } else {
+    std::printf("No input file specified, exiting.\nModify your '%s' file.\n",
+                kConfigName);
+  }
+  std::printf("A total of %i tim(s) found.\n", state.tim_counter - 1);
+  // Everything must be on the screen (or in the pipe) while we wait.
+  std::fflush(stdout);
+  return wait_key();
+}
+
+}  // namespace vexlo

@@ -1,0 +1,12 @@
+// The program's main sequence.
+#pragma once
+
+#include "driver/settings.h"
+
+namespace vexlo {
+
+// Banner, configuration, one scan or tree search, total, key wait. Returns
+// the key's code, or -1 without a console: the process exit status.
+int run(Run& state);
+
+}  // namespace vexlo

@@ -1,0 +1,75 @@
+// Loading one input file whole into memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "driver/file_id.h"
+
+namespace vexlo {
+
+// Largest input the tool handles: offsets and sizes are signed 32-bit.
+constexpr int64_t kInputMax = 2147483647;
+
+// Owns the loaded bytes of one input file.
+class InputData {
+ public:
+  InputData() = default;
+  InputData(const InputData&) = delete;
+  InputData& operator=(const InputData&) = delete;
+  InputData(InputData&& other) noexcept { swap(other); }
+  InputData& operator=(InputData&& other) noexcept {
+    swap(other);
+    return *this;
+  }
+  ~InputData() { release(); }
+
+  // Allocates `capacity` bytes; false when that memory cannot be had.
+  bool allocate(std::size_t capacity);
+  uint8_t* buffer() { return data_; }
+  std::size_t capacity() const { return capacity_; }
+  void set_size(std::size_t n) { size_ = n; }
+  std::span<const uint8_t> bytes() const { return {data_, size_}; }
+
+ private:
+  void release();
+  void swap(InputData& other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    std::swap(capacity_, other.capacity_);
+  }
+  uint8_t* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+enum class LoadStatus {
+  kLoaded,
+  kOpenFailed,  // missing, unreadable, or not a file that can be scanned
+  kTooLarge,    // longer than kInputMax
+  kNoMemory,
+};
+
+// Opened input, between the open and the read.
+struct InputFile {
+  LoadStatus status = LoadStatus::kOpenFailed;
+  int64_t length = 0;  // as the system reports it
+  FileId id;
+  intptr_t handle = -1;  // platform file handle while open
+};
+
+// Opens `path` for reading without ever blocking: directories, FIFOs,
+// sockets and character devices are refused. Regular files and block devices
+// are accepted.
+InputFile open_input(const std::string& path);
+
+// Reads the opened file into `data` (at most its reported length; a shorter
+// read keeps only what was read) and closes it.
+LoadStatus read_input(InputFile& file, InputData& data);
+
+// Closes a file that will not be read.
+void close_input(InputFile& file);
+
+}  // namespace vexlo

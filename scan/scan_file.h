@@ -1,0 +1,31 @@
+// Scanning one file for TIMs and writing out what is found.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "driver/settings.h"
+#include "scan/tim.h"
+
+namespace vexlo {
+
+// Loads the file at `path`, scans it and writes the outputs of every TIM it
+// reports. All results are console output, files and changes to `run`.
+void scan_file(Run& run, const std::string& path);
+
+// The offset loop over already loaded data.
+void scan_buffer(Run& run, std::span<const uint8_t> data);
+
+// Writes the .tim copy and the bitmap of one reported TIM at `off` and counts
+// it.
+void emit_tim(Run& run, std::span<const uint8_t> data, std::size_t off,
+              uint32_t total, const TimInfo& info);
+
+// Next offset in [from, end) whose 8 bytes could begin a TIM, or `end`.
+// Offsets whose 8 bytes would run past the data are never candidates.
+std::size_t find_candidate(std::span<const uint8_t> data, std::size_t from,
+                           std::size_t end);
+
+}  // namespace vexlo
