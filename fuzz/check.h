@@ -1,0 +1,15 @@
+// Invariant checks for the fuzz targets. They abort, so that libFuzzer
+// records the input as a crash and the plain replay driver fails its test.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+
+#define FUZZ_CHECK(cond)                                                  \
+  do {                                                                    \
+    if (!(cond)) {                                                        \
+      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__,        \
+                   __LINE__, #cond);                                      \
+      std::abort();                                                       \
+    }                                                                     \
+  } while (0)

@@ -1,0 +1,110 @@
+// Arbitrary bytes as a loaded file: every offset through examine_offset, and
+// every accepted TIM through the bitmap conversion, in memory only.
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "convert/bmp.h"
+#include "fuzz/check.h"
+#include "scan/tim.h"
+
+namespace {
+
+using vexlo::read_u16le;
+using vexlo::read_u32le;
+
+bool inside(std::span<const uint8_t> part, std::span<const uint8_t> whole) {
+  return part.data() >= whole.data() &&
+         part.data() + part.size() == whole.data() + whole.size();
+}
+
+uint64_t pixel_bytes(int32_t bpp, uint64_t pixels) {
+  switch (bpp) {
+    case 4: return (pixels + 1) / 2;
+    case 8: return pixels;
+    case 15: return pixels * 2;
+    default: return pixels * 3;
+  }
+}
+
+void check_accepted(std::span<const uint8_t> data, std::size_t off,
+                    const vexlo::Examined& e) {
+  const vexlo::TimInfo& info = e.info;
+  const uint8_t* tim = data.data() + off;
+  FUZZ_CHECK(vexlo::tim_header_candidate(tim));
+  FUZZ_CHECK(info.mode == (tim[4] & 7) && info.mode <= 4);
+  static const int32_t kBpp[5] = {4, 8, 15, 24, 8};
+  FUZZ_CHECK(info.bits_per_pixel == kBpp[info.mode]);
+  FUZZ_CHECK(info.width >= 1 && info.width <= 65535);
+  FUZZ_CHECK(info.height >= 1 && info.height <= 65535);
+  FUZZ_CHECK(e.total <= data.size() - off);
+
+  // The views run from their block to the end of the data, and both block
+  // headers lie inside it.
+  const bool has_clut = (tim[4] & 8) != 0;
+  FUZZ_CHECK(has_clut == !info.clut_block.empty());
+  if (has_clut) {
+    FUZZ_CHECK(info.clut_block.data() == tim + 8);
+    FUZZ_CHECK(inside(info.clut_block, data));
+    FUZZ_CHECK(info.clut_block.size() >= vexlo::kBlockHeaderSize);
+  }
+  FUZZ_CHECK(inside(info.image_block, data));
+  FUZZ_CHECK(info.image_block.size() >= vexlo::kBlockHeaderSize);
+  const uint64_t clut_len = has_clut ? read_u32le(tim + 8) : 0;
+  FUZZ_CHECK(info.image_block.data() == tim + 8 + clut_len);
+  FUZZ_CHECK(static_cast<uint32_t>(8 + clut_len +
+                                   read_u32le(info.image_block.data())) ==
+             e.total);
+  FUZZ_CHECK(read_u16le(info.image_block.data() + 10) == info.height);
+
+  // The same offset with the mode's own filter is the same TIM; any other
+  // filter rejects it.
+  const auto same = vexlo::examine_offset(data, off, info.mode);
+  FUZZ_CHECK(same && same->total == e.total &&
+             same->info.width == info.width);
+  FUZZ_CHECK(!vexlo::examine_offset(data, off, (info.mode + 1) % 5));
+
+  for (int k : {0, 15, 255, 256, -1}) (void)vexlo::clut_colour(info, k);
+
+  std::vector<uint8_t> bmp;
+  const vexlo::BmpStatus st = vexlo::build_bmp(info, bmp);
+  const uint64_t w = static_cast<uint64_t>(info.width);
+  const uint64_t h = static_cast<uint64_t>(info.height);
+  const bool fits = info.image_block.size() - vexlo::kBlockHeaderSize >=
+                    pixel_bytes(info.bits_per_pixel, w * h);
+  if (info.mode == 4) {
+    FUZZ_CHECK(st == vexlo::BmpStatus::kUnsupported);
+    return;
+  }
+  if (!fits) {
+    FUZZ_CHECK(st == vexlo::BmpStatus::kTruncated);
+    return;
+  }
+  // Pixels that fit in a small input always make a bitmap well below 4 GiB.
+  FUZZ_CHECK(st == vexlo::BmpStatus::kBuilt);
+  const uint64_t row = (w * 3 + 3) / 4 * 4;
+  FUZZ_CHECK(bmp.size() == vexlo::kBmpHeaderSize + row * h);
+  FUZZ_CHECK(bmp[0] == 'B' && bmp[1] == 'M');
+  FUZZ_CHECK(read_u32le(bmp.data() + 2) == bmp.size());
+  FUZZ_CHECK(read_u32le(bmp.data() + 18) == w);
+  FUZZ_CHECK(read_u32le(bmp.data() + 22) == h);
+  FUZZ_CHECK(read_u32le(bmp.data() + 34) == row * h);
+  // Row padding stays zero.
+  for (uint64_t y = 0; y < h; ++y)
+    for (uint64_t x = w * 3; x < row; ++x)
+      FUZZ_CHECK(bmp[vexlo::kBmpHeaderSize + y * row + x] == 0);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
+  // A private copy of exactly `size` bytes, so that ASan sees any read past
+  // the end of the loaded data.
+  const std::vector<uint8_t> copy(bytes, bytes + size);
+  const std::span<const uint8_t> data(copy);
+  for (std::size_t off = 0; off < size; ++off) {
+    const auto e = vexlo::examine_offset(data, off, -1);
+    if (e) check_accepted(data, off, *e);
+  }
+  return 0;
+}
