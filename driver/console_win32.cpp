@@ -46,19 +46,14 @@ bool is_modifier(WORD vk) {
 }
 
 // The code of a key-down event, or -1 when the event does not end the wait.
-// Keys without a character give the prefix byte the console's own key
-// reading uses for them: 224 for the keys of the separate cursor block
-// (the console marks them "enhanced") and for F11 and F12, 0 for F1-F10 and
-// the keypad keys with Num Lock off.
+// Keys without a character (arrows, function keys, Insert, ...) all give 224,
+// as on the other systems: the console marks only some of them as
+// "enhanced", and not every console sets that mark at all.
 int key_code(const KEY_EVENT_RECORD& key) {
   if (!key.bKeyDown) return -1;
   const unsigned char c = static_cast<unsigned char>(key.uChar.AsciiChar);
   if (c != 0) return c;
-  if (is_modifier(key.wVirtualKeyCode)) return -1;
-  if ((key.dwControlKeyState & ENHANCED_KEY) != 0 ||
-      key.wVirtualKeyCode == VK_F11 || key.wVirtualKeyCode == VK_F12)
-    return 224;
-  return 0;
+  return is_modifier(key.wVirtualKeyCode) ? -1 : 224;
 }
 
 }  // namespace
