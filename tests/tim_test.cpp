@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include "scan/tim.h"
+#include "tests/tim_builder.h"
+
+namespace vexlo {
+namespace {
+
+using test::Bytes;
+using test::make_tim;
+using test::TimSpec;
+
+TimSpec four_bit() {
+  TimSpec s;
+  s.flags = 0x08;
+  s.w = 8;
+  s.h = 16;
+  s.pixels.assign(256, 0);
+  return s;
+}
+
+TimSpec eight_bit(uint32_t flags = 0x09) {
+  TimSpec s;
+  s.flags = flags;
+  s.clut_w = 256;
+  s.w = 4;
+  s.h = 2;
+  s.pixels.assign(16, 0);
+  return s;
+}
+
+TimSpec direct(uint32_t flags, uint16_t w, uint16_t h, std::size_t bytes) {
+  TimSpec s;
+  s.flags = flags;
+  s.w = w;
+  s.h = h;
+  s.pixels.assign(bytes, 0);
+  return s;
+}
+
+TEST(ExamineOffset, TheWorkedExample) {
+  const Bytes tim = make_tim(four_bit());
+  ASSERT_EQ(tim.size(), 320u);
+  const auto r = examine_offset(tim, 0, -1);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->total, 320u);
+  EXPECT_EQ(r->info.mode, 0);
+  EXPECT_EQ(r->info.bits_per_pixel, 4);
+  EXPECT_EQ(r->info.width, 32);
+  EXPECT_EQ(r->info.height, 16);
+  EXPECT_FALSE(r->multi_clut);
+  EXPECT_EQ(r->info.clut_block.data(), tim.data() + 8);
+  EXPECT_EQ(r->info.image_block.data(), tim.data() + 52);
+  EXPECT_EQ(r->info.image_block.size(), tim.size() - 52);
+}
+
+struct Case {
+  const char* what;
+  TimSpec spec;
+  bool accepted;
+  int width = 0;
+  int bpp = 0;
+  bool multi = false;
+};
+
+TimSpec with(TimSpec s, auto change) {
+  change(s);
+  return s;
+}
+
+TEST(ExamineOffset, RecognitionTable) {
+  const Case cases[] = {
+      {"flags bits 4-7 are not examined",
+       with(four_bit(), [](TimSpec& s) { s.flags = 0x18; }), true, 32, 4},
+      {"flags byte 5 not zero",
+       with(four_bit(), [](TimSpec& s) { s.flags = 0x108; }), false},
+      {"flags byte 7 not zero",
+       with(four_bit(), [](TimSpec& s) { s.flags = 0x01000008; }), false},
+      {"flags byte 0", with(four_bit(), [](TimSpec& s) { s.flags = 0; }),
+       false},
+      {"only bits 4-7 set",
+       with(four_bit(), [](TimSpec& s) { s.flags = 0x10; }), false},
+      {"modes 5-7 do not exist",
+       with(four_bit(), [](TimSpec& s) { s.flags = 0x0D; }), false},
+      {"4-bit needs the CLUT bit", direct(0x00 | 0x10, 4, 4, 32), false},
+      {"15-bit", direct(0x02, 3, 2, 12), true, 3, 15},
+      {"15-bit with the CLUT bit", direct(0x0A, 3, 2, 12), false},
+      {"24-bit w 96 gives 64", direct(0x03, 96, 1, 192), true, 64, 24},
+      {"24-bit w 1 gives width 0", direct(0x03, 1, 1, 2), false},
+      {"24-bit w above 32767 does not wrap", direct(0x03, 60000, 1, 0), true,
+       40000, 24},
+      {"24-bit with the CLUT bit", direct(0x0B, 3, 1, 6), false},
+      {"8-bit", eight_bit(), true, 8, 8},
+      {"8-bit without the CLUT bit", direct(0x01, 4, 2, 16), false},
+      {"mixed mode is read as 8-bit", eight_bit(0x0C), true, 8, 8},
+      {"4-bit w 16384 wraps to width 0",
+       with(four_bit(), [](TimSpec& s) { s.w = 16384; }), false},
+      {"4-bit w 16385 wraps to width 4",
+       with(four_bit(), [](TimSpec& s) { s.w = 16385; }), true, 4, 4},
+      {"height 0", with(four_bit(), [](TimSpec& s) { s.h = 0; }), false},
+      {"8-bit, two CLUT rows of 1036 bytes",
+       with(eight_bit(), [](TimSpec& s) { s.clut_h = 2; }), true, 8, 8, true},
+      {"8-bit, CLUT length 1000 fits no row count",
+       with(eight_bit(),
+            [](TimSpec& s) {
+              s.clut_h = 2;
+              s.clut_len = 1000;
+            }),
+       false},
+      {"4-bit, three CLUT rows",
+       with(four_bit(), [](TimSpec& s) { s.clut_h = 3; }), true, 32, 4, true},
+      {"no CLUT rows, length 12",
+       with(four_bit(),
+            [](TimSpec& s) {
+              s.clut_h = 0;
+              s.clut_len = 12;
+            }),
+       true, 32, 4, true},
+      {"image length below 12 is not checked",
+       with(four_bit(), [](TimSpec& s) { s.image_len = 4; }), true, 32, 4},
+  };
+  for (const Case& c : cases) {
+    const Bytes tim = make_tim(c.spec);
+    const auto r = examine_offset(tim, 0, -1);
+    ASSERT_EQ(r.has_value(), c.accepted) << c.what;
+    if (!r) continue;
+    EXPECT_EQ(r->info.width, c.width) << c.what;
+    EXPECT_EQ(r->info.bits_per_pixel, c.bpp) << c.what;
+    EXPECT_EQ(r->multi_clut, c.multi) << c.what;
+  }
+}
+
+TEST(ExamineOffset, EndOfData) {
+  const Bytes tim = make_tim(four_bit());
+  Bytes exact = test::embed(tim, 5, 0);
+  EXPECT_TRUE(examine_offset(exact, 5, -1));
+  // One byte short of the end the TIM claims.
+  Bytes short_by_one(exact.begin(), exact.end() - 1);
+  EXPECT_FALSE(examine_offset(short_by_one, 5, -1));
+  // Headers cut off at every length: never accepted, never read past.
+  for (std::size_t n = 1; n < 64; ++n) {
+    Bytes cut(tim.begin(), tim.begin() + static_cast<long>(n));
+    EXPECT_FALSE(examine_offset(cut, 0, -1)) << n;
+  }
+}
+
+TEST(ExamineOffset, TotalWrapsAt32Bits) {
+  // 8 + 44 + image length wraps to 36 when the image length is 2^32 - 16.
+  TimSpec s = four_bit();
+  s.image_len = 0xFFFFFFF0u;
+  s.pixels.clear();
+  const Bytes tim = make_tim(s);
+  const auto r = examine_offset(tim, 0, -1);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->total, 36u);
+}
+
+TEST(ExamineOffset, HugeClutLengthDoesNotWrapThePosition) {
+  // h = 0xFFFF rows of 32 bytes; the image block would lie far beyond.
+  TimSpec s = four_bit();
+  s.clut_h = 0xFFFF;
+  s.clut_len = 0xFFFFu * 32 + 12;
+  Bytes tim;
+  test::put32(tim, 0x10);
+  test::put32(tim, 0x08);
+  test::put32(tim, s.clut_len);
+  test::put32(tim, 0);
+  test::put16(tim, 16);
+  test::put16(tim, 0xFFFF);
+  tim.resize(4096, 0x10);
+  EXPECT_FALSE(examine_offset(tim, 0, -1));
+}
+
+TEST(ExamineOffset, TypeFilter) {
+  const Bytes mixed = make_tim(eight_bit(0x0C));
+  const Bytes eight = make_tim(eight_bit());
+  EXPECT_FALSE(examine_offset(mixed, 0, 1));  // mode 4 is not mode 1
+  EXPECT_TRUE(examine_offset(eight, 0, 1));
+  EXPECT_TRUE(examine_offset(mixed, 0, 4));
+  EXPECT_FALSE(examine_offset(eight, 0, 0));
+  EXPECT_FALSE(examine_offset(eight, 0, 7));  // outside 0-4: nothing
+  EXPECT_STREQ(kModeNames[4], "Mixed");
+}
+
+}  // namespace
+}  // namespace vexlo
