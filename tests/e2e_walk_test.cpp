@@ -131,13 +131,19 @@ TEST(Walk, NeverScansItsOwnOutput) {
   EXPECT_EQ(box.files("t"), (std::vector<std::string>{"out1.tim", "out2.tim"}));
 }
 
-TEST(Walk, OutputsOfAnEarlierRunAreScannedAndReplaced) {
+TEST(Walk, OutputsOfAnEarlierRunAreScanned) {
   Sandbox box;
   box.write("t/a.tim", one_tim());
   box.config("inpath=\"t\" outname=\"t/x\" writetim=\"1\" writebmp=\"1\"");
   box.run();
   // The second run sees x1.tim from the first and scans it like any file.
-  EXPECT_NE(box.run().out.find("x1.tim"), std::string::npos);
+  // Its own outputs go elsewhere: were x1.tim replaced during the walk, it
+  // would count as this run's output or not depending on the order of the
+  // listing (alphabetical on Windows, hashed on ext4).
+  box.config("inpath=\"t\" outname=\"o_\" writetim=\"1\"");
+  EXPECT_NE(box.run().out.find(reading(Sandbox::shown(box.path("t/x1.tim")),
+                                       320)),
+            std::string::npos);
 }
 
 TEST(Walk, BitmapsAtTheSameOffsetKeepTheirOwnNames) {

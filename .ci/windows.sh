@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Windows build: cross-compiles vexlo.exe with mingw-w64 and runs the
+# end-to-end suite and the key test against it under Wine.
+#
+# Usage: bash .ci/windows.sh
+#   VEXLO_E2E_TESTS  path of an already built native vexlo_e2e_tests; when
+#                    unset, the native tests are built in build-wine-host/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+need=()
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'ok installed'; }
+for p in g++-mingw-w64-x86-64-posix wine wine64 tmux cmake make g++ libgtest-dev; do
+  have_pkg "$p" || need+=("$p")
+done
+if [ ${#need[@]} -gt 0 ]; then
+  echo "windows: installing ${need[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
+
+echo "windows: cross build"
+cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+  -DVEXLO_TESTS=OFF >/dev/null
+cmake --build build-win -j2
+exe=$root/build-win/vexlo.exe
+
+# -static must leave only DLLs that every Windows has.
+dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' |
+       tr 'A-Z' 'a-z' | grep -v -x -e kernel32.dll -e msvcrt.dll -e user32.dll \
+       -e advapi32.dll || true)
+if [ -n "$dlls" ]; then
+  echo "windows: vexlo.exe needs DLLs beside it: $dlls"
+  exit 1
+fi
+
+e2e=${VEXLO_E2E_TESTS:-}
+if [ -z "$e2e" ]; then
+  echo "windows: native build of the end-to-end suite"
+  cmake -S . -B build-wine-host >/dev/null
+  cmake --build build-wine-host -j2 --target vexlo_e2e_tests
+  e2e=$root/build-wine-host/tests/vexlo_e2e_tests
+fi
+
+# A fresh, headless Wine. The server is started once and kept up: otherwise
+# every run of the tool waits seconds for a new one.
+WINEPREFIX=$(mktemp -d /tmp/vexlo-wine.XXXXXX)
+export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+cleanup() {
+  wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX"
+}
+trap cleanup EXIT
+wineserver -p >/dev/null 2>&1
+timeout 120 wine cmd /c exit >/dev/null 2>&1 || true
+
+# Linux-only test: Wine itself cannot start within the 1 GiB address-space
+# limit that test sets.
+skip=Bitmap.ClaimsBeyondTheDataAreSkippedWithinAMemoryBound
+
+status=0
+echo "windows: end-to-end suite under Wine"
+VEXLO_BINARY=$root/tests/wine/vexlo-wine.sh VEXLO_EXE=$exe VEXLO_WINE=1 \
+  timeout 900 "$e2e" --gtest_filter="-$skip" || status=1
+
+echo "windows: key test under Wine"
+timeout 300 bash tests/wine/key_test.sh "$exe" || status=1
+
+if [ $status -ne 0 ]; then
+  echo "windows: FAILED"
+else
+  echo "windows: all passed"
+fi
+exit $status
