@@ -62,16 +62,23 @@ timeout 120 wine cmd /c exit >/dev/null 2>&1 || true
 skip=Bitmap.ClaimsBeyondTheDataAreSkippedWithinAMemoryBound
 
 status=0
+logs=$(mktemp -d)
 echo "windows: end-to-end suite under Wine"
 VEXLO_BINARY=$root/tests/wine/vexlo-wine.sh VEXLO_EXE=$exe VEXLO_WINE=1 \
-  timeout 900 "$e2e" --gtest_filter="-$skip" || status=1
+  timeout 900 "$e2e" --gtest_filter="-$skip" | tee "$logs/e2e" ||
+  status=1
 
 echo "windows: key test under Wine"
-timeout 300 bash tests/wine/key_test.sh "$exe" || status=1
+timeout 300 bash tests/wine/key_test.sh "$exe" | tee "$logs/keys" || status=1
 
-if [ $status -ne 0 ]; then
-  echo "windows: FAILED"
-else
-  echo "windows: all passed"
-fi
+# One closing count over both.
+count() { sed -n "s/$2/\1/p" "$logs/$1" | head -1; }
+passed=$(( $(count e2e '^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\..*') + 0 ))
+failed=$(( $(count e2e '^\[  FAILED  \] \([0-9]*\) tests\{0,1\}, listed below:') + 0 ))
+passed=$(( passed + $(count keys '^keys: \([0-9]*\) passed.*') + 0 ))
+failed=$(( failed + $(count keys '^keys: [0-9]* passed, \([0-9]*\) failed') + 0 ))
+rm -rf "$logs"
+# A run that died before its summary has failed even with nothing counted.
+if [ $status -ne 0 ] && [ $failed -eq 0 ]; then failed=1; fi
+echo "windows: $passed passed, $failed failed"
 exit $status

@@ -62,5 +62,5 @@ press Enter; check "Enter" 13
 press Up; check "up arrow" 224
 press F5; check "F5" 224
 
-echo "key tests: $passed passed, $failed failed"
+echo "keys: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
