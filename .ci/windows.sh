@@ -66,7 +66,7 @@ VEXLO_BINARY=$root/tests/wine/vexlo-wine.sh VEXLO_EXE=$exe VEXLO_WINE=1 \
   status=1
 
 echo "windows: key test under Wine"
-timeout 300 bash tests/wine/key_test.sh "$exe" | tee "$logs/keys" || status=1
+timeout 300 bash tests/key_test.sh --wine "$exe" | tee "$logs/keys" || status=1
 
 # One closing count over both.
 count() { sed -n "s/$2/\1/p" "$logs/$1" | head -1; }
