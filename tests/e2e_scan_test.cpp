@@ -4,37 +4,11 @@
 
 #include <string>
 
+#include "tests/expected.h"
 #include "tests/sandbox.h"
 
 namespace vexlo::test {
 namespace {
-
-const std::string kHead =
-    "Vexlo version 1.1\n=================\nParsing 'vexlo.cfg'\n";
-const std::string kNoOut =
-    "No output base path specified in 'vexlo.cfg', no files will be "
-    "written.\n";
-
-std::string reading(const std::string& name, std::size_t n) {
-  return "Reading " + name + " (" + std::to_string(n) + " bytes)...\n";
-}
-
-std::string report(std::size_t off, std::size_t size, int w, int h,
-                   const std::string& mode) {
-  return "TIM at byte " + std::to_string(off) + ", size of " +
-         std::to_string(size) + "\n" + std::to_string(w) + "x" +
-         std::to_string(h) + ", pixelmode: " + mode + "\n";
-}
-
-std::string total(int n) {
-  return "A total of " + std::to_string(n) + " tim(s) found.\n";
-}
-
-Bytes concat(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
-  return all;
-}
 
 TEST(Run, NoConfigurationFile) {
   Sandbox box;

@@ -86,6 +86,15 @@ Outcome Sandbox::run(const std::string& prefix) const {
   return o;
 }
 
+std::string Sandbox::memory_limit(long kib) {
+#ifdef VEXLO_SANITIZED
+  (void)kib;
+  return "";
+#else
+  return "ulimit -v " + std::to_string(kib) + ";";
+#endif
+}
+
 std::string Sandbox::shown(const fs::path& p) {
   std::string s = p.lexically_normal().string();
   if (const char* w = std::getenv("VEXLO_WINE"); w != nullptr && *w == '1') {

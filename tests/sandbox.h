@@ -42,6 +42,10 @@ class Sandbox {
   // (e.g. "ulimit -v 200000;").
   Outcome run(const std::string& prefix = "") const;
 
+  // A shell prefix for run() that caps the address space at `kib` KiB, or
+  // nothing in sanitizer builds, whose shadow memory needs terabytes of it.
+  static std::string memory_limit(long kib);
+
   // How the program shows the absolute path `p` in its messages.
   static std::string shown(const std::filesystem::path& p);
 
