@@ -241,7 +241,9 @@ TEST_F(Hardening, OutputThatCannotBeCreated) {
   }
 }
 
-// Writes that stop part-way: the file-size limit lets 2048 bytes through.
+// Writes that stop part-way: the file-size limit (ulimit -f counts 512-byte
+// blocks in a POSIX shell) lets 2048 bytes through, and with SIGXFSZ ignored
+// the write that crosses it fails instead of killing the run.
 TEST_F(Hardening, WritesThatFailPartWayAreRemovedAndCountedByTheRules) {
   Sandbox box;
   const Bytes a = tim15(16, 16);  // 532 bytes, bitmap 822: both fit
