@@ -88,9 +88,10 @@ int main(int argc, char** argv) {
     static const uint32_t flags[] = {0x08, 0x09, 0x02, 0x03};
     for (std::size_t k = 0; k < count; ++k) {
       const uint32_t f = flags[k % 4];
-      // Small pictures that fit the slot: at most 8 x 8 units.
-      const uint32_t w = 3 + static_cast<uint32_t>(rng() % 6);
-      const uint32_t h = 1 + static_cast<uint32_t>(rng() % 8);
+      // Small pictures, each at least 64 bytes so that the default size
+      // window reports all of them: 4..11 units by 6..13 rows.
+      const uint32_t w = 4 + static_cast<uint32_t>(rng() % 8);
+      const uint32_t h = 6 + static_cast<uint32_t>(rng() % 8);
       if (slot < 600 + w * h * 2) return 1;
       put_tim(v, k * slot, f, w, h, rng);
     }
