@@ -11,11 +11,16 @@ namespace vexlo {
 namespace {
 
 // A block is the 64 offsets [b, b + 64). Deciding all of them needs the
-// bytes up to b + 70, so a block is only taken by a kernel when that much
-// data follows it; no vector load reaches past b + 70. The rest of the data
-// goes through the per-offset test.
+// bytes up to b + 63 + candidate_bytes(test), so a block is only taken by a
+// kernel when that much data follows it; no vector load reaches further (the
+// farthest, at b + 32 + 8, ends at b + 71). The rest of the data goes
+// through the per-offset test.
 constexpr std::size_t kBlock = 64;
-constexpr std::size_t kBlockReach = kBlock + kTimHeaderSize - 1;
+constexpr std::size_t block_reach(CandidateTest test) {
+  return kBlock + candidate_bytes(test) - 1;
+}
+static_assert(block_reach(CandidateTest::kHeader) >= 71 &&
+              block_reach(CandidateTest::kScan) >= 72);
 
 uint64_t block_mask_portable(const uint8_t* p, std::size_t n,
                              CandidateTest test) {
@@ -27,7 +32,7 @@ uint64_t block_mask_portable(const uint8_t* p, std::size_t n,
 
 // Each kernel returns the first block start b in pos, pos + 64, ... with
 // b <= last whose mask is not zero, and that mask; or a start past `last`
-// and 0. The caller guarantees last + kBlockReach <= size of the data.
+// and 0. The caller guarantees last + block_reach(test) <= size of the data.
 std::size_t scan_blocks_portable(const uint8_t* data, std::size_t pos,
                                  std::size_t last, CandidateTest test,
                                  uint64_t* mask) {
@@ -53,8 +58,7 @@ std::size_t scan_blocks_portable(const uint8_t* data, std::size_t pos,
 
 #ifdef VEXLO_HAVE_SSE2
 
-// The vector kernels test 16 or 32 offsets at once with loads at +0 to +7;
-// a block needs the bytes up to b + 70.
+// The vector kernels test 16 or 32 offsets at once with loads at +0 to +8.
 
 inline __m128i load16(const uint8_t* p) {
   return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -88,7 +92,15 @@ inline __m128i exact_sse2(const uint8_t* p) {
   z = _mm_and_si128(z, _mm_cmpeq_epi8(load16(p + 6), k0));
   z = _mm_and_si128(z, _mm_cmpeq_epi8(load16(p + 7), k0));
   z = _mm_and_si128(z, _mm_cmpeq_epi8(load16(p), _mm_set1_epi8(0x10)));
-  return _mm_and_si128(z, flags_lanes_sse2<test>(p));
+  z = _mm_and_si128(z, flags_lanes_sse2<test>(p));
+  if constexpr (test == CandidateTest::kScan) {
+    // No CLUT bit, or a CLUT length of 32 k + 12.
+    const __m128i f8 = _mm_and_si128(load16(p + 4), _mm_set1_epi8(8));
+    const __m128i len = _mm_and_si128(load16(p + 8), _mm_set1_epi8(0x1F));
+    z = _mm_and_si128(z, _mm_or_si128(_mm_cmpeq_epi8(f8, _mm_setzero_si128()),
+                                      _mm_cmpeq_epi8(len, _mm_set1_epi8(12))));
+  }
+  return z;
 }
 
 inline uint64_t bits16(__m128i v) {
@@ -158,7 +170,17 @@ VEXLO_AVX2 inline __m256i exact_avx2(const uint8_t* p) {
   z = _mm256_and_si256(z, _mm256_cmpeq_epi8(load32(p + 7), k0));
   z = _mm256_and_si256(z,
                        _mm256_cmpeq_epi8(load32(p), _mm256_set1_epi8(0x10)));
-  return _mm256_and_si256(z, flags_lanes_avx2<test>(p));
+  z = _mm256_and_si256(z, flags_lanes_avx2<test>(p));
+  if constexpr (test == CandidateTest::kScan) {
+    // No CLUT bit, or a CLUT length of 32 k + 12.
+    const __m256i f8 = _mm256_and_si256(load32(p + 4), _mm256_set1_epi8(8));
+    const __m256i len =
+        _mm256_and_si256(load32(p + 8), _mm256_set1_epi8(0x1F));
+    z = _mm256_and_si256(
+        z, _mm256_or_si256(_mm256_cmpeq_epi8(f8, _mm256_setzero_si256()),
+                           _mm256_cmpeq_epi8(len, _mm256_set1_epi8(12))));
+  }
+  return z;
 }
 
 VEXLO_AVX2 inline uint64_t bits32(__m256i v) {
@@ -233,23 +255,25 @@ CandidateCursor::CandidateCursor(std::span<const uint8_t> data,
       size_(data.size()),
       end_(end),
       stop_(0),
+      reach_(block_reach(test)),
       block_(from),
       next_block_(from),
       test_(test),
       kernel_(candidate_kernel_available(kernel) ? kernel
                                                  : CandidateKernel::kPortable) {
-  if (size_ >= kTimHeaderSize) {
-    const std::size_t headers = size_ - kTimHeaderSize + 1;
-    stop_ = end < headers ? end : headers;
+  const std::size_t need = candidate_bytes(test);
+  if (size_ >= need) {
+    const std::size_t starts = size_ - need + 1;
+    stop_ = end < starts ? end : starts;
   }
 }
 
 bool CandidateCursor::refill() {
   if (next_block_ >= stop_) return false;
-  if (size_ >= kBlockReach && next_block_ <= size_ - kBlockReach) {
+  if (size_ >= reach_ && next_block_ <= size_ - reach_) {
     // Blocks wholly before stop_ or the one holding it; bits past stop_ are
     // cleared below.
-    std::size_t last = size_ - kBlockReach;
+    std::size_t last = size_ - reach_;
     if (last > stop_ - 1) last = stop_ - 1;
     uint64_t m = 0;
     std::size_t b;
@@ -285,7 +309,7 @@ bool CandidateCursor::refill() {
     next_block_ = b;
     if (next_block_ >= stop_) return false;
   }
-  // Fewer than kBlockReach bytes left: one offset at a time.
+  // Too few bytes left for a kernel: one offset at a time.
   const std::size_t left = stop_ - next_block_;
   const std::size_t n = left < kBlock ? left : kBlock;
   block_ = next_block_;

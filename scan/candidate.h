@@ -27,15 +27,32 @@ constexpr bool flags_can_pass(uint8_t f) {
   return (t | 1u) == 0x03u || (t | 1u) == 0x09u || t == 0x0Cu;
 }
 
+// True when the low byte of a CLUT block length can belong to an accepted
+// TIM: every length examine_offset takes (44, 524, rows * 32 + 12,
+// rows * 512 + 12) is 12 more than a multiple of 32.
+constexpr bool clut_length_can_pass(uint8_t low) { return (low & 0x1Fu) == 12u; }
+
 // What an offset must pass to be a candidate.
 enum class CandidateTest {
-  kHeader,    // tim_header_candidate
-  kScan,      // tim_header_candidate and flags_can_pass
+  kHeader,  // tim_header_candidate
+  // tim_header_candidate, flags_can_pass and, with a CLUT,
+  // clut_length_can_pass: all that examine_offset can tell from the first
+  // twelve bytes.
+  kScan,
 };
 
+// Bytes an offset needs after it to be a candidate at all. A TIM takes at
+// least 20 (its header and one block header), so the scan filter may ask
+// for them.
+constexpr std::size_t candidate_bytes(CandidateTest test) {
+  return test == CandidateTest::kScan ? 20 : kTimHeaderSize;
+}
+
+// `p` has candidate_bytes(test) readable bytes.
 inline bool passes(CandidateTest test, const uint8_t* p) {
-  return tim_header_candidate(p) &&
-         (test == CandidateTest::kHeader || flags_can_pass(p[4]));
+  if (!tim_header_candidate(p)) return false;
+  if (test == CandidateTest::kHeader) return true;
+  return flags_can_pass(p[4]) && ((p[4] & 8) == 0 || clut_length_can_pass(p[8]));
 }
 
 enum class CandidateKernel { kPortable, kSse2, kAvx2 };
@@ -45,8 +62,9 @@ bool candidate_kernel_available(CandidateKernel k);
 // The fastest kernel available.
 CandidateKernel best_candidate_kernel();
 
-// Yields, in increasing order, the offsets in [from, end) whose 8 bytes fit
-// in the data and pass `test`, then `end` for good. Works a block of 64
+// Yields, in increasing order, the offsets in [from, end) that have
+// candidate_bytes(test) bytes in the data and pass `test`, then `end` for
+// good. Works a block of 64
 // offsets at a time and keeps the block's hits, so dense hits cost little.
 class CandidateCursor {
  public:
@@ -69,7 +87,8 @@ class CandidateCursor {
   const uint8_t* data_;
   std::size_t size_;
   std::size_t end_;
-  std::size_t stop_;        // min(end, last offset with 8 bytes + 1)
+  std::size_t stop_;        // min(end, last offset with enough bytes + 1)
+  std::size_t reach_;       // bytes a kernel reads for one block
   std::size_t block_;       // first offset of the block in mask_
   std::size_t next_block_;  // where the next refill starts
   uint64_t mask_ = 0;

@@ -20,7 +20,7 @@ const CandidateTest kTests[] = {CandidateTest::kHeader, CandidateTest::kScan};
 std::size_t oracle_next(std::span<const uint8_t> d, std::size_t from,
                         std::size_t end, CandidateTest test) {
   for (std::size_t off = from; off < end; ++off) {
-    if (off >= d.size() || d.size() - off < kTimHeaderSize) break;
+    if (off >= d.size() || d.size() - off < candidate_bytes(test)) break;
     if (passes(test, d.data() + off)) return off;
   }
   return end;
@@ -179,12 +179,41 @@ TEST(CandidateSearch, FlagsFilterMatchesExamineOffset) {
   }
 }
 
+// Every CLUT length examine_offset accepts passes the scan filter.
+TEST(CandidateSearch, ClutLengthFilterKeepsEveryAcceptedLength) {
+  int accepted = 0;
+  for (uint8_t flags : {0x08, 0x09}) {
+    const uint32_t shift = flags == 0x08 ? 5 : 9;
+    for (uint32_t len = 0; len < 3000; ++len) {
+      std::vector<uint8_t> v(8 + len + 12 + 64, 0);
+      put_header(v, 0, flags);
+      v[8] = static_cast<uint8_t>(len);
+      v[9] = static_cast<uint8_t>(len >> 8);
+      const uint32_t rows = len >= 12 ? (len - 12) >> shift : 0;
+      v[18] = static_cast<uint8_t>(rows);
+      v[19] = static_cast<uint8_t>(rows >> 8);
+      v[8 + len] = 12;      // image block length
+      v[8 + len + 8] = 6;   // w
+      v[8 + len + 10] = 1;  // h
+      if (!examine_offset(v, 0, -1)) continue;
+      ++accepted;
+      EXPECT_TRUE(passes(CandidateTest::kScan, v.data())) << len;
+    }
+  }
+  EXPECT_GT(accepted, 10);
+}
+
 // Buffers made mostly of 00 and 10 bytes hit often and at every alignment.
 std::vector<uint8_t> hit_rich(std::size_t n, std::mt19937& rng) {
   std::vector<uint8_t> v(n);
   for (auto& b : v) {
+    // Also CLUT flags and a CLUT length byte the scan filter keeps.
     const unsigned r = rng() % 16;
-    b = r < 10 ? 0 : r < 13 ? 0x10 : static_cast<uint8_t>(rng());
+    b = r < 9    ? 0
+        : r < 12 ? 0x10
+        : r < 13 ? 0x08
+        : r < 14 ? 44
+                 : static_cast<uint8_t>(rng());
   }
   return v;
 }
