@@ -13,6 +13,9 @@ namespace vexlo {
 // Largest input the tool handles: offsets and sizes are signed 32-bit.
 constexpr int64_t kInputMax = 2147483647;
 
+enum class LoadStatus;
+struct InputFile;
+
 // Owns the loaded bytes of one input file.
 class InputData {
  public:
@@ -34,6 +37,11 @@ class InputData {
   std::span<const uint8_t> bytes() const { return {data_, size_}; }
 
  private:
+  // Takes over `length` bytes of a read-only mapping of the input file.
+  // Only the platform's read_input makes one.
+  void adopt_mapping(uint8_t* p, std::size_t length);
+  friend LoadStatus read_input(InputFile& file, InputData& data);
+
   void release();
   void swap(InputData& other) noexcept {
     std::swap(data_, other.data_);

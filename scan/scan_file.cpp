@@ -1,32 +1,13 @@
 #include "scan/scan_file.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "convert/bmp.h"
 #include "driver/output_file.h"
+#include "scan/candidate.h"
 #include "scan/input_file.h"
 
 namespace vexlo {
-
-std::size_t find_candidate(std::span<const uint8_t> data, std::size_t from,
-                           std::size_t end) {
-  if (data.size() < kTimHeaderSize) return end;
-  const std::size_t last = data.size() - kTimHeaderSize;  // last full header
-  const std::size_t stop = end < last + 1 ? end : last + 1;
-  const uint8_t* base = data.data();
-  std::size_t off = from;
-  while (off < stop) {
-    // memchr is vectorised in every C library worth using; most offsets of
-    // real data never get past it.
-    const void* hit = std::memchr(base + off, 0x10, stop - off);
-    if (hit == nullptr) break;
-    off = static_cast<std::size_t>(static_cast<const uint8_t*>(hit) - base);
-    if (tim_header_candidate(base + off)) return off;
-    ++off;
-  }
-  return end;
-}
 
 void emit_tim(Run& run, std::span<const uint8_t> data, std::size_t off,
               uint32_t total, const TimInfo& info) {
@@ -53,8 +34,12 @@ void scan_buffer(Run& run, std::span<const uint8_t> data) {
   const uint32_t lo = static_cast<uint32_t>(s.mintimsize);
   const uint32_t hi = static_cast<uint32_t>(s.maxtimsize);
 
-  for (std::size_t off = find_candidate(data, 0, end); off < end;
-       off = find_candidate(data, off + 1, end)) {
+  // Offsets the cursor skips are ones examine_offset rejects on their first
+  // eight bytes alone, whatever typefilter is.
+  CandidateCursor candidates(data, 0, end, CandidateTest::kScan,
+                             best_candidate_kernel());
+  for (std::size_t off = candidates.next(); off < end;
+       off = candidates.next()) {
     const auto found = examine_offset(data, off, s.typefilter);
     if (!found) continue;
     if (lo <= found->total && found->total <= hi) {

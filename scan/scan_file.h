@@ -23,9 +23,4 @@ void scan_buffer(Run& run, std::span<const uint8_t> data);
 void emit_tim(Run& run, std::span<const uint8_t> data, std::size_t off,
               uint32_t total, const TimInfo& info);
 
-// Next offset in [from, end) whose 8 bytes could begin a TIM, or `end`.
-// Offsets whose 8 bytes would run past the data are never candidates.
-std::size_t find_candidate(std::span<const uint8_t> data, std::size_t from,
-                           std::size_t end);
-
 }  // namespace vexlo

@@ -1,0 +1,103 @@
+// Bytes per second of the candidate search over in-memory buffers, beside
+// the straightforward loop that tests every offset.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "scan/candidate.h"
+#include "scan/tim.h"
+
+namespace {
+
+using vexlo::CandidateCursor;
+using vexlo::CandidateKernel;
+using vexlo::CandidateTest;
+
+constexpr std::size_t kSize = std::size_t{16} << 20;
+
+enum Input { kRandom, kTenWord, kAllTen, kZero, kNearMiss };
+const char* const kInputNames[] = {"random", "ten_word", "all_ten", "zero",
+                                   "near_miss"};
+
+const std::vector<uint8_t>& input(int kind) {
+  static std::vector<uint8_t> made[5];
+  std::vector<uint8_t>& v = made[kind];
+  if (!v.empty()) return v;
+  v.assign(kSize, 0);
+  switch (kind) {
+    case kRandom: {
+      std::mt19937_64 rng(1);
+      for (std::size_t i = 0; i + 8 <= kSize; i += 8) {
+        const uint64_t x = rng();
+        std::memcpy(&v[i], &x, 8);
+      }
+      break;
+    }
+    case kTenWord:
+      for (std::size_t i = 0; i < kSize; i += 4) v[i] = 0x10;
+      break;
+    case kAllTen:
+      std::memset(v.data(), 0x10, kSize);
+      break;
+    case kZero:
+      break;
+    case kNearMiss: {
+      static const uint8_t rec[12] = {0x10, 0, 0, 0, 8, 0, 0, 0, 45, 0, 0, 0};
+      for (std::size_t i = 0; i < kSize; ++i) v[i] = rec[i % sizeof rec];
+      break;
+    }
+  }
+  return v;
+}
+
+// The loop the scan had before: every offset tested on its own.
+void BM_PerOffset(benchmark::State& state) {
+  const auto& v = input(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    std::size_t hits = 0;
+    for (std::size_t off = 0; off + vexlo::kTimHeaderSize <= v.size(); ++off)
+      hits += vexlo::tim_header_candidate(v.data() + off);
+    benchmark::DoNotOptimize(hits);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * v.size()));
+  state.SetLabel(kInputNames[state.range(0)]);
+}
+
+template <CandidateKernel kernel, CandidateTest test>
+void BM_Cursor(benchmark::State& state) {
+  if (!vexlo::candidate_kernel_available(kernel)) {
+    state.SkipWithError("kernel not available on this CPU or build");
+    return;
+  }
+  const auto& v = input(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    CandidateCursor c(v, 0, v.size(), test, kernel);
+    std::size_t hits = 0;
+    while (c.next() < v.size()) ++hits;
+    benchmark::DoNotOptimize(hits);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * v.size()));
+  state.SetLabel(kInputNames[state.range(0)]);
+}
+
+#define VEXLO_INPUTS DenseRange(kRandom, kNearMiss)
+
+BENCHMARK(BM_PerOffset)->VEXLO_INPUTS;
+BENCHMARK(BM_Cursor<CandidateKernel::kPortable, CandidateTest::kHeader>)
+    ->VEXLO_INPUTS;
+BENCHMARK(BM_Cursor<CandidateKernel::kSse2, CandidateTest::kHeader>)
+    ->VEXLO_INPUTS;
+BENCHMARK(BM_Cursor<CandidateKernel::kAvx2, CandidateTest::kHeader>)
+    ->VEXLO_INPUTS;
+BENCHMARK(BM_Cursor<CandidateKernel::kPortable, CandidateTest::kScan>)
+    ->VEXLO_INPUTS;
+BENCHMARK(BM_Cursor<CandidateKernel::kSse2, CandidateTest::kScan>)
+    ->VEXLO_INPUTS;
+BENCHMARK(BM_Cursor<CandidateKernel::kAvx2, CandidateTest::kScan>)
+    ->VEXLO_INPUTS;
+
+}  // namespace
+
+BENCHMARK_MAIN();

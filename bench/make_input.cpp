@@ -1,0 +1,109 @@
+// Writes the inputs of the whole-process benchmark.
+//   vexlo_bench_input KIND BYTES FILE
+// KIND: random | ten_word (10 00 00 00 repeated) | all_ten (every byte 0x10)
+//       | zero | near_miss (4-bit headers with a wrong CLUT length)
+//       | dense (20000 small TIMs of every mode in random filler)
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+void put16(std::vector<uint8_t>& v, std::size_t at, uint32_t x) {
+  v[at] = static_cast<uint8_t>(x);
+  v[at + 1] = static_cast<uint8_t>(x >> 8);
+}
+void put32(std::vector<uint8_t>& v, std::size_t at, uint32_t x) {
+  put16(v, at, x & 0xFFFF);
+  put16(v, at + 2, x >> 16);
+}
+
+// One TIM of `flags` at `at` with `w` x `h` in 16-bit units and rows; returns
+// its size. The caller leaves room for it.
+std::size_t put_tim(std::vector<uint8_t>& v, std::size_t at, uint32_t flags,
+                    uint32_t w, uint32_t h, std::mt19937_64& rng) {
+  put32(v, at, 0x10);
+  put32(v, at + 4, flags);
+  std::size_t pos = at + 8;
+  if (flags & 8) {
+    const uint32_t entries = (flags & 7) == 0 ? 16 : 256;
+    const uint32_t len = 12 + entries * 2;
+    put32(v, pos, len);
+    put16(v, pos + 4, 0);
+    put16(v, pos + 6, 0);
+    put16(v, pos + 8, entries);
+    put16(v, pos + 10, 1);
+    for (uint32_t i = 0; i < entries * 2; ++i)
+      v[pos + 12 + i] = static_cast<uint8_t>(rng());
+    pos += len;
+  }
+  const uint32_t len = 12 + w * h * 2;
+  put32(v, pos, len);
+  put16(v, pos + 4, 0);
+  put16(v, pos + 6, 0);
+  put16(v, pos + 8, w);
+  put16(v, pos + 10, h);
+  for (uint32_t i = 0; i < w * h * 2; ++i)
+    v[pos + 12 + i] = static_cast<uint8_t>(rng());
+  return pos + len - at;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: %s KIND BYTES FILE\n", argv[0]);
+    return 2;
+  }
+  const std::string kind = argv[1];
+  const std::size_t size = std::strtoull(argv[2], nullptr, 10);
+  std::vector<uint8_t> v(size);
+  std::mt19937_64 rng(12345);
+  auto fill_random = [&] {
+    for (std::size_t i = 0; i + 8 <= size; i += 8) {
+      const uint64_t x = rng();
+      std::memcpy(&v[i], &x, 8);
+    }
+  };
+  if (kind == "random") {
+    fill_random();
+  } else if (kind == "ten_word") {
+    for (std::size_t i = 0; i < size; i += 4) v[i] = 0x10;
+  } else if (kind == "all_ten") {
+    std::memset(v.data(), 0x10, size);
+  } else if (kind == "zero") {
+  } else if (kind == "near_miss") {
+    // 10 00 00 00 08 00 00 00 and a CLUT length of 45: passes the header
+    // test and fails on the CLUT length (the next record gives h = 0).
+    static const uint8_t rec[12] = {0x10, 0, 0, 0, 8, 0, 0, 0, 45, 0, 0, 0};
+    for (std::size_t i = 0; i < size; ++i) v[i] = rec[i % sizeof rec];
+  } else if (kind == "dense") {
+    fill_random();
+    const std::size_t count = 20000;
+    const std::size_t slot = size / count;
+    static const uint32_t flags[] = {0x08, 0x09, 0x02, 0x03};
+    for (std::size_t k = 0; k < count; ++k) {
+      const uint32_t f = flags[k % 4];
+      // Small pictures, each at least 64 bytes so that the default size
+      // window reports all of them: 4..11 units by 6..13 rows.
+      const uint32_t w = 4 + static_cast<uint32_t>(rng() % 8);
+      const uint32_t h = 6 + static_cast<uint32_t>(rng() % 8);
+      if (slot < 600 + w * h * 2) return 1;
+      put_tim(v, k * slot, f, w, h, rng);
+    }
+  } else {
+    std::fprintf(stderr, "unknown kind %s\n", kind.c_str());
+    return 2;
+  }
+  FILE* out = std::fopen(argv[3], "wb");
+  if (out == nullptr || std::fwrite(v.data(), 1, size, out) != size ||
+      std::fclose(out) != 0) {
+    std::perror(argv[3]);
+    return 1;
+  }
+  return 0;
+}
