@@ -1,7 +1,9 @@
 // A whole scan of a buffer with output disabled. The first four bytes pick
-// the settings; the rest is the loaded file. The scan's console output must
-// equal that of the plain loop over every offset, so the candidate search may
-// skip only offsets that cannot begin a TIM.
+// the settings and a window; the rest is the loaded file. The scan's console
+// output must equal that of the plain loop over every offset, so the
+// candidate search may skip only offsets that cannot begin a TIM; and every
+// kernel of the candidate search must yield exactly the offsets that the
+// one-offset-at-a-time definition gives.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +14,7 @@
 
 #include "driver/settings.h"
 #include "fuzz/check.h"
+#include "scan/candidate.h"
 #include "scan/scan_file.h"
 #include "scan/tim.h"
 
@@ -76,6 +79,66 @@ std::string scanned(vexlo::Run& run, std::span<const uint8_t> data) {
   return out;
 }
 
+using vexlo::CandidateKernel;
+using vexlo::CandidateTest;
+
+std::vector<std::size_t> cursor_offsets(std::span<const uint8_t> data,
+                                        std::size_t from, std::size_t end,
+                                        CandidateTest test,
+                                        CandidateKernel kernel) {
+  std::vector<std::size_t> offs;
+  vexlo::CandidateCursor c(data, from, end, test, kernel);
+  for (std::size_t off = c.next(); off < end; off = c.next()) {
+    FUZZ_CHECK(offs.empty() || off > offs.back());
+    offs.push_back(off);
+  }
+  FUZZ_CHECK(c.next() == end);  // and `end` for good
+  return offs;
+}
+
+// The offsets in [from, end) that `test` passes, one offset at a time.
+std::vector<std::size_t> defined_offsets(std::span<const uint8_t> data,
+                                         std::size_t from, std::size_t end,
+                                         CandidateTest test) {
+  std::vector<std::size_t> offs;
+  const std::size_t need = vexlo::candidate_bytes(test);
+  for (std::size_t off = from; off < end; ++off)
+    if (off + need <= data.size() && vexlo::passes(test, data.data() + off))
+      offs.push_back(off);
+  return offs;
+}
+
+void check_candidates(std::span<const uint8_t> data, std::size_t from,
+                      std::size_t end) {
+  for (CandidateTest test : {CandidateTest::kHeader, CandidateTest::kScan}) {
+    const std::vector<std::size_t> want = defined_offsets(data, from, end, test);
+    for (CandidateKernel k : {CandidateKernel::kPortable, CandidateKernel::kSse2,
+                              CandidateKernel::kAvx2}) {
+      if (!vexlo::candidate_kernel_available(k)) continue;
+      FUZZ_CHECK(cursor_offsets(data, from, end, test, k) == want);
+    }
+  }
+  // The single-step searches, stepped from hit to hit, give the same offsets.
+  const std::vector<std::size_t> want =
+      defined_offsets(data, from, end, CandidateTest::kHeader);
+  std::vector<std::size_t> got;
+  for (std::size_t off = from;;) {
+    const std::size_t p = vexlo::find_candidate_portable(data, off, end);
+#ifdef VEXLO_HAVE_SSE2
+    FUZZ_CHECK(vexlo::find_candidate_sse2(data, off, end) == p);
+#endif
+#ifdef VEXLO_HAVE_AVX2
+    if (vexlo::candidate_kernel_available(CandidateKernel::kAvx2))
+      FUZZ_CHECK(vexlo::find_candidate_avx2(data, off, end) == p);
+#endif
+    FUZZ_CHECK(vexlo::find_candidate(data, off, end) == p);
+    if (p >= end) break;
+    got.push_back(p);
+    off = p + 1;
+  }
+  FUZZ_CHECK(got == want);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
@@ -101,5 +164,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
                  want.c_str());
   FUZZ_CHECK(got == want);
   FUZZ_CHECK(run.tim_counter == counter);
+
+  // A window that may start late and stop short of the data, or past it.
+  const std::size_t from = std::min<std::size_t>(bytes[2] & 127, data.size());
+  const std::size_t end =
+      (bytes[3] & 128) ? data.size() + (bytes[3] & 15)
+                       : data.size() - std::min<std::size_t>(bytes[3], data.size());
+  check_candidates(data, from, std::max(from, end));
   return 0;
 }
