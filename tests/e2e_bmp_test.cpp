@@ -69,7 +69,7 @@ TEST(Bitmap, ClaimsBeyondTheDataAreSkippedWithinAMemoryBound) {
       "maxtims=\"1\"");
   // 8 GiB of picture would be needed; 4 GiB of address space must do (Wine
   // itself needs more than 1 GiB to start).
-  const Outcome o = box.run(Sandbox::memory_limit(4 << 20));
+  const Outcome o = box.run(Sandbox::memory_limit(4096));
   EXPECT_EQ(o.out, kHead + reading("h.bin", 164) +
                        report(0, 100, 65535, 65535, "15-bit direct") +
                        "Can't write bitmap - pixel data runs past the end of "

@@ -23,18 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-#if defined(VEXLO_SANITIZED) || defined(__SANITIZE_ADDRESS__)
-constexpr bool kAsan = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAsan = true;
-#else
-constexpr bool kAsan = false;
-#endif
-#else
-constexpr bool kAsan = false;
-#endif
-
 // These cases pin down the Linux build: FIFOs, device nodes, rlimits and
 // byte-string names. The Windows build has its own rules for them (its
 // listing limit, its device names) and its own tests.
@@ -62,16 +50,6 @@ Bytes tim15(uint16_t w, uint16_t h) {
   for (uint32_t i = 0; i < 2u * w * h; ++i)
     s.pixels.push_back(static_cast<uint8_t>(i * 7));
   return make_tim(s);
-}
-
-// The shell prefix that caps the run's memory. ASan reserves terabytes of
-// address space, so under it the cap is its own allocation limit instead:
-// any single allocation above it aborts the run.
-std::string memory_cap(int megabytes) {
-  if (kAsan)
-    return "ASAN_OPTIONS=max_allocation_size_mb=" + std::to_string(megabytes) +
-           ":allocator_may_return_null=0; export ASAN_OPTIONS;";
-  return "ulimit -v " + std::to_string(megabytes * 1024) + ";";
 }
 
 // ---------------------------------------------------------------------------
@@ -139,7 +117,7 @@ TEST_F(Hardening, HugeClaimsStayWithinASmallMemoryBound) {
     box.config(
         "infile=\"in.bin\" outname=\"x\" writetim=\"1\" writebmp=\"1\" "
         "mintimsize=\"0\" maxtims=\"1\"");
-    const Outcome o = box.run(memory_cap(48));
+    const Outcome o = box.run(Sandbox::memory_limit(48));
     std::string want = kHead + reading("in.bin", input.size()) + c.reports;
     if (c.counted) want += "Hit MAX_TIMS (1)\n";
     EXPECT_EQ(o.out, want + total(c.counted));
@@ -158,7 +136,7 @@ TEST_F(Hardening, RealWorkFitsTheMemoryBound) {
   const Bytes tim = read_file(data_path("real/24bit_640x480_bunpattern.tim"));
   box.write("big.tim", embed(tim, 16, 64));
   box.config("infile=\"big.tim\" outname=\"x\" writebmp=\"1\"");
-  const Outcome o = box.run(memory_cap(48));
+  const Outcome o = box.run(Sandbox::memory_limit(48));
   EXPECT_EQ(o.out, kHead + reading("big.tim", tim.size() + 80) +
                        report(16, tim.size(), 640, 480, "24-bit direct") +
                        total(1));
@@ -171,18 +149,18 @@ TEST_F(Hardening, InputsTooLargeForOffsetsAreSkipped) {
   std::ofstream(box.path("huge.bin"));
   fs::resize_file(box.path("huge.bin"), 2147483648ull);
   box.config("infile=\"huge.bin\"");
-  EXPECT_EQ(box.run(memory_cap(48)).out,
+  EXPECT_EQ(box.run(Sandbox::memory_limit(48)).out,
             kHead + kNoOut +
                 "Skipping huge.bin: larger than 2147483647 bytes.\n" + total(0));
 }
 
 TEST_F(Hardening, InputsTooLargeForMemoryAreSkipped) {
-  if (kAsan) GTEST_SKIP() << "ASan's limit does not cover the loader's mapping";
+  if (Sandbox::kSanitized) GTEST_SKIP() << "ASan's limit does not cover the loader's mapping";
   Sandbox box;
   std::ofstream(box.path("max.bin"));
   fs::resize_file(box.path("max.bin"), 2147483647ull);
   box.config("infile=\"max.bin\"");
-  EXPECT_EQ(box.run(memory_cap(48)).out,
+  EXPECT_EQ(box.run(Sandbox::memory_limit(48)).out,
             kHead + kNoOut + reading("max.bin", 2147483647) +
                 "Skipping max.bin: not enough memory to load it.\n" + total(0));
 }

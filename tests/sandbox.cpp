@@ -86,13 +86,11 @@ Outcome Sandbox::run(const std::string& prefix) const {
   return o;
 }
 
-std::string Sandbox::memory_limit(long kib) {
-#ifdef VEXLO_SANITIZED
-  (void)kib;
-  return "";
-#else
-  return "ulimit -v " + std::to_string(kib) + ";";
-#endif
+std::string Sandbox::memory_limit(long megabytes) {
+  if (kSanitized)
+    return "ASAN_OPTIONS=max_allocation_size_mb=" + std::to_string(megabytes) +
+           ":allocator_may_return_null=0; export ASAN_OPTIONS;";
+  return "ulimit -v " + std::to_string(megabytes * 1024) + ";";
 }
 
 std::string Sandbox::shown(const fs::path& p) {

@@ -42,9 +42,16 @@ class Sandbox {
   // (e.g. "ulimit -v 200000;").
   Outcome run(const std::string& prefix = "") const;
 
-  // A shell prefix for run() that caps the address space at `kib` KiB, or
-  // nothing in sanitizer builds, whose shadow memory needs terabytes of it.
-  static std::string memory_limit(long kib);
+#ifdef VEXLO_SANITIZED
+  static constexpr bool kSanitized = true;
+#else
+  static constexpr bool kSanitized = false;
+#endif
+
+  // A shell prefix for run() that caps the run's memory at `megabytes`: the
+  // address space, or in sanitizer builds, whose shadow memory needs
+  // terabytes of it, the largest single allocation.
+  static std::string memory_limit(long megabytes);
 
   // How the program shows the absolute path `p` in its messages.
   static std::string shown(const std::filesystem::path& p);
