@@ -13,7 +13,6 @@ namespace {
 
 using vexlo::CandidateCursor;
 using vexlo::CandidateKernel;
-using vexlo::CandidateTest;
 
 constexpr std::size_t kSize = std::size_t{16} << 20;
 
@@ -65,7 +64,7 @@ void BM_PerOffset(benchmark::State& state) {
   state.SetLabel(kInputNames[state.range(0)]);
 }
 
-template <CandidateKernel kernel, CandidateTest test>
+template <CandidateKernel kernel>
 void BM_Cursor(benchmark::State& state) {
   if (!vexlo::candidate_kernel_available(kernel)) {
     state.SkipWithError("kernel not available on this CPU or build");
@@ -73,7 +72,7 @@ void BM_Cursor(benchmark::State& state) {
   }
   const auto& v = input(static_cast<int>(state.range(0)));
   for (auto _ : state) {
-    CandidateCursor c(v, 0, v.size(), test, kernel);
+    CandidateCursor c(v, 0, v.size(), kernel);
     std::size_t hits = 0;
     while (c.next() < v.size()) ++hits;
     benchmark::DoNotOptimize(hits);
@@ -85,18 +84,9 @@ void BM_Cursor(benchmark::State& state) {
 #define VEXLO_INPUTS DenseRange(kRandom, kNearMiss)
 
 BENCHMARK(BM_PerOffset)->VEXLO_INPUTS;
-BENCHMARK(BM_Cursor<CandidateKernel::kPortable, CandidateTest::kHeader>)
-    ->VEXLO_INPUTS;
-BENCHMARK(BM_Cursor<CandidateKernel::kSse2, CandidateTest::kHeader>)
-    ->VEXLO_INPUTS;
-BENCHMARK(BM_Cursor<CandidateKernel::kAvx2, CandidateTest::kHeader>)
-    ->VEXLO_INPUTS;
-BENCHMARK(BM_Cursor<CandidateKernel::kPortable, CandidateTest::kScan>)
-    ->VEXLO_INPUTS;
-BENCHMARK(BM_Cursor<CandidateKernel::kSse2, CandidateTest::kScan>)
-    ->VEXLO_INPUTS;
-BENCHMARK(BM_Cursor<CandidateKernel::kAvx2, CandidateTest::kScan>)
-    ->VEXLO_INPUTS;
+BENCHMARK(BM_Cursor<CandidateKernel::kPortable>)->VEXLO_INPUTS;
+BENCHMARK(BM_Cursor<CandidateKernel::kSse2>)->VEXLO_INPUTS;
+BENCHMARK(BM_Cursor<CandidateKernel::kAvx2>)->VEXLO_INPUTS;
 
 }  // namespace
 

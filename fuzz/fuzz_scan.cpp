@@ -80,14 +80,12 @@ std::string scanned(vexlo::Run& run, std::span<const uint8_t> data) {
 }
 
 using vexlo::CandidateKernel;
-using vexlo::CandidateTest;
 
 std::vector<std::size_t> cursor_offsets(std::span<const uint8_t> data,
                                         std::size_t from, std::size_t end,
-                                        CandidateTest test,
                                         CandidateKernel kernel) {
   std::vector<std::size_t> offs;
-  vexlo::CandidateCursor c(data, from, end, test, kernel);
+  vexlo::CandidateCursor c(data, from, end, kernel);
   for (std::size_t off = c.next(); off < end; off = c.next()) {
     FUZZ_CHECK(offs.empty() || off > offs.back());
     offs.push_back(off);
@@ -96,47 +94,25 @@ std::vector<std::size_t> cursor_offsets(std::span<const uint8_t> data,
   return offs;
 }
 
-// The offsets in [from, end) that `test` passes, one offset at a time.
+// The candidate offsets in [from, end), one offset at a time.
 std::vector<std::size_t> defined_offsets(std::span<const uint8_t> data,
-                                         std::size_t from, std::size_t end,
-                                         CandidateTest test) {
+                                         std::size_t from, std::size_t end) {
   std::vector<std::size_t> offs;
-  const std::size_t need = vexlo::candidate_bytes(test);
   for (std::size_t off = from; off < end; ++off)
-    if (off + need <= data.size() && vexlo::passes(test, data.data() + off))
+    if (off + vexlo::kCandidateBytes <= data.size() &&
+        vexlo::is_candidate(data.data() + off))
       offs.push_back(off);
   return offs;
 }
 
 void check_candidates(std::span<const uint8_t> data, std::size_t from,
                       std::size_t end) {
-  for (CandidateTest test : {CandidateTest::kHeader, CandidateTest::kScan}) {
-    const std::vector<std::size_t> want = defined_offsets(data, from, end, test);
-    for (CandidateKernel k : {CandidateKernel::kPortable, CandidateKernel::kSse2,
-                              CandidateKernel::kAvx2}) {
-      if (!vexlo::candidate_kernel_available(k)) continue;
-      FUZZ_CHECK(cursor_offsets(data, from, end, test, k) == want);
-    }
+  const std::vector<std::size_t> want = defined_offsets(data, from, end);
+  for (CandidateKernel k : {CandidateKernel::kPortable, CandidateKernel::kSse2,
+                            CandidateKernel::kAvx2}) {
+    if (!vexlo::candidate_kernel_available(k)) continue;
+    FUZZ_CHECK(cursor_offsets(data, from, end, k) == want);
   }
-  // The single-step searches, stepped from hit to hit, give the same offsets.
-  const std::vector<std::size_t> want =
-      defined_offsets(data, from, end, CandidateTest::kHeader);
-  std::vector<std::size_t> got;
-  for (std::size_t off = from;;) {
-    const std::size_t p = vexlo::find_candidate_portable(data, off, end);
-#ifdef VEXLO_HAVE_SSE2
-    FUZZ_CHECK(vexlo::find_candidate_sse2(data, off, end) == p);
-#endif
-#ifdef VEXLO_HAVE_AVX2
-    if (vexlo::candidate_kernel_available(CandidateKernel::kAvx2))
-      FUZZ_CHECK(vexlo::find_candidate_avx2(data, off, end) == p);
-#endif
-    FUZZ_CHECK(vexlo::find_candidate(data, off, end) == p);
-    if (p >= end) break;
-    got.push_back(p);
-    off = p + 1;
-  }
-  FUZZ_CHECK(got == want);
 }
 
 }  // namespace

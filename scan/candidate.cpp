@@ -11,31 +11,26 @@ namespace vexlo {
 namespace {
 
 // A block is the 64 offsets [b, b + 64). Deciding all of them needs the
-// bytes up to b + 63 + candidate_bytes(test), so a block is only taken by a
-// kernel when that much data follows it; no vector load reaches further (the
+// bytes up to b + 63 + kCandidateBytes, so a block is only taken by a kernel
+// when that much data follows it; no vector load reaches further (the
 // farthest, at b + 32 + 8, ends at b + 71). The rest of the data goes
 // through the per-offset test.
 constexpr std::size_t kBlock = 64;
-constexpr std::size_t block_reach(CandidateTest test) {
-  return kBlock + candidate_bytes(test) - 1;
-}
-static_assert(block_reach(CandidateTest::kHeader) >= 71 &&
-              block_reach(CandidateTest::kScan) >= 72);
+constexpr std::size_t kBlockReach = kBlock + kCandidateBytes - 1;
+static_assert(kBlockReach >= 72);
 
-uint64_t block_mask_portable(const uint8_t* p, std::size_t n,
-                             CandidateTest test) {
+uint64_t block_mask_portable(const uint8_t* p, std::size_t n) {
   uint64_t m = 0;
   for (std::size_t i = 0; i < n; ++i)
-    if (passes(test, p + i)) m |= uint64_t{1} << i;
+    if (is_candidate(p + i)) m |= uint64_t{1} << i;
   return m;
 }
 
 // Each kernel returns the first block start b in pos, pos + 64, ... with
 // b <= last whose mask is not zero, and that mask; or a start past `last`
-// and 0. The caller guarantees last + block_reach(test) <= size of the data.
+// and 0. The caller guarantees last + kBlockReach <= size of the data.
 std::size_t scan_blocks_portable(const uint8_t* data, std::size_t pos,
-                                 std::size_t last, CandidateTest test,
-                                 uint64_t* mask) {
+                                 std::size_t last, uint64_t* mask) {
   const std::size_t limit = last + kBlock;  // first bytes of the blocks
   while (pos <= last) {
     // Every candidate starts with 0x10; memchr finds the next one fast.
@@ -45,7 +40,7 @@ std::size_t scan_blocks_portable(const uint8_t* data, std::size_t pos,
         static_cast<std::size_t>(static_cast<const uint8_t*>(hit) - data);
     pos += (at - pos) / kBlock * kBlock;
     if (pos > last) break;  // the 0x10 lies in the tail after the last block
-    const uint64_t m = block_mask_portable(data + pos, kBlock, test);
+    const uint64_t m = block_mask_portable(data + pos, kBlock);
     if (m != 0) {
       *mask = m;
       return pos;
@@ -72,17 +67,12 @@ inline __m128i flags_ok_sse2(__m128i v) {
                       _mm_cmpeq_epi8(t, _mm_set1_epi8(12)));
 }
 
-// Lanes of the flags byte (offset + 4) that pass `test`'s part of it.
-template <CandidateTest test>
+// Lanes of the flags byte (offset + 4) that flags_can_pass.
 inline __m128i flags_lanes_sse2(const uint8_t* p) {
-  const __m128i f = load16(p + 4);
-  if constexpr (test == CandidateTest::kScan) return flags_ok_sse2(f);
-  return _mm_andnot_si128(_mm_cmpeq_epi8(f, _mm_setzero_si128()),
-                          _mm_set1_epi8(-1));
+  return flags_ok_sse2(load16(p + 4));
 }
 
-// Lanes j of the 16 offsets at p that pass `test`.
-template <CandidateTest test>
+// Lanes j of the 16 offsets at p that are candidates.
 inline __m128i exact_sse2(const uint8_t* p) {
   const __m128i k0 = _mm_setzero_si128();
   __m128i z = _mm_and_si128(_mm_cmpeq_epi8(load16(p + 1), k0),
@@ -92,22 +82,18 @@ inline __m128i exact_sse2(const uint8_t* p) {
   z = _mm_and_si128(z, _mm_cmpeq_epi8(load16(p + 6), k0));
   z = _mm_and_si128(z, _mm_cmpeq_epi8(load16(p + 7), k0));
   z = _mm_and_si128(z, _mm_cmpeq_epi8(load16(p), _mm_set1_epi8(0x10)));
-  z = _mm_and_si128(z, flags_lanes_sse2<test>(p));
-  if constexpr (test == CandidateTest::kScan) {
-    // No CLUT bit, or a CLUT length of 32 k + 12.
-    const __m128i f8 = _mm_and_si128(load16(p + 4), _mm_set1_epi8(8));
-    const __m128i len = _mm_and_si128(load16(p + 8), _mm_set1_epi8(0x1F));
-    z = _mm_and_si128(z, _mm_or_si128(_mm_cmpeq_epi8(f8, _mm_setzero_si128()),
-                                      _mm_cmpeq_epi8(len, _mm_set1_epi8(12))));
-  }
-  return z;
+  z = _mm_and_si128(z, flags_lanes_sse2(p));
+  // No CLUT bit, or a CLUT length of 32 k + 12.
+  const __m128i f8 = _mm_and_si128(load16(p + 4), _mm_set1_epi8(8));
+  const __m128i len = _mm_and_si128(load16(p + 8), _mm_set1_epi8(0x1F));
+  return _mm_and_si128(z, _mm_or_si128(_mm_cmpeq_epi8(f8, k0),
+                                       _mm_cmpeq_epi8(len, _mm_set1_epi8(12))));
 }
 
 inline uint64_t bits16(__m128i v) {
   return static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(v)));
 }
 
-template <CandidateTest test>
 std::size_t scan_blocks_sse2(const uint8_t* data, std::size_t pos,
                              std::size_t last, uint64_t* mask) {
   const __m128i k10 = _mm_set1_epi8(0x10);
@@ -120,11 +106,11 @@ std::size_t scan_blocks_sse2(const uint8_t* data, std::size_t pos,
     for (int i = 0; i < 64; i += 16) {
       const __m128i t = _mm_and_si128(_mm_cmpeq_epi8(load16(p + i), k10),
                                       _mm_cmpeq_epi8(load16(p + i + 1), k0));
-      q = _mm_or_si128(q, _mm_and_si128(t, flags_lanes_sse2<test>(p + i)));
+      q = _mm_or_si128(q, _mm_and_si128(t, flags_lanes_sse2(p + i)));
     }
     if (_mm_movemask_epi8(q) == 0) continue;
     uint64_t m = 0;
-    for (int i = 0; i < 64; i += 16) m |= bits16(exact_sse2<test>(p + i)) << i;
+    for (int i = 0; i < 64; i += 16) m |= bits16(exact_sse2(p + i)) << i;
     if (m != 0) {
       *mask = m;
       return pos;
@@ -144,22 +130,17 @@ VEXLO_AVX2 inline __m256i load32(const uint8_t* p) {
   return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
 }
 
-template <CandidateTest test>
+// Lanes of the flags byte (offset + 4) that flags_can_pass.
 VEXLO_AVX2 inline __m256i flags_lanes_avx2(const uint8_t* p) {
-  const __m256i f = load32(p + 4);
-  if constexpr (test == CandidateTest::kScan) {
-    const __m256i t = _mm256_and_si256(f, _mm256_set1_epi8(0x0F));
-    const __m256i u = _mm256_or_si256(t, _mm256_set1_epi8(1));
-    return _mm256_or_si256(
-        _mm256_or_si256(_mm256_cmpeq_epi8(u, _mm256_set1_epi8(3)),
-                        _mm256_cmpeq_epi8(u, _mm256_set1_epi8(9))),
-        _mm256_cmpeq_epi8(t, _mm256_set1_epi8(12)));
-  }
-  return _mm256_andnot_si256(_mm256_cmpeq_epi8(f, _mm256_setzero_si256()),
-                             _mm256_set1_epi8(-1));
+  const __m256i t = _mm256_and_si256(load32(p + 4), _mm256_set1_epi8(0x0F));
+  const __m256i u = _mm256_or_si256(t, _mm256_set1_epi8(1));
+  return _mm256_or_si256(
+      _mm256_or_si256(_mm256_cmpeq_epi8(u, _mm256_set1_epi8(3)),
+                      _mm256_cmpeq_epi8(u, _mm256_set1_epi8(9))),
+      _mm256_cmpeq_epi8(t, _mm256_set1_epi8(12)));
 }
 
-template <CandidateTest test>
+// Lanes j of the 32 offsets at p that are candidates.
 VEXLO_AVX2 inline __m256i exact_avx2(const uint8_t* p) {
   const __m256i k0 = _mm256_setzero_si256();
   __m256i z = _mm256_and_si256(_mm256_cmpeq_epi8(load32(p + 1), k0),
@@ -170,24 +151,19 @@ VEXLO_AVX2 inline __m256i exact_avx2(const uint8_t* p) {
   z = _mm256_and_si256(z, _mm256_cmpeq_epi8(load32(p + 7), k0));
   z = _mm256_and_si256(z,
                        _mm256_cmpeq_epi8(load32(p), _mm256_set1_epi8(0x10)));
-  z = _mm256_and_si256(z, flags_lanes_avx2<test>(p));
-  if constexpr (test == CandidateTest::kScan) {
-    // No CLUT bit, or a CLUT length of 32 k + 12.
-    const __m256i f8 = _mm256_and_si256(load32(p + 4), _mm256_set1_epi8(8));
-    const __m256i len =
-        _mm256_and_si256(load32(p + 8), _mm256_set1_epi8(0x1F));
-    z = _mm256_and_si256(
-        z, _mm256_or_si256(_mm256_cmpeq_epi8(f8, _mm256_setzero_si256()),
-                           _mm256_cmpeq_epi8(len, _mm256_set1_epi8(12))));
-  }
-  return z;
+  z = _mm256_and_si256(z, flags_lanes_avx2(p));
+  // No CLUT bit, or a CLUT length of 32 k + 12.
+  const __m256i f8 = _mm256_and_si256(load32(p + 4), _mm256_set1_epi8(8));
+  const __m256i len = _mm256_and_si256(load32(p + 8), _mm256_set1_epi8(0x1F));
+  return _mm256_and_si256(
+      z, _mm256_or_si256(_mm256_cmpeq_epi8(f8, k0),
+                         _mm256_cmpeq_epi8(len, _mm256_set1_epi8(12))));
 }
 
 VEXLO_AVX2 inline uint64_t bits32(__m256i v) {
   return static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(v)));
 }
 
-template <CandidateTest test>
 VEXLO_AVX2 std::size_t scan_blocks_avx2(const uint8_t* data, std::size_t pos,
                                         std::size_t last, uint64_t* mask) {
   const __m256i k10 = _mm256_set1_epi8(0x10);
@@ -198,15 +174,15 @@ VEXLO_AVX2 std::size_t scan_blocks_avx2(const uint8_t* data, std::size_t pos,
     const __m256i a = _mm256_and_si256(
         _mm256_and_si256(_mm256_cmpeq_epi8(load32(p), k10),
                          _mm256_cmpeq_epi8(load32(p + 1), k0)),
-        flags_lanes_avx2<test>(p));
+        flags_lanes_avx2(p));
     const __m256i b = _mm256_and_si256(
         _mm256_and_si256(_mm256_cmpeq_epi8(load32(p + 32), k10),
                          _mm256_cmpeq_epi8(load32(p + 33), k0)),
-        flags_lanes_avx2<test>(p + 32));
+        flags_lanes_avx2(p + 32));
     const __m256i q = _mm256_or_si256(a, b);
     if (_mm256_testz_si256(q, q)) continue;
     const uint64_t m =
-        bits32(exact_avx2<test>(p)) | (bits32(exact_avx2<test>(p + 32)) << 32);
+        bits32(exact_avx2(p)) | (bits32(exact_avx2(p + 32)) << 32);
     if (m != 0) {
       *mask = m;
       return pos;
@@ -250,53 +226,43 @@ CandidateKernel best_candidate_kernel() {
 
 CandidateCursor::CandidateCursor(std::span<const uint8_t> data,
                                  std::size_t from, std::size_t end,
-                                 CandidateTest test, CandidateKernel kernel)
+                                 CandidateKernel kernel)
     : data_(data.data()),
       size_(data.size()),
       end_(end),
       stop_(0),
-      reach_(block_reach(test)),
       block_(from),
       next_block_(from),
-      test_(test),
       kernel_(candidate_kernel_available(kernel) ? kernel
                                                  : CandidateKernel::kPortable) {
-  const std::size_t need = candidate_bytes(test);
-  if (size_ >= need) {
-    const std::size_t starts = size_ - need + 1;
+  if (size_ >= kCandidateBytes) {
+    const std::size_t starts = size_ - kCandidateBytes + 1;
     stop_ = end < starts ? end : starts;
   }
 }
 
 bool CandidateCursor::refill() {
   if (next_block_ >= stop_) return false;
-  if (size_ >= reach_ && next_block_ <= size_ - reach_) {
+  if (size_ >= kBlockReach && next_block_ <= size_ - kBlockReach) {
     // Blocks wholly before stop_ or the one holding it; bits past stop_ are
     // cleared below.
-    std::size_t last = size_ - reach_;
+    std::size_t last = size_ - kBlockReach;
     if (last > stop_ - 1) last = stop_ - 1;
     uint64_t m = 0;
     std::size_t b;
-    [[maybe_unused]] const bool scan = test_ == CandidateTest::kScan;
     switch (kernel_) {
 #ifdef VEXLO_HAVE_AVX2
       case CandidateKernel::kAvx2:
-        b = scan ? scan_blocks_avx2<CandidateTest::kScan>(data_, next_block_,
-                                                          last, &m)
-                 : scan_blocks_avx2<CandidateTest::kHeader>(data_, next_block_,
-                                                            last, &m);
+        b = scan_blocks_avx2(data_, next_block_, last, &m);
         break;
 #endif
 #ifdef VEXLO_HAVE_SSE2
       case CandidateKernel::kSse2:
-        b = scan ? scan_blocks_sse2<CandidateTest::kScan>(data_, next_block_,
-                                                          last, &m)
-                 : scan_blocks_sse2<CandidateTest::kHeader>(data_, next_block_,
-                                                            last, &m);
+        b = scan_blocks_sse2(data_, next_block_, last, &m);
         break;
 #endif
       default:
-        b = scan_blocks_portable(data_, next_block_, last, test_, &m);
+        b = scan_blocks_portable(data_, next_block_, last, &m);
         break;
     }
     if (m != 0) {
@@ -313,43 +279,9 @@ bool CandidateCursor::refill() {
   const std::size_t left = stop_ - next_block_;
   const std::size_t n = left < kBlock ? left : kBlock;
   block_ = next_block_;
-  mask_ = block_mask_portable(data_ + block_, n, test_);
+  mask_ = block_mask_portable(data_ + block_, n);
   next_block_ = block_ + n;
   return true;
 }
-
-namespace {
-
-std::size_t find_with(std::span<const uint8_t> data, std::size_t from,
-                      std::size_t end, CandidateKernel k) {
-  CandidateCursor c(data, from, end, CandidateTest::kHeader, k);
-  return c.next();
-}
-
-}  // namespace
-
-std::size_t find_candidate(std::span<const uint8_t> data, std::size_t from,
-                           std::size_t end) {
-  return find_with(data, from, end, best_candidate_kernel());
-}
-
-std::size_t find_candidate_portable(std::span<const uint8_t> data,
-                                    std::size_t from, std::size_t end) {
-  return find_with(data, from, end, CandidateKernel::kPortable);
-}
-
-#ifdef VEXLO_HAVE_SSE2
-std::size_t find_candidate_sse2(std::span<const uint8_t> data,
-                                std::size_t from, std::size_t end) {
-  return find_with(data, from, end, CandidateKernel::kSse2);
-}
-#endif
-
-#ifdef VEXLO_HAVE_AVX2
-std::size_t find_candidate_avx2(std::span<const uint8_t> data,
-                                std::size_t from, std::size_t end) {
-  return find_with(data, from, end, CandidateKernel::kAvx2);
-}
-#endif
 
 }  // namespace vexlo

@@ -32,27 +32,16 @@ constexpr bool flags_can_pass(uint8_t f) {
 // rows * 512 + 12) is 12 more than a multiple of 32.
 constexpr bool clut_length_can_pass(uint8_t low) { return (low & 0x1Fu) == 12u; }
 
-// What an offset must pass to be a candidate.
-enum class CandidateTest {
-  kHeader,  // tim_header_candidate
-  // tim_header_candidate, flags_can_pass and, with a CLUT,
-  // clut_length_can_pass: all that examine_offset can tell from the first
-  // twelve bytes.
-  kScan,
-};
+// Bytes an offset needs after it to be a candidate at all: a TIM takes at
+// least its header and one block header.
+constexpr std::size_t kCandidateBytes = kTimHeaderSize + kBlockHeaderSize;
 
-// Bytes an offset needs after it to be a candidate at all. A TIM takes at
-// least 20 (its header and one block header), so the scan filter may ask
-// for them.
-constexpr std::size_t candidate_bytes(CandidateTest test) {
-  return test == CandidateTest::kScan ? 20 : kTimHeaderSize;
-}
-
-// `p` has candidate_bytes(test) readable bytes.
-inline bool passes(CandidateTest test, const uint8_t* p) {
-  if (!tim_header_candidate(p)) return false;
-  if (test == CandidateTest::kHeader) return true;
-  return flags_can_pass(p[4]) && ((p[4] & 8) == 0 || clut_length_can_pass(p[8]));
+// True when the kCandidateBytes bytes at `p` pass all that examine_offset can
+// tell from the first twelve: tim_header_candidate, flags_can_pass and, with
+// a CLUT, clut_length_can_pass. Offsets that fail are ones it rejects.
+inline bool is_candidate(const uint8_t* p) {
+  return tim_header_candidate(p) && flags_can_pass(p[4]) &&
+         ((p[4] & 8) == 0 || clut_length_can_pass(p[8]));
 }
 
 enum class CandidateKernel { kPortable, kSse2, kAvx2 };
@@ -63,13 +52,13 @@ bool candidate_kernel_available(CandidateKernel k);
 CandidateKernel best_candidate_kernel();
 
 // Yields, in increasing order, the offsets in [from, end) that have
-// candidate_bytes(test) bytes in the data and pass `test`, then `end` for
+// kCandidateBytes bytes in the data and pass is_candidate, then `end` for
 // good. Works a block of 64
 // offsets at a time and keeps the block's hits, so dense hits cost little.
 class CandidateCursor {
  public:
   CandidateCursor(std::span<const uint8_t> data, std::size_t from,
-                  std::size_t end, CandidateTest test, CandidateKernel kernel);
+                  std::size_t end, CandidateKernel kernel);
 
   std::size_t next() {
     while (mask_ == 0) {
@@ -88,30 +77,10 @@ class CandidateCursor {
   std::size_t size_;
   std::size_t end_;
   std::size_t stop_;        // min(end, last offset with enough bytes + 1)
-  std::size_t reach_;       // bytes a kernel reads for one block
   std::size_t block_;       // first offset of the block in mask_
   std::size_t next_block_;  // where the next refill starts
   uint64_t mask_ = 0;
-  CandidateTest test_;
   CandidateKernel kernel_;
 };
-
-// Next offset in [from, end) whose 8 bytes fit in the data and pass
-// tim_header_candidate, or `end`.
-std::size_t find_candidate(std::span<const uint8_t> data, std::size_t from,
-                           std::size_t end);
-
-// The same with a given kernel; tests compare them.
-std::size_t find_candidate_portable(std::span<const uint8_t> data,
-                                    std::size_t from, std::size_t end);
-#ifdef VEXLO_HAVE_SSE2
-std::size_t find_candidate_sse2(std::span<const uint8_t> data,
-                                std::size_t from, std::size_t end);
-#endif
-#ifdef VEXLO_HAVE_AVX2
-// Only when candidate_kernel_available(CandidateKernel::kAvx2).
-std::size_t find_candidate_avx2(std::span<const uint8_t> data,
-                                std::size_t from, std::size_t end);
-#endif
 
 }  // namespace vexlo

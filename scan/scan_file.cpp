@@ -36,8 +36,7 @@ void scan_buffer(Run& run, std::span<const uint8_t> data) {
 
   // Offsets the cursor skips are ones examine_offset rejects on their first
   // eight bytes alone, whatever typefilter is.
-  CandidateCursor candidates(data, 0, end, CandidateTest::kScan,
-                             best_candidate_kernel());
+  CandidateCursor candidates(data, 0, end, best_candidate_kernel());
   for (std::size_t off = candidates.next(); off < end;
        off = candidates.next()) {
     const auto found = examine_offset(data, off, s.typefilter);

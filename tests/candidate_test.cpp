@@ -14,33 +14,31 @@ namespace {
 const CandidateKernel kKernels[] = {CandidateKernel::kPortable,
                                     CandidateKernel::kSse2,
                                     CandidateKernel::kAvx2};
-const CandidateTest kTests[] = {CandidateTest::kHeader, CandidateTest::kScan};
 
 // The definition, one offset at a time.
 std::size_t oracle_next(std::span<const uint8_t> d, std::size_t from,
-                        std::size_t end, CandidateTest test) {
+                        std::size_t end) {
   for (std::size_t off = from; off < end; ++off) {
-    if (off >= d.size() || d.size() - off < candidate_bytes(test)) break;
-    if (passes(test, d.data() + off)) return off;
+    if (off >= d.size() || d.size() - off < kCandidateBytes) break;
+    if (is_candidate(d.data() + off)) return off;
   }
   return end;
 }
 
 std::vector<std::size_t> oracle_all(std::span<const uint8_t> d,
-                                    std::size_t from, std::size_t end,
-                                    CandidateTest test) {
+                                    std::size_t from, std::size_t end) {
   std::vector<std::size_t> out;
-  for (std::size_t off = oracle_next(d, from, end, test); off < end;
-       off = oracle_next(d, off + 1, end, test))
+  for (std::size_t off = oracle_next(d, from, end); off < end;
+       off = oracle_next(d, off + 1, end))
     out.push_back(off);
   return out;
 }
 
 std::vector<std::size_t> cursor_all(std::span<const uint8_t> d,
                                     std::size_t from, std::size_t end,
-                                    CandidateTest test, CandidateKernel k) {
+                                    CandidateKernel k) {
   std::vector<std::size_t> out;
-  CandidateCursor c(d, from, end, test, k);
+  CandidateCursor c(d, from, end, k);
   for (std::size_t off = c.next(); off < end; off = c.next()) out.push_back(off);
   EXPECT_EQ(c.next(), end) << "a finished cursor stays finished";
   return out;
@@ -102,47 +100,39 @@ TEST(CandidateSearch, TableThroughEveryKernelAtEveryAlignment) {
       const std::span<const uint8_t> d(holder.data() + shift, base.size());
       for (CandidateKernel k : kKernels) {
         if (!candidate_kernel_available(k)) continue;
-        for (CandidateTest t : kTests) {
-          SCOPED_TRACE(testing::Message()
-                       << c.name << " shift " << shift << " kernel "
-                       << static_cast<int>(k) << " test "
-                       << static_cast<int>(t));
-          const std::size_t size = d.size();
-          // Whole data, an end past it, and an end cutting off the tail.
-          for (std::size_t end : {size, size + 100, size > 3 ? size - 3 : 0})
-            ASSERT_EQ(cursor_all(d, 0, end, t, k), oracle_all(d, 0, end, t));
-          for (std::size_t from = 0; from <= size + 1; from += 7)
-            ASSERT_EQ(cursor_all(d, from, size, t, k),
-                      oracle_all(d, from, size, t));
-        }
+        SCOPED_TRACE(testing::Message() << c.name << " shift " << shift
+                                        << " kernel " << static_cast<int>(k));
+        const std::size_t size = d.size();
+        // Whole data, an end past it, and an end cutting off the tail.
+        for (std::size_t end : {size, size + 100, size > 3 ? size - 3 : 0})
+          ASSERT_EQ(cursor_all(d, 0, end, k), oracle_all(d, 0, end));
+        for (std::size_t from = 0; from <= size + 1; from += 7)
+          ASSERT_EQ(cursor_all(d, from, size, k), oracle_all(d, from, size));
       }
     }
   }
 }
 
-TEST(CandidateSearch, NamedEntryPointsKeepTheContract) {
+TEST(CandidateSearch, CursorKeepsItsContract) {
   std::vector<uint8_t> v(1000, 0);
-  put_header(v, 5, 0x10);   // passes the header test, not the flags filter
+  put_header(v, 5, 0x10);  // passes the header test, not the flags filter
+  put_header(v, 300, 8);   // a CLUT length of 45 cannot be accepted
+  v[308] = 45;
   put_header(v, 500, 8);
-  put_header(v, 992, 2);    // the last offset with all 8 bytes
-  using Fn = std::size_t (*)(std::span<const uint8_t>, std::size_t,
-                             std::size_t);
-  std::vector<Fn> fns = {find_candidate, find_candidate_portable};
-#ifdef VEXLO_HAVE_SSE2
-  fns.push_back(find_candidate_sse2);
-#endif
-#ifdef VEXLO_HAVE_AVX2
-  if (candidate_kernel_available(CandidateKernel::kAvx2))
-    fns.push_back(find_candidate_avx2);
-#endif
-  for (Fn f : fns) {
-    EXPECT_EQ(f(v, 0, 1000), 5u);
-    EXPECT_EQ(f(v, 6, 1000), 500u);
-    EXPECT_EQ(f(v, 501, 1000), 992u);
-    EXPECT_EQ(f(v, 993, 1000), 1000u);
-    EXPECT_EQ(f(v, 6, 500), 500u) << "`end` is returned when nothing is found";
-    EXPECT_EQ(f(v, 6, 400), 400u);
-    EXPECT_EQ(f(v, 993, 2000), 2000u);
+  v[508] = 44;
+  put_header(v, 980, 2);  // the last offset with 20 bytes after it
+  put_header(v, 990, 2);  // too close to the end for any TIM
+  for (CandidateKernel k : kKernels) {
+    if (!candidate_kernel_available(k)) continue;
+    const auto first = [&](std::size_t from, std::size_t end) {
+      return CandidateCursor(v, from, end, k).next();
+    };
+    EXPECT_EQ(first(0, 1000), 500u);
+    EXPECT_EQ(first(501, 1000), 980u);
+    EXPECT_EQ(first(981, 1000), 1000u);
+    EXPECT_EQ(first(6, 500), 500u) << "`end` is returned when nothing is found";
+    EXPECT_EQ(first(6, 400), 400u);
+    EXPECT_EQ(first(981, 2000), 2000u);
   }
 }
 
@@ -197,7 +187,7 @@ TEST(CandidateSearch, ClutLengthFilterKeepsEveryAcceptedLength) {
       v[8 + len + 10] = 1;  // h
       if (!examine_offset(v, 0, -1)) continue;
       ++accepted;
-      EXPECT_TRUE(passes(CandidateTest::kScan, v.data())) << len;
+      EXPECT_TRUE(is_candidate(v.data())) << len;
     }
   }
   EXPECT_GT(accepted, 10);
@@ -224,27 +214,25 @@ TEST(CandidateSearch, RandomizedKernelsAgreeOverMillionsOfOffsets) {
   while (offsets < 4'000'000) {
     const std::size_t n = 1 + rng() % 70000;
     std::vector<uint8_t> v = hit_rich(n, rng);
-    for (CandidateTest t : kTests) {
-      const auto want = oracle_all(v, 0, n, t);
-      for (CandidateKernel k : kKernels) {
-        if (!candidate_kernel_available(k)) continue;
-        ASSERT_EQ(cursor_all(v, 0, n, t, k), want)
-            << "size " << n << " kernel " << static_cast<int>(k);
-      }
+    const auto want = oracle_all(v, 0, n);
+    for (CandidateKernel k : kKernels) {
+      if (!candidate_kernel_available(k)) continue;
+      ASSERT_EQ(cursor_all(v, 0, n, k), want)
+          << "size " << n << " kernel " << static_cast<int>(k);
     }
     offsets += n;
   }
-  // Random starts and ends through the named functions.
+  // Random starts and ends.
   std::vector<uint8_t> v = hit_rich(100000, rng);
   for (int i = 0; i < 20000; ++i) {
     const std::size_t from = rng() % 100010;
     const std::size_t end = from + rng() % 300;
-    const std::size_t want = oracle_next(v, from, end, CandidateTest::kHeader);
-    ASSERT_EQ(find_candidate_portable(v, from, end), want);
-#ifdef VEXLO_HAVE_SSE2
-    ASSERT_EQ(find_candidate_sse2(v, from, end), want);
-#endif
-    ASSERT_EQ(find_candidate(v, from, end), want);
+    const std::size_t want = oracle_next(v, from, end);
+    for (CandidateKernel k : kKernels) {
+      if (candidate_kernel_available(k)) {
+        ASSERT_EQ(CandidateCursor(v, from, end, k).next(), want);
+      }
+    }
   }
 }
 
