@@ -9,7 +9,7 @@ namespace {
 
 using test::Bytes;
 using test::make_tim;
-using test::TimSpec;
+using test::TimLayout;
 
 uint32_t u32_at(const std::vector<uint8_t>& b, std::size_t at) {
   return read_u32le(b.data() + at);
@@ -57,7 +57,7 @@ TEST(BuildBmp, HeaderOfThe32x16Example) {
 }
 
 TEST(BuildBmp, FourBitNibbleOrderAndTopRowFirst) {
-  TimSpec s;
+  TimLayout s;
   s.flags = 0x08;
   s.clut = {0x0000, 0x001F, 0x03E0, 0x7C00};
   s.w = 1;  // 4 pixels
@@ -75,7 +75,7 @@ TEST(BuildBmp, FourBitNibbleOrderAndTopRowFirst) {
 }
 
 TEST(BuildBmp, EightBitRowsArePadded) {
-  TimSpec s;
+  TimLayout s;
   s.flags = 0x09;
   s.clut_w = 256;
   s.clut.assign(256, 0);
@@ -93,7 +93,7 @@ TEST(BuildBmp, EightBitRowsArePadded) {
 }
 
 TEST(BuildBmp, OnlyTheFirstClutRowIsUsed) {
-  TimSpec s;
+  TimLayout s;
   s.flags = 0x08;
   s.clut_h = 2;
   s.clut.assign(32, 0x7FFF);
@@ -106,7 +106,7 @@ TEST(BuildBmp, OnlyTheFirstClutRowIsUsed) {
 }
 
 TEST(BuildBmp, FifteenBit) {
-  TimSpec s;
+  TimLayout s;
   s.flags = 0x02;
   s.w = 3;
   s.h = 1;
@@ -118,7 +118,7 @@ TEST(BuildBmp, FifteenBit) {
 }
 
 TEST(BuildBmp, TwentyFourBitReadsOneContinuousRun) {
-  TimSpec s;
+  TimLayout s;
   s.flags = 0x03;
   s.w = 4;  // 2 pixels a row; a TIM row is 8 bytes, but pixels run on
   s.h = 2;
@@ -130,7 +130,7 @@ TEST(BuildBmp, TwentyFourBitReadsOneContinuousRun) {
 }
 
 TEST(BuildBmp, PixelsMayLieBeyondTheImageBlock) {
-  TimSpec s;
+  TimLayout s;
   s.flags = 0x02;
   s.w = 2;
   s.h = 1;
@@ -141,29 +141,29 @@ TEST(BuildBmp, PixelsMayLieBeyondTheImageBlock) {
 }
 
 TEST(BuildBmp, Refusals) {
-  TimSpec mixed;
+  TimLayout mixed;
   mixed.flags = 0x0C;
   mixed.clut_w = 256;
   mixed.w = 1;
   mixed.h = 1;
   mixed.pixels = {1, 2};
-  TimSpec short_data;
+  TimLayout short_data;
   short_data.flags = 0x02;
   short_data.w = 4;
   short_data.h = 4;
   short_data.pixels.assign(31, 0);  // one byte short of 16 pixels
   short_data.image_len = 20;
-  TimSpec huge;  // claims 65535 x 65535 pixels in a few bytes
+  TimLayout huge;  // claims 65535 x 65535 pixels in a few bytes
   huge.flags = 0x02;
   huge.w = 65535;
   huge.h = 65535;
   huge.image_len = 12;
-  const std::pair<TimSpec, BmpStatus> cases[] = {
+  const std::pair<TimLayout, BmpStatus> cases[] = {
       {mixed, BmpStatus::kUnsupported},
       {short_data, BmpStatus::kTruncated},
       {huge, BmpStatus::kTruncated}};
-  for (const auto& [spec, want] : cases) {
-    const Bytes tim = make_tim(spec);
+  for (const auto& [layout, want] : cases) {
+    const Bytes tim = make_tim(layout);
     const auto r = examine_offset(tim, 0, -1);
     ASSERT_TRUE(r);
     std::vector<uint8_t> out;
@@ -175,7 +175,7 @@ TEST(BuildBmp, Refusals) {
 TEST(ClutColour, EmptyClutStaysInsideTheData) {
   // A CLUT with no rows: entries come from the bytes after the block while
   // they last, and are black beyond the data.
-  TimSpec s;
+  TimLayout s;
   s.flags = 0x08;
   s.clut_len = 12;
   s.clut_h = 0;

@@ -37,7 +37,7 @@ TEST(Bitmap, NamedByOffset) {
 
 TEST(Bitmap, MixedModeIsRefusedButCopiedAndCounted) {
   Sandbox box;
-  TimSpec s;
+  TimLayout s;
   s.flags = 0x0C;
   s.clut_w = 256;
   s.w = 2;
@@ -56,7 +56,7 @@ TEST(Bitmap, MixedModeIsRefusedButCopiedAndCounted) {
 
 TEST(Bitmap, ClaimsBeyondTheDataAreSkippedWithinAMemoryBound) {
   Sandbox box;
-  TimSpec s;  // 65535 x 65535 15-bit pixels claimed by a 100-byte TIM
+  TimLayout s;  // 65535 x 65535 15-bit pixels claimed by a 100-byte TIM
   s.flags = 0x02;
   s.w = 65535;
   s.h = 65535;

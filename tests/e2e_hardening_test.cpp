@@ -43,7 +43,7 @@ Bytes head(const Bytes& b, std::size_t n) {
 }
 
 Bytes tim15(uint16_t w, uint16_t h) {
-  TimSpec s;
+  TimLayout s;
   s.flags = 0x02;
   s.w = w;
   s.h = h;
@@ -63,29 +63,29 @@ struct Claim {
 };
 
 TEST_F(Hardening, HugeClaimsStayWithinASmallMemoryBound) {
-  TimSpec big15;  // 65535 x 65535 pixels in a few bytes
+  TimLayout big15;  // 65535 x 65535 pixels in a few bytes
   big15.flags = 0x02;
   big15.w = big15.h = 65535;
   big15.pixels.assign(40, 0x11);
-  TimSpec mid15 = big15;  // a bitmap of 192 MB: fits 32 bits, not the bound
+  TimLayout mid15 = big15;  // a bitmap of 192 MB: fits 32 bits, not the bound
   mid15.w = mid15.h = 8000;
-  TimSpec big4 = big15;
+  TimLayout big4 = big15;
   big4.flags = 0x08;
-  TimSpec big24 = big15;
+  TimLayout big24 = big15;
   big24.flags = 0x03;
-  TimSpec rows4;  // a CLUT of 65535 rows
+  TimLayout rows4;  // a CLUT of 65535 rows
   rows4.flags = 0x08;
   rows4.clut_len = 65535 * 32 + 12;
   rows4.clut_h = 65535;
-  TimSpec rows8 = rows4;
+  TimLayout rows8 = rows4;
   rows8.flags = 0x09;
   rows8.clut_len = 65535 * 512 + 12;
-  TimSpec wrap7;  // 8 + 0xFFFFFFFF wraps to 7
+  TimLayout wrap7;  // 8 + 0xFFFFFFFF wraps to 7
   wrap7.flags = 0x02;
   wrap7.w = wrap7.h = 2;
   wrap7.image_len = 0xFFFFFFFFu;
   wrap7.pixels.assign(8, 0x22);
-  TimSpec wrap0;  // 8 + 44 + 0xFFFFFFCC wraps to exactly 0
+  TimLayout wrap0;  // 8 + 44 + 0xFFFFFFCC wraps to exactly 0
   wrap0.flags = 0x08;
   wrap0.w = 8;
   wrap0.h = 16;

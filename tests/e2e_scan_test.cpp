@@ -105,23 +105,23 @@ TEST(Run, NoTimInTheLastMintimsizeBytes) {
 
 TEST(Run, NearMissesAreRejectedAtEachTest) {
   Sandbox box;
-  TimSpec good;
+  TimLayout good;
   good.flags = 0x02;
   good.w = 40;
   good.h = 1;
   good.pixels.assign(80, 0x11);
   auto variant = [&](auto change) {
-    TimSpec s = good;
+    TimLayout s = good;
     change(s);
     return make_tim(s);
   };
   const Bytes misses = concat({
-      variant([](TimSpec& s) { s.flags = 0x102; }),  // flags byte 1
-      variant([](TimSpec& s) { s.flags = 0x07; }),   // mode 7
-      variant([](TimSpec& s) { s.flags = 0x0A; }),   // 15-bit with CLUT bit
-      variant([](TimSpec& s) { s.w = 0; }),          // width 0
-      variant([](TimSpec& s) { s.h = 0; }),          // height 0
-      variant([](TimSpec& s) { s.flags = 0x03; s.w = 1; }),  // 24-bit width 0
+      variant([](TimLayout& s) { s.flags = 0x102; }),  // flags byte 1
+      variant([](TimLayout& s) { s.flags = 0x07; }),   // mode 7
+      variant([](TimLayout& s) { s.flags = 0x0A; }),   // 15-bit with CLUT bit
+      variant([](TimLayout& s) { s.w = 0; }),          // width 0
+      variant([](TimLayout& s) { s.h = 0; }),          // height 0
+      variant([](TimLayout& s) { s.flags = 0x03; s.w = 1; }),  // 24-bit width 0
   });
   const Bytes good_tim = make_tim(good);
   box.write("m.bin", concat({misses, good_tim, Bytes(80, 0)}));
@@ -136,7 +136,7 @@ TEST(Run, NearMissesAreRejectedAtEachTest) {
 
 TEST(Run, WrappedTotal) {
   Sandbox box;
-  TimSpec s;
+  TimLayout s;
   s.flags = 0x08;
   s.w = 8;
   s.h = 16;
@@ -178,7 +178,7 @@ TEST(Run, LimitCountsOnlyCountedTims) {
 
 TEST(Run, MultiClutWarning) {
   Sandbox box;
-  TimSpec s;
+  TimLayout s;
   s.flags = 0x09;
   s.clut_w = 256;
   s.clut_h = 2;

@@ -12,7 +12,7 @@ void put32(Bytes& b, uint32_t v) {
   put16(b, v >> 16);
 }
 
-Bytes make_tim(const TimSpec& s) {
+Bytes make_tim(const TimLayout& s) {
   Bytes b;
   put32(b, 0x10);
   put32(b, s.flags);
@@ -39,7 +39,7 @@ Bytes make_tim(const TimSpec& s) {
 }
 
 Bytes tim_4bit_32x16() {
-  TimSpec s;
+  TimLayout s;
   s.flags = 0x08;
   for (uint16_t i = 0; i < 16; ++i)
     s.clut.push_back(static_cast<uint16_t>(i * 0x0421));

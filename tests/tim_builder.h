@@ -12,7 +12,7 @@ using Bytes = std::vector<uint8_t>;
 void put16(Bytes& b, uint32_t v);
 void put32(Bytes& b, uint32_t v);
 
-struct TimSpec {
+struct TimLayout {
   uint32_t flags = 0x08;
   // CLUT block: written when flags has bit 3. `clut_len` 0 means the
   // natural length 12 + 2 * entries.
@@ -25,7 +25,7 @@ struct TimSpec {
   Bytes pixels;
 };
 
-Bytes make_tim(const TimSpec& spec);
+Bytes make_tim(const TimLayout& layout);
 
 // A valid 4-bit TIM of 32x16 pixels: 320 bytes.
 Bytes tim_4bit_32x16();

@@ -8,10 +8,10 @@ namespace {
 
 using test::Bytes;
 using test::make_tim;
-using test::TimSpec;
+using test::TimLayout;
 
-TimSpec four_bit() {
-  TimSpec s;
+TimLayout four_bit() {
+  TimLayout s;
   s.flags = 0x08;
   s.w = 8;
   s.h = 16;
@@ -19,8 +19,8 @@ TimSpec four_bit() {
   return s;
 }
 
-TimSpec eight_bit(uint32_t flags = 0x09) {
-  TimSpec s;
+TimLayout eight_bit(uint32_t flags = 0x09) {
+  TimLayout s;
   s.flags = flags;
   s.clut_w = 256;
   s.w = 4;
@@ -29,8 +29,8 @@ TimSpec eight_bit(uint32_t flags = 0x09) {
   return s;
 }
 
-TimSpec direct(uint32_t flags, uint16_t w, uint16_t h, std::size_t bytes) {
-  TimSpec s;
+TimLayout direct(uint32_t flags, uint16_t w, uint16_t h, std::size_t bytes) {
+  TimLayout s;
   s.flags = flags;
   s.w = w;
   s.h = h;
@@ -56,14 +56,14 @@ TEST(ExamineOffset, TheWorkedExample) {
 
 struct Case {
   const char* what;
-  TimSpec spec;
+  TimLayout layout;
   bool accepted;
   int width = 0;
   int bpp = 0;
   bool multi = false;
 };
 
-TimSpec with(TimSpec s, auto change) {
+TimLayout with(TimLayout s, auto change) {
   change(s);
   return s;
 }
@@ -71,17 +71,17 @@ TimSpec with(TimSpec s, auto change) {
 TEST(ExamineOffset, RecognitionTable) {
   const Case cases[] = {
       {"flags bits 4-7 are not examined",
-       with(four_bit(), [](TimSpec& s) { s.flags = 0x18; }), true, 32, 4},
+       with(four_bit(), [](TimLayout& s) { s.flags = 0x18; }), true, 32, 4},
       {"flags byte 5 not zero",
-       with(four_bit(), [](TimSpec& s) { s.flags = 0x108; }), false},
+       with(four_bit(), [](TimLayout& s) { s.flags = 0x108; }), false},
       {"flags byte 7 not zero",
-       with(four_bit(), [](TimSpec& s) { s.flags = 0x01000008; }), false},
-      {"flags byte 0", with(four_bit(), [](TimSpec& s) { s.flags = 0; }),
+       with(four_bit(), [](TimLayout& s) { s.flags = 0x01000008; }), false},
+      {"flags byte 0", with(four_bit(), [](TimLayout& s) { s.flags = 0; }),
        false},
       {"only bits 4-7 set",
-       with(four_bit(), [](TimSpec& s) { s.flags = 0x10; }), false},
+       with(four_bit(), [](TimLayout& s) { s.flags = 0x10; }), false},
       {"modes 5-7 do not exist",
-       with(four_bit(), [](TimSpec& s) { s.flags = 0x0D; }), false},
+       with(four_bit(), [](TimLayout& s) { s.flags = 0x0D; }), false},
       {"4-bit needs the CLUT bit", direct(0x00 | 0x10, 4, 4, 32), false},
       {"15-bit", direct(0x02, 3, 2, 12), true, 3, 15},
       {"15-bit with the CLUT bit", direct(0x0A, 3, 2, 12), false},
@@ -94,33 +94,33 @@ TEST(ExamineOffset, RecognitionTable) {
       {"8-bit without the CLUT bit", direct(0x01, 4, 2, 16), false},
       {"mixed mode is read as 8-bit", eight_bit(0x0C), true, 8, 8},
       {"4-bit w 16384 wraps to width 0",
-       with(four_bit(), [](TimSpec& s) { s.w = 16384; }), false},
+       with(four_bit(), [](TimLayout& s) { s.w = 16384; }), false},
       {"4-bit w 16385 wraps to width 4",
-       with(four_bit(), [](TimSpec& s) { s.w = 16385; }), true, 4, 4},
-      {"height 0", with(four_bit(), [](TimSpec& s) { s.h = 0; }), false},
+       with(four_bit(), [](TimLayout& s) { s.w = 16385; }), true, 4, 4},
+      {"height 0", with(four_bit(), [](TimLayout& s) { s.h = 0; }), false},
       {"8-bit, two CLUT rows of 1036 bytes",
-       with(eight_bit(), [](TimSpec& s) { s.clut_h = 2; }), true, 8, 8, true},
+       with(eight_bit(), [](TimLayout& s) { s.clut_h = 2; }), true, 8, 8, true},
       {"8-bit, CLUT length 1000 fits no row count",
        with(eight_bit(),
-            [](TimSpec& s) {
+            [](TimLayout& s) {
               s.clut_h = 2;
               s.clut_len = 1000;
             }),
        false},
       {"4-bit, three CLUT rows",
-       with(four_bit(), [](TimSpec& s) { s.clut_h = 3; }), true, 32, 4, true},
+       with(four_bit(), [](TimLayout& s) { s.clut_h = 3; }), true, 32, 4, true},
       {"no CLUT rows, length 12",
        with(four_bit(),
-            [](TimSpec& s) {
+            [](TimLayout& s) {
               s.clut_h = 0;
               s.clut_len = 12;
             }),
        true, 32, 4, true},
       {"image length below 12 is not checked",
-       with(four_bit(), [](TimSpec& s) { s.image_len = 4; }), true, 32, 4},
+       with(four_bit(), [](TimLayout& s) { s.image_len = 4; }), true, 32, 4},
   };
   for (const Case& c : cases) {
-    const Bytes tim = make_tim(c.spec);
+    const Bytes tim = make_tim(c.layout);
     const auto r = examine_offset(tim, 0, -1);
     ASSERT_EQ(r.has_value(), c.accepted) << c.what;
     if (!r) continue;
@@ -146,7 +146,7 @@ TEST(ExamineOffset, EndOfData) {
 
 TEST(ExamineOffset, TotalWrapsAt32Bits) {
   // 8 + 44 + image length wraps to 36 when the image length is 2^32 - 16.
-  TimSpec s = four_bit();
+  TimLayout s = four_bit();
   s.image_len = 0xFFFFFFF0u;
   s.pixels.clear();
   const Bytes tim = make_tim(s);
@@ -157,7 +157,7 @@ TEST(ExamineOffset, TotalWrapsAt32Bits) {
 
 TEST(ExamineOffset, HugeClutLengthDoesNotWrapThePosition) {
   // h = 0xFFFF rows of 32 bytes; the image block would lie far beyond.
-  TimSpec s = four_bit();
+  TimLayout s = four_bit();
   s.clut_h = 0xFFFF;
   s.clut_len = 0xFFFFu * 32 + 12;
   Bytes tim;
