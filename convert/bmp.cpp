@@ -21,10 +21,14 @@ void put_u32(uint8_t* p, uint32_t v) {
 // Bytes of pixel data that W x H pixels of a mode take, in 64 bits.
 uint64_t pixel_bytes(int32_t bpp, uint64_t pixels) {
   switch (bpp) {
-    case 4: return (pixels + 1) / 2;
-    case 8: return pixels;
-    case 15: return pixels * 2;
-    default: return pixels * 3;
+    case 4:
+      return (pixels + 1) / 2;
+    case 8:
+      return pixels;
+    case 15:
+      return pixels * 2;
+    default:
+      return pixels * 3;
   }
 }
 
@@ -37,7 +41,8 @@ std::array<uint8_t, 3> split_colour(uint16_t v) {
 }
 
 std::array<uint8_t, 3> clut_colour(const TimInfo& info, int k) {
-  const std::size_t at = kBlockHeaderSize + 2 * static_cast<std::size_t>(k & 255);
+  const std::size_t at =
+      kBlockHeaderSize + 2 * static_cast<std::size_t>(k & 255);
   if (info.clut_block.size() < at + 2) return {0, 0, 0};
   return split_colour(read_u16le(info.clut_block.data() + at));
 }
@@ -49,7 +54,8 @@ BmpStatus build_bmp(const TimInfo& info, std::vector<uint8_t>& out) {
   const uint64_t pixels = w * h;  // at most 65535^2: no overflow in 64 bits
   const std::span<const uint8_t> image = info.image_block;
   if (image.size() < kBlockHeaderSize ||
-      image.size() - kBlockHeaderSize < pixel_bytes(info.bits_per_pixel, pixels))
+      image.size() - kBlockHeaderSize <
+          pixel_bytes(info.bits_per_pixel, pixels))
     return BmpStatus::kTruncated;
   const uint64_t row = (w * 3 + 3) & ~uint64_t{3};
   const uint64_t image_size = row * h;
@@ -92,8 +98,12 @@ BmpStatus build_bmp(const TimInfo& info, std::vector<uint8_t>& out) {
           bgr = clut[(i & 1) ? (b >> 4) : (b & 15)];
           break;
         }
-        case 8: bgr = clut[src[i]]; break;
-        case 15: bgr = split_colour(read_u16le(src + 2 * i)); break;
+        case 8:
+          bgr = clut[src[i]];
+          break;
+        case 15:
+          bgr = split_colour(read_u16le(src + 2 * i));
+          break;
         default: {
           const uint8_t* p = src + 3 * i;
           bgr = {p[2], p[1], p[0]};

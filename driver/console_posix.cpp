@@ -66,7 +66,8 @@ int wait_key() {
   g_saved = saved;
   const int sigs[] = {SIGTERM, SIGHUP, SIGQUIT, SIGINT};
   void (*old[4])(int);
-  for (int i = 0; i < 4; ++i) old[i] = std::signal(sigs[i], restore_and_reraise);
+  for (int i = 0; i < 4; ++i)
+    old[i] = std::signal(sigs[i], restore_and_reraise);
 
   int result = -1;
   if (::tcsetattr(fd, TCSANOW, &raw) == 0) {

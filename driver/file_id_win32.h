@@ -16,8 +16,8 @@ inline bool file_id_of_handle(HANDLE h, FileId* id) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!::GetFileInformationByHandle(h, &info)) return false;
   id->device = info.dwVolumeSerialNumber;
-  id->inode = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) |
-              info.nFileIndexLow;
+  id->inode =
+      (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   return true;
 }
 

@@ -34,9 +34,9 @@ bool write_all(int fd, const uint8_t* p, std::size_t n) {
 bool create_and_write(const std::string& name, std::span<const uint8_t> bytes,
                       FileId* id) {
   // O_NONBLOCK: opening a FIFO for writing would otherwise wait for a reader.
-  const int fd = ::open(name.c_str(),
-                        O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC,
-                        0666);
+  const int fd =
+      ::open(name.c_str(),
+             O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

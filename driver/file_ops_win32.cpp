@@ -35,9 +35,9 @@ bool write_all(HANDLE h, const uint8_t* p, std::size_t n) {
 bool file_id_of(const std::string& path, FileId* id) {
   // No access rights and backup semantics: works for any existing file or
   // directory, readable or not, and follows links.
-  const HANDLE h = ::CreateFileA(path.c_str(), 0, kShareAll, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                 nullptr);
+  const HANDLE h =
+      ::CreateFileA(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   const bool ok = file_id_of_handle(h, id);
   ::CloseHandle(h);
@@ -46,9 +46,9 @@ bool file_id_of(const std::string& path, FileId* id) {
 
 bool create_and_write(const std::string& name, std::span<const uint8_t> bytes,
                       FileId* id) {
-  const HANDLE h = ::CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                 nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                 nullptr);
+  const HANDLE h =
+      ::CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   if (!is_disk_file(h)) {
     // A device name such as NUL or CON: nothing was created to remove.

@@ -20,8 +20,9 @@
 
 namespace {
 
-const int32_t kSizes[16] = {64,  1,   0,       -1,     8,     20,   21,   22,
-                            100, 320, 4000000, 1 << 20, -64, 4096, 12, 2147483647};
+const int32_t kSizes[16] = {64,  1,    0,   -1,        8,       20,
+                            21,  22,   100, 320,       4000000, 1 << 20,
+                            -64, 4096, 12,  2147483647};
 const int32_t kFilters[8] = {-1, 0, 1, 2, 3, 4, 5, -2};
 const int32_t kLimits[8] = {10, 0, 1, 2, 3, -1, 100, 2147483647};
 
@@ -144,8 +145,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
   // A window that may start late and stop short of the data, or past it.
   const std::size_t from = std::min<std::size_t>(bytes[2] & 127, data.size());
   const std::size_t end =
-      (bytes[3] & 128) ? data.size() + (bytes[3] & 15)
-                       : data.size() - std::min<std::size_t>(bytes[3], data.size());
+      (bytes[3] & 128)
+          ? data.size() + (bytes[3] & 15)
+          : data.size() - std::min<std::size_t>(bytes[3], data.size());
   check_candidates(data, from, std::max(from, end));
   return 0;
 }

@@ -20,10 +20,14 @@ bool inside(std::span<const uint8_t> part, std::span<const uint8_t> whole) {
 
 uint64_t pixel_bytes(int32_t bpp, uint64_t pixels) {
   switch (bpp) {
-    case 4: return (pixels + 1) / 2;
-    case 8: return pixels;
-    case 15: return pixels * 2;
-    default: return pixels * 3;
+    case 4:
+      return (pixels + 1) / 2;
+    case 8:
+      return pixels;
+    case 15:
+      return pixels * 2;
+    default:
+      return pixels * 3;
   }
 }
 
@@ -60,8 +64,7 @@ void check_accepted(std::span<const uint8_t> data, std::size_t off,
   // The same offset with the mode's own filter is the same TIM; any other
   // filter rejects it.
   const auto same = vexlo::examine_offset(data, off, info.mode);
-  FUZZ_CHECK(same && same->total == e.total &&
-             same->info.width == info.width);
+  FUZZ_CHECK(same && same->total == e.total && same->info.width == info.width);
   FUZZ_CHECK(!vexlo::examine_offset(data, off, (info.mode + 1) % 5));
 
   for (int k : {0, 15, 255, 256, -1}) (void)vexlo::clut_colour(info, k);

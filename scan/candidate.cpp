@@ -149,8 +149,7 @@ VEXLO_AVX2 inline __m256i exact_avx2(const uint8_t* p) {
   z = _mm256_and_si256(z, _mm256_cmpeq_epi8(load32(p + 5), k0));
   z = _mm256_and_si256(z, _mm256_cmpeq_epi8(load32(p + 6), k0));
   z = _mm256_and_si256(z, _mm256_cmpeq_epi8(load32(p + 7), k0));
-  z = _mm256_and_si256(z,
-                       _mm256_cmpeq_epi8(load32(p), _mm256_set1_epi8(0x10)));
+  z = _mm256_and_si256(z, _mm256_cmpeq_epi8(load32(p), _mm256_set1_epi8(0x10)));
   z = _mm256_and_si256(z, flags_lanes_avx2(p));
   // No CLUT bit, or a CLUT length of 32 k + 12.
   const __m256i f8 = _mm256_and_si256(load32(p + 4), _mm256_set1_epi8(8));
@@ -171,10 +170,10 @@ VEXLO_AVX2 std::size_t scan_blocks_avx2(const uint8_t* data, std::size_t pos,
   for (; pos <= last; pos += kBlock) {
     const uint8_t* p = data + pos;
     // As in the SSE2 kernel: 10 00 and the flags byte first.
-    const __m256i a = _mm256_and_si256(
-        _mm256_and_si256(_mm256_cmpeq_epi8(load32(p), k10),
-                         _mm256_cmpeq_epi8(load32(p + 1), k0)),
-        flags_lanes_avx2(p));
+    const __m256i a =
+        _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi8(load32(p), k10),
+                                          _mm256_cmpeq_epi8(load32(p + 1), k0)),
+                         flags_lanes_avx2(p));
     const __m256i b = _mm256_and_si256(
         _mm256_and_si256(_mm256_cmpeq_epi8(load32(p + 32), k10),
                          _mm256_cmpeq_epi8(load32(p + 33), k0)),
@@ -218,9 +217,11 @@ bool candidate_kernel_available(CandidateKernel k) {
 
 CandidateKernel best_candidate_kernel() {
   static const CandidateKernel best =
-      candidate_kernel_available(CandidateKernel::kAvx2)   ? CandidateKernel::kAvx2
-      : candidate_kernel_available(CandidateKernel::kSse2) ? CandidateKernel::kSse2
-                                                           : CandidateKernel::kPortable;
+      candidate_kernel_available(CandidateKernel::kAvx2)
+          ? CandidateKernel::kAvx2
+      : candidate_kernel_available(CandidateKernel::kSse2)
+          ? CandidateKernel::kSse2
+          : CandidateKernel::kPortable;
   return best;
 }
 

@@ -30,7 +30,9 @@ constexpr bool flags_can_pass(uint8_t f) {
 // True when the low byte of a CLUT block length can belong to an accepted
 // TIM: every length examine_offset takes (44, 524, rows * 32 + 12,
 // rows * 512 + 12) is 12 more than a multiple of 32.
-constexpr bool clut_length_can_pass(uint8_t low) { return (low & 0x1Fu) == 12u; }
+constexpr bool clut_length_can_pass(uint8_t low) {
+  return (low & 0x1Fu) == 12u;
+}
 
 // Bytes an offset needs after it to be a candidate at all: a TIM takes at
 // least its header and one block header.

@@ -15,8 +15,9 @@ const char kPathSeparator = '/';
 std::vector<DirEntry> list_directory(const std::string& pattern) {
   std::vector<DirEntry> entries;
   const std::size_t cut = pattern.rfind('/');
-  const std::string dir =
-      cut == std::string::npos ? "." : (cut == 0 ? "/" : pattern.substr(0, cut));
+  const std::string dir = cut == std::string::npos
+                              ? "."
+                              : (cut == 0 ? "/" : pattern.substr(0, cut));
   const std::string wildcard =
       cut == std::string::npos ? pattern : pattern.substr(cut + 1);
   DIR* d = ::opendir(dir.c_str());

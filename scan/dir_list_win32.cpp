@@ -63,8 +63,8 @@ void classify(const WIN32_FIND_DATAA& found, const std::string& dir,
   } else {
     entry->kind = EntryKind::kFile;
     entry->id.device = info.dwVolumeSerialNumber;
-    entry->id.inode = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) |
-                      info.nFileIndexLow;
+    entry->id.inode =
+        (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   }
   ::CloseHandle(h);
 }
@@ -79,8 +79,9 @@ std::vector<DirEntry> list_directory(const std::string& pattern) {
   // The directory part keeps its separator, so that a drive root stays the
   // root; the wildcard is kept apart because making a path absolute drops
   // trailing dots, and "*." must stay "*.".
-  std::string dir = full_path(
-      cut == std::string::npos ? std::string(".\\") : pattern.substr(0, cut + 1));
+  std::string dir =
+      full_path(cut == std::string::npos ? std::string(".\\")
+                                         : pattern.substr(0, cut + 1));
   if (dir.empty()) return entries;
   if (dir.back() != '\\' && dir.back() != '/') dir += '\\';
   if (dir.size() + wildcard.size() > kPatternMax) return entries;

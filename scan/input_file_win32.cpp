@@ -36,10 +36,9 @@ InputFile open_input(const std::string& path) {
   InputFile f;
   // A directory cannot be opened without FILE_FLAG_BACKUP_SEMANTICS, so it
   // fails here like on other systems.
-  const HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
-                                 nullptr);
+  const HANDLE h = ::CreateFileA(
+      path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (h == INVALID_HANDLE_VALUE) return f;
   // Consoles, pipes and other devices could wait forever for data.
   BY_HANDLE_FILE_INFORMATION info;
@@ -52,8 +51,8 @@ InputFile open_input(const std::string& path) {
     return f;
   }
   f.id.device = info.dwVolumeSerialNumber;
-  f.id.inode = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) |
-               info.nFileIndexLow;
+  f.id.inode =
+      (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   f.length = size.QuadPart;
   f.handle = reinterpret_cast<intptr_t>(h);
   f.status = f.length > kInputMax ? LoadStatus::kTooLarge : LoadStatus::kLoaded;
@@ -71,7 +70,8 @@ LoadStatus read_input(InputFile& file, InputData& data) {
     while (got < want) {
       // ReadFile takes a 32-bit count; whole files come in large pieces.
       const std::size_t left = want - got;
-      const DWORD ask = left > (1u << 30) ? (1u << 30) : static_cast<DWORD>(left);
+      const DWORD ask =
+          left > (1u << 30) ? (1u << 30) : static_cast<DWORD>(left);
       DWORD n = 0;
       if (!::ReadFile(h, data.buffer() + got, ask, &n, nullptr) || n == 0)
         break;

@@ -2,9 +2,8 @@
 
 namespace vexlo {
 
-const char* const kModeNames[kModeCount] = {"4-bit CLUT", "8-bit CLUT",
-                                            "15-bit direct", "24-bit direct",
-                                            "Mixed"};
+const char* const kModeNames[kModeCount] = {
+    "4-bit CLUT", "8-bit CLUT", "15-bit direct", "24-bit direct", "Mixed"};
 
 std::optional<Examined> examine_offset(std::span<const uint8_t> data,
                                        std::size_t off, int32_t typefilter) {
@@ -61,10 +60,18 @@ std::optional<Examined> examine_offset(std::span<const uint8_t> data,
   const uint32_t w = read_u16le(image + 8);
   uint32_t width = 0;
   switch (bpp) {
-    case 4: width = (w * 4) & 0xFFFF; break;
-    case 8: width = (w * 2) & 0xFFFF; break;
-    case 15: width = w; break;
-    default: width = w * 2 / 3; break;
+    case 4:
+      width = (w * 4) & 0xFFFF;
+      break;
+    case 8:
+      width = (w * 2) & 0xFFFF;
+      break;
+    case 15:
+      width = w;
+      break;
+    default:
+      width = w * 2 / 3;
+      break;
   }
   if (width == 0) return std::nullopt;
   const uint32_t height = read_u16le(image + 10);

@@ -33,8 +33,8 @@ extern const char* const kModeNames[kModeCount];
 struct TimInfo {
   int32_t mode = 0;
   int32_t bits_per_pixel = 0;
-  int32_t width = 0;   // pixels, 1..65535
-  int32_t height = 0;  // pixel rows, 1..65535
+  int32_t width = 0;                    // pixels, 1..65535
+  int32_t height = 0;                   // pixel rows, 1..65535
   std::span<const uint8_t> clut_block;  // empty when the TIM has no CLUT
   std::span<const uint8_t> image_block;
 };

@@ -37,18 +37,18 @@ void for_each_entry(const std::string& pattern, Visit visit) {
 }  // namespace
 
 void walk_directory(Run& run, const std::string& dir) {
-  for_each_entry(pattern_in(dir, "*."),
-                 [&](const DirEntry& e, const std::string& full) {
-                   if (e.kind == EntryKind::kDirectory && e.name != "." &&
-                       e.name != "..")
-                     walk_directory(run, full);
-                 });
-  for_each_entry(pattern_in(dir, run.settings.searchtype),
-                 [&](const DirEntry& e, const std::string& full) {
-                   // Never feed on this run's own output.
-                   if (e.kind == EntryKind::kFile && run.outputs.count(e.id) == 0)
-                     scan_file(run, full);
-                 });
+  for_each_entry(
+      pattern_in(dir, "*."), [&](const DirEntry& e, const std::string& full) {
+        if (e.kind == EntryKind::kDirectory && e.name != "." && e.name != "..")
+          walk_directory(run, full);
+      });
+  for_each_entry(
+      pattern_in(dir, run.settings.searchtype),
+      [&](const DirEntry& e, const std::string& full) {
+        // Never feed on this run's own output.
+        if (e.kind == EntryKind::kFile && run.outputs.count(e.id) == 0)
+          scan_file(run, full);
+      });
 }
 
 }  // namespace vexlo

@@ -23,7 +23,7 @@ TEST(BuildBmp, FileSizeBeyond32BitsIsRefusedWithoutAllocating) {
                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (p == MAP_FAILED) GTEST_SKIP() << "no address space for the mapping";
   const Oversize cases[] = {
-      {0, 4, 65532, 21847},   // rows of 196596 bytes: 54 + S just over 2^32
+      {0, 4, 65532, 21847},  // rows of 196596 bytes: 54 + S just over 2^32
       {1, 8, 65534, 21846},
       {2, 15, 65535, 21846},
       {3, 24, 43690, 32768},  // 131072 * 32768 is exactly 2^32

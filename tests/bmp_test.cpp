@@ -1,6 +1,7 @@
+#include "convert/bmp.h"
+
 #include <gtest/gtest.h>
 
-#include "convert/bmp.h"
 #include "scan/tim.h"
 #include "tests/tim_builder.h"
 
@@ -49,17 +50,15 @@ TEST(BuildBmp, HeaderOfThe32x16Example) {
   EXPECT_EQ(bmp[0], 'B');
   EXPECT_EQ(bmp[1], 'M');
   const std::pair<std::size_t, uint32_t> fields[] = {
-      {2, 1590}, {6, 0},  {10, 54}, {14, 40}, {18, 32}, {22, 16},
-      {30, 0},   {34, 1536}, {38, 0}, {42, 0}, {46, 0}, {50, 0}};
+      {2, 1590}, {6, 0},     {10, 54}, {14, 40}, {18, 32}, {22, 16},
+      {30, 0},   {34, 1536}, {38, 0},  {42, 0},  {46, 0},  {50, 0}};
   for (auto [at, want] : fields) EXPECT_EQ(u32_at(bmp, at), want) << at;
   EXPECT_EQ(read_u16le(bmp.data() + 26), 1);
   EXPECT_EQ(read_u16le(bmp.data() + 28), 24);
 }
 
 TEST(BuildBmp, FourBitNibbleOrderAndTopRowFirst) {
-  TimLayout s;
-  s.flags = 0x08;
-  s.clut = {0x0000, 0x001F, 0x03E0, 0x7C00};
+  TimLayout s{.flags = 0x08, .clut = {0x0000, 0x001F, 0x03E0, 0x7C00}};
   s.w = 1;  // 4 pixels
   s.h = 2;
   s.pixels = {0x21, 0x03, 0x00, 0x00};
@@ -75,10 +74,8 @@ TEST(BuildBmp, FourBitNibbleOrderAndTopRowFirst) {
 }
 
 TEST(BuildBmp, EightBitRowsArePadded) {
-  TimLayout s;
-  s.flags = 0x09;
-  s.clut_w = 256;
-  s.clut.assign(256, 0);
+  TimLayout s{
+      .flags = 0x09, .clut_w = 256, .clut = std::vector<uint16_t>(256, 0)};
   s.clut[5] = 0x001F;
   s.w = 3;  // 6 pixels: 18 bytes a row, padded to 20
   s.h = 2;
@@ -93,10 +90,8 @@ TEST(BuildBmp, EightBitRowsArePadded) {
 }
 
 TEST(BuildBmp, OnlyTheFirstClutRowIsUsed) {
-  TimLayout s;
-  s.flags = 0x08;
-  s.clut_h = 2;
-  s.clut.assign(32, 0x7FFF);
+  TimLayout s{
+      .flags = 0x08, .clut_h = 2, .clut = std::vector<uint16_t>(32, 0x7FFF)};
   s.clut[1] = 0x001F;  // row 0 entry 1; row 1 entry 1 stays white
   s.w = 1;
   s.h = 1;
@@ -106,11 +101,10 @@ TEST(BuildBmp, OnlyTheFirstClutRowIsUsed) {
 }
 
 TEST(BuildBmp, FifteenBit) {
-  TimLayout s;
-  s.flags = 0x02;
-  s.w = 3;
-  s.h = 1;
-  s.pixels = {0xFF, 0x7F, 0x1F, 0x00, 0x00, 0x80};
+  TimLayout s{.flags = 0x02,
+              .w = 3,
+              .h = 1,
+              .pixels = {0xFF, 0x7F, 0x1F, 0x00, 0x00, 0x80}};
   const auto bmp = convert(make_tim(s));
   EXPECT_EQ(pixel(bmp, 0, 0), (Bgr{248, 248, 248}));
   EXPECT_EQ(pixel(bmp, 1, 0), (Bgr{0, 0, 248}));
@@ -130,10 +124,7 @@ TEST(BuildBmp, TwentyFourBitReadsOneContinuousRun) {
 }
 
 TEST(BuildBmp, PixelsMayLieBeyondTheImageBlock) {
-  TimLayout s;
-  s.flags = 0x02;
-  s.w = 2;
-  s.h = 1;
+  TimLayout s{.flags = 0x02, .w = 2, .h = 1};
   s.image_len = 12;  // the block claims no pixels
   s.pixels = {0x1F, 0x00, 0xE0, 0x03};
   const auto bmp = convert(make_tim(s));
@@ -141,16 +132,9 @@ TEST(BuildBmp, PixelsMayLieBeyondTheImageBlock) {
 }
 
 TEST(BuildBmp, Refusals) {
-  TimLayout mixed;
-  mixed.flags = 0x0C;
-  mixed.clut_w = 256;
-  mixed.w = 1;
-  mixed.h = 1;
-  mixed.pixels = {1, 2};
-  TimLayout short_data;
-  short_data.flags = 0x02;
-  short_data.w = 4;
-  short_data.h = 4;
+  TimLayout mixed{
+      .flags = 0x0C, .clut_w = 256, .w = 1, .h = 1, .pixels = {1, 2}};
+  TimLayout short_data{.flags = 0x02, .w = 4, .h = 4};
   short_data.pixels.assign(31, 0);  // one byte short of 16 pixels
   short_data.image_len = 20;
   TimLayout huge;  // claims 65535 x 65535 pixels in a few bytes
@@ -175,13 +159,12 @@ TEST(BuildBmp, Refusals) {
 TEST(ClutColour, EmptyClutStaysInsideTheData) {
   // A CLUT with no rows: entries come from the bytes after the block while
   // they last, and are black beyond the data.
-  TimLayout s;
-  s.flags = 0x08;
-  s.clut_len = 12;
-  s.clut_h = 0;
-  s.w = 1;
-  s.h = 1;
-  s.pixels = {0, 0};
+  TimLayout s{.flags = 0x08,
+              .clut_len = 12,
+              .clut_h = 0,
+              .w = 1,
+              .h = 1,
+              .pixels = {0, 0}};
   const Bytes tim = make_tim(s);
   const auto r = examine_offset(tim, 0, -1);
   ASSERT_TRUE(r);

@@ -11,9 +11,8 @@
 namespace vexlo {
 namespace {
 
-const CandidateKernel kKernels[] = {CandidateKernel::kPortable,
-                                    CandidateKernel::kSse2,
-                                    CandidateKernel::kAvx2};
+const CandidateKernel kKernels[] = {
+    CandidateKernel::kPortable, CandidateKernel::kSse2, CandidateKernel::kAvx2};
 
 // The definition, one offset at a time.
 std::size_t oracle_next(std::span<const uint8_t> d, std::size_t from,
@@ -39,7 +38,8 @@ std::vector<std::size_t> cursor_all(std::span<const uint8_t> d,
                                     CandidateKernel k) {
   std::vector<std::size_t> out;
   CandidateCursor c(d, from, end, k);
-  for (std::size_t off = c.next(); off < end; off = c.next()) out.push_back(off);
+  for (std::size_t off = c.next(); off < end; off = c.next())
+    out.push_back(off);
   EXPECT_EQ(c.next(), end) << "a finished cursor stays finished";
   return out;
 }
@@ -160,9 +160,9 @@ TEST(CandidateSearch, FlagsFilterMatchesExamineOffset) {
         v[9] = static_cast<uint8_t>(clut_len >> 8);
         image += clut_len;
       }
-      v[image] = 12 + 12;   // image block length
-      v[image + 8] = 6;     // w: non-zero width in every mode
-      v[image + 10] = 1;    // h
+      v[image] = 12 + 12;  // image block length
+      v[image + 8] = 6;    // w: non-zero width in every mode
+      v[image + 10] = 1;   // h
       accepted = accepted || examine_offset(v, 0, -1).has_value();
     }
     EXPECT_EQ(accepted, flags_can_pass(static_cast<uint8_t>(f))) << f;

@@ -1,8 +1,8 @@
+#include "driver/config.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "driver/config.h"
 
 namespace vexlo {
 namespace {
@@ -30,12 +30,18 @@ TEST(ConfigInt, ConvertsLikeTheToolAlwaysHas) {
     std::string text;
     int32_t want;
   } cases[] = {
-      {"12", 12},         {"12abc", 12},       {"abc", 0},
-      {"  \t\n-3", -3},   {"+7", 7},           {"-", 0},
+      {"12", 12},
+      {"12abc", 12},
+      {"abc", 0},
+      {"  \t\n-3", -3},
+      {"+7", 7},
+      {"-", 0},
       {"2147483647", 2147483647},
-      {"2147483648", INT32_MIN},               // wraps
-      {"4294967297", 1},  {"-2147483648", INT32_MIN},
-      {" 1 2", 1},        {"\v\f\r9", 9},
+      {"2147483648", INT32_MIN},  // wraps
+      {"4294967297", 1},
+      {"-2147483648", INT32_MIN},
+      {" 1 2", 1},
+      {"\v\f\r9", 9},
   };
   for (const Case& c : cases) EXPECT_EQ(config_int(c.text), c.want) << c.text;
 }
@@ -44,8 +50,8 @@ TEST(ApplyConfig, FlagsFollowTheFirstCharacter) {
   struct Case {
     std::string value;
     bool want;
-  } cases[] = {{"1", true}, {"no", true}, {"0yes", false}, {"0", false},
-               {"", false}, {" 0", true}};
+  } cases[] = {{"1", true},  {"no", true}, {"0yes", false},
+               {"0", false}, {"", false},  {" 0", true}};
   for (const Case& c : cases) {
     Settings s;
     apply_config(s, "writetim=\"" + c.value + "\" writebmp=\"" + c.value +
@@ -75,7 +81,7 @@ TEST(ApplyConfig, Integers) {
   EXPECT_EQ(s.maxtims, -3);
   EXPECT_EQ(s.mintimsize, 0);
   EXPECT_EQ(s.maxtimsize, 12);
-  EXPECT_EQ(s.typefilter, 0);  // not a number: only 4-bit TIMs
+  EXPECT_EQ(s.typefilter, 0);       // not a number: only 4-bit TIMs
   apply_config(s, "maxtims=\"\"");  // empty keeps what was there
   EXPECT_EQ(s.maxtims, -3);
 }

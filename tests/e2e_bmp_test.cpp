@@ -28,21 +28,18 @@ TEST(Bitmap, NamedByOffset) {
   Sandbox box;
   const Bytes tim = tim_4bit_32x16();
   box.write("in.bin", concat({tim, Bytes(4096 - 320, 0), tim, Bytes(100, 0)}));
-  box.config("infile=\"in.bin\" outname=\"x\" writebmp=\"1\" numbyoffset=\"1\"");
+  box.config(
+      "infile=\"in.bin\" outname=\"x\" writebmp=\"1\" numbyoffset=\"1\"");
   box.run();
   EXPECT_EQ(box.files(),
-            (std::vector<std::string>{"in.bin", "vexlo.cfg",
-                                      "x_0000000000.bmp", "x_0000004096.bmp"}));
+            (std::vector<std::string>{"in.bin", "vexlo.cfg", "x_0000000000.bmp",
+                                      "x_0000004096.bmp"}));
 }
 
 TEST(Bitmap, MixedModeIsRefusedButCopiedAndCounted) {
   Sandbox box;
-  TimLayout s;
-  s.flags = 0x0C;
-  s.clut_w = 256;
-  s.w = 2;
-  s.h = 2;
-  s.pixels.assign(8, 1);
+  TimLayout s{
+      .flags = 0x0C, .clut_w = 256, .w = 2, .h = 2, .pixels = Bytes(8, 1)};
   const Bytes tim = make_tim(s);
   box.write("m.bin", embed(tim, 0, 64));
   box.config("infile=\"m.bin\" outname=\"x\" writetim=\"1\" writebmp=\"1\"");
@@ -81,26 +78,32 @@ TEST(Bitmap, ClaimsBeyondTheDataAreSkippedWithinAMemoryBound) {
 
 // Decodes `file` to raw RGB with ImageMagick.
 Bytes imagemagick_rgb(const fs::path& file, const fs::path& out) {
-  const std::string cmd = "/usr/bin/convert '" + file.string() + "' 'rgb:" +
-                          out.string() + "' 2>/dev/null";
+  const std::string cmd = "/usr/bin/convert '" + file.string() +
+                          "' 'rgb:" + out.string() + "' 2>/dev/null";
   if (std::system(cmd.c_str()) != 0) return {};
   return read_file(out);
 }
 
 bool have_imagemagick() {
-  return std::system("/usr/bin/convert -version 2>/dev/null | "
-                     "grep -q ImageMagick") == 0;
+  return std::system(
+             "/usr/bin/convert -version 2>/dev/null | "
+             "grep -q ImageMagick") == 0;
 }
 
 TEST(Bitmap, RealTimsAgreeWithImageMagick) {
   if (!have_imagemagick()) GTEST_SKIP() << "ImageMagick is not installed";
   const char* files[] = {
-      "15bit_144x144_stp_alpha.tim",   "15bit_80x75_airport_psxdisk.tim",
-      "15bit_8x8_airport_mouse.tim",   "24bit_640x480_bunpattern.tim",
+      "15bit_144x144_stp_alpha.tim",
+      "15bit_80x75_airport_psxdisk.tim",
+      "15bit_8x8_airport_mouse.tim",
+      "24bit_640x480_bunpattern.tim",
       "4bit_128x32_dbugfont_short_imglen.tim",
-      "4bit_128x85_ferris.tim",        "4bit_16x16_ball16c.tim",
-      "4bit_256x96_n00bdemo_font.tim", "4bit_48x32_clktower.tim",
-      "8bit_128x128_bungirl.tim",      "8bit_128x129_sky.tim",
+      "4bit_128x85_ferris.tim",
+      "4bit_16x16_ball16c.tim",
+      "4bit_256x96_n00bdemo_font.tim",
+      "4bit_48x32_clktower.tim",
+      "8bit_128x128_bungirl.tim",
+      "8bit_128x129_sky.tim",
       "8bit_24x32_airport_gamepln.tim",
   };
   for (const char* name : files) {

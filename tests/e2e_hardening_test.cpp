@@ -43,10 +43,7 @@ Bytes head(const Bytes& b, std::size_t n) {
 }
 
 Bytes tim15(uint16_t w, uint16_t h) {
-  TimLayout s;
-  s.flags = 0x02;
-  s.w = w;
-  s.h = h;
+  TimLayout s{.flags = 0x02, .w = w, .h = h};
   for (uint32_t i = 0; i < 2u * w * h; ++i)
     s.pixels.push_back(static_cast<uint8_t>(i * 7));
   return make_tim(s);
@@ -104,8 +101,8 @@ TEST_F(Hardening, HugeClaimsStayWithinASmallMemoryBound) {
       // Claimed CLUTs larger than the file: never accepted.
       {"clut_65535_rows_4bit", head(make_tim(rows4), 600), "", 0},
       {"clut_65535_rows_8bit", head(make_tim(rows8), 600), "", 0},
-      {"total_wraps_to_7", make_tim(wrap7),
-       report(0, 7, 2, 2, "15-bit direct"), 1},
+      {"total_wraps_to_7", make_tim(wrap7), report(0, 7, 2, 2, "15-bit direct"),
+       1},
       {"total_wraps_to_0", make_tim(wrap0), report(0, 0, 32, 16, "4-bit CLUT"),
        1},
   };
@@ -151,11 +148,13 @@ TEST_F(Hardening, InputsTooLargeForOffsetsAreSkipped) {
   box.config("infile=\"huge.bin\"");
   EXPECT_EQ(box.run(Sandbox::memory_limit(48)).out,
             kHead + kNoOut +
-                "Skipping huge.bin: larger than 2147483647 bytes.\n" + total(0));
+                "Skipping huge.bin: larger than 2147483647 bytes.\n" +
+                total(0));
 }
 
 TEST_F(Hardening, InputsTooLargeForMemoryAreSkipped) {
-  if (Sandbox::kSanitized) GTEST_SKIP() << "ASan's limit does not cover the loader's mapping";
+  if (Sandbox::kSanitized)
+    GTEST_SKIP() << "ASan's limit does not cover the loader's mapping";
   Sandbox box;
   std::ofstream(box.path("max.bin"));
   fs::resize_file(box.path("max.bin"), 2147483647ull);
@@ -170,30 +169,47 @@ TEST_F(Hardening, InputsTooLargeForMemoryAreSkipped) {
 
 struct Blocked {
   const char* name;
-  const char* writes;           // writetim / writebmp settings
+  const char* writes;             // writetim / writebmp settings
   void (*block)(const Sandbox&);  // makes the output impossible
-  const char* failures[2];      // failure lines after the first / second TIM
+  const char* failures[2];        // failure lines after the first / second TIM
   int counted;
   std::vector<std::string> files;  // regular files left, besides the inputs
 };
 
 TEST_F(Hardening, OutputThatCannotBeCreated) {
   const Blocked cases[] = {
-      {"directory where the copy goes", "writetim=\"1\" writebmp=\"1\"",
+      {"directory where the copy goes",
+       "writetim=\"1\" writebmp=\"1\"",
        [](const Sandbox& b) { fs::create_directory(b.path("x1.tim")); },
-       {"Could not write x1.tim\n", "Could not write x1.tim\n"}, 0, {}},
-      {"directory where the bitmap goes", "writetim=\"1\" writebmp=\"1\"",
+       {"Could not write x1.tim\n", "Could not write x1.tim\n"},
+       0,
+       {}},
+      {"directory where the bitmap goes",
+       "writetim=\"1\" writebmp=\"1\"",
        [](const Sandbox& b) { fs::create_directory(b.path("x1.bmp")); },
-       {"Could not write x1.bmp\n", ""}, 2, {"x1.tim", "x2.bmp", "x2.tim"}},
-      {"FIFO where the copy goes", "writetim=\"1\" writebmp=\"0\"",
+       {"Could not write x1.bmp\n", ""},
+       2,
+       {"x1.tim", "x2.bmp", "x2.tim"}},
+      {"FIFO where the copy goes",
+       "writetim=\"1\" writebmp=\"0\"",
        [](const Sandbox& b) { ::mkfifo(b.path("x1.tim").c_str(), 0644); },
-       {"Could not write x1.tim\n", "Could not write x1.tim\n"}, 0, {}},
-      {"device where the bitmap goes", "writetim=\"0\" writebmp=\"1\"",
-       [](const Sandbox& b) { fs::create_symlink("/dev/null", b.path("x1.bmp")); },
-       {"Could not write x1.bmp\n", ""}, 2, {"x2.bmp"}},
-      {"missing directory, bitmaps only", "writetim=\"0\" writebmp=\"1\"",
+       {"Could not write x1.tim\n", "Could not write x1.tim\n"},
+       0,
+       {}},
+      {"device where the bitmap goes",
+       "writetim=\"0\" writebmp=\"1\"",
+       [](const Sandbox& b) {
+         fs::create_symlink("/dev/null", b.path("x1.bmp"));
+       },
+       {"Could not write x1.bmp\n", ""},
+       2,
+       {"x2.bmp"}},
+      {"missing directory, bitmaps only",
+       "writetim=\"0\" writebmp=\"1\"",
        [](const Sandbox&) {},
-       {"Could not write x1.bmp\n", "Could not write x2.bmp\n"}, 2, {}},
+       {"Could not write x1.bmp\n", "Could not write x2.bmp\n"},
+       2,
+       {}},
   };
   const Bytes tim = tim_4bit_32x16();
   for (const Blocked& c : cases) {
@@ -241,10 +257,9 @@ TEST_F(Hardening, WritesThatFailPartWayAreRemovedAndCountedByTheRules) {
                        "Could not write x2.bmp\n" +
                        report(oa, a.size(), 16, 16, "15-bit direct") +
                        total(3));
-  EXPECT_EQ(box.files(), (std::vector<std::string>{"in.bin", "vexlo.cfg",
-                                                   "x1.bmp", "x1.tim",
-                                                   "x2.tim", "x3.bmp",
-                                                   "x3.tim"}));
+  EXPECT_EQ(box.files(),
+            (std::vector<std::string>{"in.bin", "vexlo.cfg", "x1.bmp", "x1.tim",
+                                      "x2.tim", "x3.bmp", "x3.tim"}));
   EXPECT_EQ(box.read("x2.tim"), c);  // the number was reused
   EXPECT_EQ(box.read("x3.tim"), a);
 }
@@ -354,8 +369,8 @@ TEST_F(Hardening, TreeWithLoopsPipesAndDevicesEnds) {
   ::mknod(box.path("tree/sub/cdev").c_str(), S_IFCHR | 0644, ::makedev(1, 5));
   make_socket(box.path("tree/sock"));
   box.config("inpath=\"tree\" searchtype=\"*.*\"");
-  const std::string out = expect_tree(
-      box, {"tree/sub/b.bin", "tree/a.bin", "tree/link.bin"}, file);
+  const std::string out =
+      expect_tree(box, {"tree/sub/b.bin", "tree/a.bin", "tree/link.bin"}, file);
   // Order within one directory is the system's; subdirectories come first.
   EXPECT_LT(out.find("/sub/b.bin"), out.find("/a.bin"));
 }
@@ -395,7 +410,8 @@ TEST_F(Hardening, DeepTreeAndPathsAtTheLengthLimit) {
   // Two names in one directory: one path of exactly 1023 characters, one of
   // 1024.
   std::string near = "tree/near";
-  while (Sandbox::shown(box.path(near)).size() < 850) near += "/" + std::string(40, 'n');
+  while (Sandbox::shown(box.path(near)).size() < 850)
+    near += "/" + std::string(40, 'n');
   const std::size_t room = 1023 - Sandbox::shown(box.path(near)).size() - 1;
   const std::string fit = near + "/" + std::string(room - 4, 'f') + ".bin";
   const std::string over = near + "/" + std::string(room - 3, 'o') + ".bin";

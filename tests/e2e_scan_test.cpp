@@ -41,8 +41,8 @@ TEST(Run, InputsThatAreNotFilesAreRefusedWithoutBlocking) {
   ASSERT_EQ(::mkfifo(box.path("fifo").c_str(), 0644), 0);
   for (const char* name : {"adir", "fifo", "/dev/zero"}) {
     box.config(std::string("infile=\"") + name + "\"");
-    EXPECT_EQ(box.run().out, kHead + kNoOut + "Open for " + name +
-                                 " failed\n" + total(0));
+    EXPECT_EQ(box.run().out,
+              kHead + kNoOut + "Open for " + name + " failed\n" + total(0));
   }
 }
 
@@ -86,10 +86,10 @@ TEST(Run, TimEndingExactlyAtTheEndAndOneBytePast) {
   box.write("past.bin", Bytes(exact.begin(), exact.end() - 1));
   box.config("infile=\"exact.bin\"");
   EXPECT_EQ(box.run().out, kHead + kNoOut + reading("exact.bin", 327) +
-                               report(7, 320, 32, 16, "4-bit CLUT") +
-                               total(1));
+                               report(7, 320, 32, 16, "4-bit CLUT") + total(1));
   box.config("infile=\"past.bin\"");
-  EXPECT_EQ(box.run().out, kHead + kNoOut + reading("past.bin", 326) + total(0));
+  EXPECT_EQ(box.run().out,
+            kHead + kNoOut + reading("past.bin", 326) + total(0));
 }
 
 TEST(Run, NoTimInTheLastMintimsizeBytes) {
@@ -105,11 +105,7 @@ TEST(Run, NoTimInTheLastMintimsizeBytes) {
 
 TEST(Run, NearMissesAreRejectedAtEachTest) {
   Sandbox box;
-  TimLayout good;
-  good.flags = 0x02;
-  good.w = 40;
-  good.h = 1;
-  good.pixels.assign(80, 0x11);
+  TimLayout good{.flags = 0x02, .w = 40, .h = 1, .pixels = Bytes(80, 0x11)};
   auto variant = [&](auto change) {
     TimLayout s = good;
     change(s);
@@ -121,7 +117,10 @@ TEST(Run, NearMissesAreRejectedAtEachTest) {
       variant([](TimLayout& s) { s.flags = 0x0A; }),   // 15-bit with CLUT bit
       variant([](TimLayout& s) { s.w = 0; }),          // width 0
       variant([](TimLayout& s) { s.h = 0; }),          // height 0
-      variant([](TimLayout& s) { s.flags = 0x03; s.w = 1; }),  // 24-bit width 0
+      variant([](TimLayout& s) {
+        s.flags = 0x03;
+        s.w = 1;
+      }),  // 24-bit width 0
   });
   const Bytes good_tim = make_tim(good);
   box.write("m.bin", concat({misses, good_tim, Bytes(80, 0)}));
@@ -130,16 +129,13 @@ TEST(Run, NearMissesAreRejectedAtEachTest) {
             kHead + kNoOut + reading("m.bin", misses.size() + 100 + 80) +
                 report(misses.size(), 100, 40, 1, "15-bit direct") + total(1));
   box.config("infile=\"m.bin\" typefilter=\"3\"");
-  EXPECT_EQ(box.run().out, kHead + kNoOut +
-                               reading("m.bin", misses.size() + 180) + total(0));
+  EXPECT_EQ(box.run().out,
+            kHead + kNoOut + reading("m.bin", misses.size() + 180) + total(0));
 }
 
 TEST(Run, WrappedTotal) {
   Sandbox box;
-  TimLayout s;
-  s.flags = 0x08;
-  s.w = 8;
-  s.h = 16;
+  TimLayout s{.flags = 0x08, .w = 8, .h = 16};
   s.image_len = 0xFFFFFFF0u;  // 8 + 44 + this wraps to 36
   s.pixels.assign(40, 0x33);
   const Bytes tim = make_tim(s);
@@ -178,13 +174,12 @@ TEST(Run, LimitCountsOnlyCountedTims) {
 
 TEST(Run, MultiClutWarning) {
   Sandbox box;
-  TimLayout s;
-  s.flags = 0x09;
-  s.clut_w = 256;
-  s.clut_h = 2;
-  s.w = 4;
-  s.h = 4;
-  s.pixels.assign(32, 1);
+  TimLayout s{.flags = 0x09,
+              .clut_w = 256,
+              .clut_h = 2,
+              .w = 4,
+              .h = 4,
+              .pixels = Bytes(32, 1)};
   const Bytes tim = make_tim(s);
   box.write("mc.bin", embed(tim, 0, 64));
   box.config("infile=\"mc.bin\"");
@@ -247,8 +242,7 @@ const RealTim kConcat[] = {
     {"4bit_48x32_clktower.tim", 1852, 832, 48, 32, "4-bit CLUT"},
     {"4bit_256x96_n00bdemo_font.tim", 4148, 12352, 256, 96, "4-bit CLUT"},
     {"8bit_24x32_airport_gamepln.tim", 20584, 1312, 24, 32, "8-bit CLUT"},
-    {"4bit_128x32_dbugfont_short_imglen.tim", 25846, 80, 128, 32,
-     "4-bit CLUT"},
+    {"4bit_128x32_dbugfont_short_imglen.tim", 25846, 80, 128, 32, "4-bit CLUT"},
     {"15bit_144x144_stp_alpha.tim", 31572, 41492, 144, 144, "15-bit direct"},
     {"8bit_128x129_sky.tim", 74763, 17056, 128, 129, "8-bit CLUT"},
     {"4bit_16x16_ball16c.tim", 94320, 192, 16, 16, "4-bit CLUT"},
@@ -258,10 +252,8 @@ const RealTim kIso[] = {
     {"4bit_16x16_ball16c.tim", 57344, 192, 16, 16, "4-bit CLUT"},
     {"8bit_128x128_bungirl.tim", 59392, 16928, 128, 128, "8-bit CLUT"},
     {"4bit_256x96_n00bdemo_font.tim", 77824, 12352, 256, 96, "4-bit CLUT"},
-    {"15bit_80x75_airport_psxdisk.tim", 159744, 12020, 80, 75,
-     "15-bit direct"},
-    {"24bit_640x480_bunpattern.tim", 239616, 921620, 640, 480,
-     "24-bit direct"},
+    {"15bit_80x75_airport_psxdisk.tim", 159744, 12020, 80, 75, "15-bit direct"},
+    {"24bit_640x480_bunpattern.tim", 239616, 921620, 640, 480, "24-bit direct"},
     {"4bit_128x85_ferris.tim", 1163296, 5504, 128, 85, "4-bit CLUT"},
     {"15bit_8x8_airport_mouse.tim", 1168800, 148, 8, 8, "15-bit direct"},
     {"8bit_24x32_airport_gamepln.tim", 1168948, 1312, 24, 32, "8-bit CLUT"},

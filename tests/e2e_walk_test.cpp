@@ -72,8 +72,8 @@ TEST(Walk, LimitEndsEachLaterFileAfterItsFirstTim) {
   box.write("t/s2/b.bin", two);  // subdirectories are listed in any order
   box.config("inpath=\"t\" maxtims=\"1\" outname=\"out_\" writetim=\"1\"");
   const Outcome o = box.run();
-  const std::string per_file = report(0, 320, 32, 16, "4-bit CLUT") +
-                               "Hit MAX_TIMS (1)\n";
+  const std::string per_file =
+      report(0, 320, 32, 16, "4-bit CLUT") + "Hit MAX_TIMS (1)\n";
   const std::string a = reading(Sandbox::shown(box.path("t/s1/a.bin")), 740);
   const std::string b = reading(Sandbox::shown(box.path("t/s2/b.bin")), 740);
   EXPECT_TRUE(o.out == kHead + a + per_file + b + per_file + total(2) ||
@@ -141,9 +141,9 @@ TEST(Walk, OutputsOfAnEarlierRunAreScanned) {
   // would count as this run's output or not depending on the order of the
   // listing (alphabetical on Windows, hashed on ext4).
   box.config("inpath=\"t\" outname=\"o_\" writetim=\"1\"");
-  EXPECT_NE(box.run().out.find(reading(Sandbox::shown(box.path("t/x1.tim")),
-                                       320)),
-            std::string::npos);
+  EXPECT_NE(
+      box.run().out.find(reading(Sandbox::shown(box.path("t/x1.tim")), 320)),
+      std::string::npos);
 }
 
 TEST(Walk, BitmapsAtTheSameOffsetKeepTheirOwnNames) {

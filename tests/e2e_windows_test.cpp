@@ -74,7 +74,8 @@ TEST(WindowsPaths, ReadOnlyFilesAreScanned) {
                                             fs::perms::group_read |
                                             fs::perms::others_read);
   box.config("inpath=\"t\"");
-  EXPECT_EQ(box.run().out, kHead + kNoOut + found_in(box, "t/ro.bin") + total(1));
+  EXPECT_EQ(box.run().out,
+            kHead + kNoOut + found_in(box, "t/ro.bin") + total(1));
   box.config("infile=\"t/ro.bin\"");
   EXPECT_EQ(box.run().out, kHead + kNoOut + reading("t/ro.bin", 430) +
                                report(10, 320, 32, 16, "4-bit CLUT") +
@@ -99,10 +100,12 @@ TEST(WindowsPaths, WildcardsMatchLongNamesOnly) {
     const std::string out = box.run().out;
     for (const std::string& rel : c.scanned)
       EXPECT_NE(out.find(found_in(box, rel)), std::string::npos)
-          << c.searchtype << " " << rel << "\n" << out;
+          << c.searchtype << " " << rel << "\n"
+          << out;
     EXPECT_NE(out.find(total(static_cast<int>(c.scanned.size()))),
               std::string::npos)
-        << c.searchtype << "\n" << out;
+        << c.searchtype << "\n"
+        << out;
   }
 }
 

@@ -19,7 +19,7 @@ inline std::string reading(const std::string& name, std::size_t n) {
 }
 
 inline std::string report(std::size_t off, std::size_t size, int w, int h,
-                   const std::string& mode) {
+                          const std::string& mode) {
   return "TIM at byte " + std::to_string(off) + ", size of " +
          std::to_string(size) + "\n" + std::to_string(w) + "x" +
          std::to_string(h) + ", pixelmode: " + mode + "\n";

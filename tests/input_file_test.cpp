@@ -2,9 +2,8 @@
 #if !defined(_WIN32)
 #include "scan/input_file.h"
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>

@@ -22,8 +22,7 @@ std::string quoted(const std::string& s) {
 
 std::string binary() {
   // VEXLO_BINARY may name a wrapper, e.g. one that runs another build.
-  if (const char* b = std::getenv("VEXLO_BINARY"); b != nullptr && *b)
-    return b;
+  if (const char* b = std::getenv("VEXLO_BINARY"); b != nullptr && *b) return b;
   return VEXLO_BINARY_PATH;
 }
 
@@ -41,8 +40,8 @@ Sandbox::Sandbox() {
 Sandbox::~Sandbox() {
   std::error_code ec;
   // Tests may leave unreadable directories behind; make them removable.
-  std::system(("chmod -R u+rwx " + quoted(root_.string()) + " 2>/dev/null")
-                  .c_str());
+  std::system(
+      ("chmod -R u+rwx " + quoted(root_.string()) + " 2>/dev/null").c_str());
   fs::remove_all(root_, ec);
 }
 
@@ -58,7 +57,9 @@ void Sandbox::write(const std::string& rel, const std::string& text) const {
   write(rel, Bytes(text.begin(), text.end()));
 }
 
-Bytes Sandbox::read(const std::string& rel) const { return read_file(dir_ / rel); }
+Bytes Sandbox::read(const std::string& rel) const {
+  return read_file(dir_ / rel);
+}
 
 bool Sandbox::exists(const std::string& rel) const {
   return fs::exists(fs::symlink_status(dir_ / rel));

@@ -49,8 +49,7 @@ Bytes tim_4bit_32x16() {
   return make_tim(s);
 }
 
-Bytes embed(const Bytes& tim, std::size_t pad, std::size_t tail,
-            uint8_t fill) {
+Bytes embed(const Bytes& tim, std::size_t pad, std::size_t tail, uint8_t fill) {
   Bytes b(pad, fill);
   b.insert(b.end(), tim.begin(), tim.end());
   b.insert(b.end(), tail, fill);

@@ -18,11 +18,11 @@ struct TimLayout {
   // natural length 12 + 2 * entries.
   uint32_t clut_len = 0;
   uint16_t clut_w = 16, clut_h = 1;
-  std::vector<uint16_t> clut;  // entries; padded with zeros to the length
+  std::vector<uint16_t> clut = {};  // entries; padded with zeros to the length
   // Image block: `image_len` 0 means 12 + pixels.size().
   uint32_t image_len = 0;
   uint16_t w = 1, h = 1;
-  Bytes pixels;
+  Bytes pixels = {};
 };
 
 Bytes make_tim(const TimLayout& layout);

@@ -1,6 +1,7 @@
+#include "scan/tim.h"
+
 #include <gtest/gtest.h>
 
-#include "scan/tim.h"
 #include "tests/tim_builder.h"
 
 namespace vexlo {
@@ -11,30 +12,18 @@ using test::make_tim;
 using test::TimLayout;
 
 TimLayout four_bit() {
-  TimLayout s;
-  s.flags = 0x08;
-  s.w = 8;
-  s.h = 16;
-  s.pixels.assign(256, 0);
+  TimLayout s{.flags = 0x08, .w = 8, .h = 16, .pixels = Bytes(256, 0)};
   return s;
 }
 
 TimLayout eight_bit(uint32_t flags = 0x09) {
-  TimLayout s;
-  s.flags = flags;
-  s.clut_w = 256;
-  s.w = 4;
-  s.h = 2;
-  s.pixels.assign(16, 0);
+  TimLayout s{
+      .flags = flags, .clut_w = 256, .w = 4, .h = 2, .pixels = Bytes(16, 0)};
   return s;
 }
 
 TimLayout direct(uint32_t flags, uint16_t w, uint16_t h, std::size_t bytes) {
-  TimLayout s;
-  s.flags = flags;
-  s.w = w;
-  s.h = h;
-  s.pixels.assign(bytes, 0);
+  TimLayout s{.flags = flags, .w = w, .h = h, .pixels = Bytes(bytes, 0)};
   return s;
 }
 
