@@ -18,17 +18,11 @@ bool inside(std::span<const uint8_t> part, std::span<const uint8_t> whole) {
          part.data() + part.size() == whole.data() + whole.size();
 }
 
+// Pixel data bytes, worked out from bits per stored pixel (15-bit pixels
+// take 16) rather than the converter's own per-mode table.
 uint64_t pixel_bytes(int32_t bpp, uint64_t pixels) {
-  switch (bpp) {
-    case 4:
-      return (pixels + 1) / 2;
-    case 8:
-      return pixels;
-    case 15:
-      return pixels * 2;
-    default:
-      return pixels * 3;
-  }
+  const uint64_t bits = bpp == 15 ? 16 : static_cast<uint64_t>(bpp);
+  return (pixels * bits + 7) / 8;
 }
 
 void check_accepted(std::span<const uint8_t> data, std::size_t off,
