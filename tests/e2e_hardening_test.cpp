@@ -29,7 +29,7 @@ namespace fs = std::filesystem;
 class Hardening : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (const char* w = std::getenv("VEXLO_WINE"); w != nullptr && *w == '1')
+    if (Sandbox::windows_build())
       GTEST_SKIP() << "POSIX file-system cases; not run against the Windows "
                       "build";
   }
@@ -356,7 +356,7 @@ std::string expect_tree(const Sandbox& box,
 
 TEST_F(Hardening, TreeWithLoopsPipesAndDevicesEnds) {
   Sandbox box;
-  const Bytes file = embed(tim_4bit_32x16(), 10, 100);
+  const Bytes file = one_tim();
   box.write("tree/a.bin", file);
   box.write("tree/sub/b.bin", file);
   fs::create_directory_symlink(".", box.path("tree/loop"));
@@ -377,7 +377,7 @@ TEST_F(Hardening, TreeWithLoopsPipesAndDevicesEnds) {
 
 TEST_F(Hardening, NamesWithAwkwardCharactersAreScanned) {
   Sandbox box;
-  const Bytes file = embed(tim_4bit_32x16(), 10, 100);
+  const Bytes file = one_tim();
   const std::vector<std::string> names = {
       "tree/with space/a b.bin",
       "tree/with space/q\"uo'te.bin",
@@ -393,7 +393,7 @@ TEST_F(Hardening, NamesWithAwkwardCharactersAreScanned) {
 
 TEST_F(Hardening, DeepTreeAndPathsAtTheLengthLimit) {
   Sandbox box;
-  const Bytes file = embed(tim_4bit_32x16(), 10, 100);
+  const Bytes file = one_tim();
   // 200 levels; the deeper ones lie beyond 1023 characters and are skipped.
   std::string rel = "tree";
   std::vector<std::string> scanned;

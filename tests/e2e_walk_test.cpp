@@ -13,14 +13,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A file holding one 320-byte TIM at offset 10: 430 bytes.
-Bytes one_tim() { return embed(tim_4bit_32x16(), 10, 100); }
-
-std::string found_in(const Sandbox& box, const std::string& rel) {
-  return reading(Sandbox::shown(box.path(rel)), 430) +
-         report(10, 320, 32, 16, "4-bit CLUT");
-}
-
 TEST(Walk, SubdirectoriesBeforeFilesAndDottedDirectoriesSkipped) {
   Sandbox box;
   box.write("tree/root.bin", one_tim());

@@ -17,21 +17,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool windows_build() {
-  const char* w = std::getenv("VEXLO_WINE");
-  return w != nullptr && *w == '1';
-}
-
-// A file holding one 320-byte TIM at offset 10: 430 bytes.
-Bytes one_tim() { return embed(tim_4bit_32x16(), 10, 100); }
-
-std::string found_in(const Sandbox& box, const std::string& rel) {
-  return reading(Sandbox::shown(box.path(rel)), 430) +
-         report(10, 320, 32, 16, "4-bit CLUT");
-}
-
 TEST(WindowsPaths, InpathSpellingsGiveTheSamePatterns) {
-  if (!windows_build()) GTEST_SKIP() << "Windows path spellings";
+  if (!Sandbox::windows_build()) GTEST_SKIP() << "Windows path spellings";
   Sandbox box;
   box.write("tree/sub/a.bin", one_tim());
   box.write("tree/b.bin", one_tim());
@@ -47,7 +34,8 @@ TEST(WindowsPaths, InpathSpellingsGiveTheSamePatterns) {
 }
 
 TEST(WindowsPaths, PatternsOver259CharactersListNothing) {
-  if (!windows_build()) GTEST_SKIP() << "the 259-character limit is Windows'";
+  if (!Sandbox::windows_build())
+    GTEST_SKIP() << "the 259-character limit is Windows'";
   struct Case {
     std::size_t pattern_length;
     bool found;

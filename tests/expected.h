@@ -4,6 +4,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "tests/sandbox.h"
 #include "tests/tim_builder.h"
 
 namespace vexlo::test {
@@ -33,6 +34,15 @@ inline Bytes concat(std::initializer_list<Bytes> parts) {
   Bytes all;
   for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
   return all;
+}
+
+// A file holding one 320-byte TIM at offset 10: 430 bytes.
+inline Bytes one_tim() { return embed(tim_4bit_32x16(), 10, 100); }
+
+// The lines a tree search prints for a one_tim() file at `rel`.
+inline std::string found_in(const Sandbox& box, const std::string& rel) {
+  return reading(Sandbox::shown(box.path(rel)), 430) +
+         report(10, 320, 32, 16, "4-bit CLUT");
 }
 
 }  // namespace vexlo::test

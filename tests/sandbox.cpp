@@ -94,9 +94,14 @@ std::string Sandbox::memory_limit(long megabytes) {
   return "ulimit -v " + std::to_string(megabytes * 1024) + ";";
 }
 
+bool Sandbox::windows_build() {
+  const char* w = std::getenv("VEXLO_WINE");
+  return w != nullptr && *w == '1';
+}
+
 std::string Sandbox::shown(const fs::path& p) {
   std::string s = p.lexically_normal().string();
-  if (const char* w = std::getenv("VEXLO_WINE"); w != nullptr && *w == '1') {
+  if (windows_build()) {
     std::replace(s.begin(), s.end(), '/', '\\');
     s = "Z:" + s;
   }

@@ -53,6 +53,9 @@ class Sandbox {
   // terabytes of it, the largest single allocation.
   static std::string memory_limit(long megabytes);
 
+  // True when the suite drives the Windows build (VEXLO_WINE=1).
+  static bool windows_build();
+
   // How the program shows the absolute path `p` in its messages.
   static std::string shown(const std::filesystem::path& p);
 
