@@ -8,8 +8,8 @@ set(VEXLO_DESCRIPTION
     "Vexlo finds TIM images, the PlayStation's texture format, embedded at any
 byte offset of a file or of every file in a directory tree: disc images,
 archives, game packs. It reports each one and writes it out as a raw .tim
-copy and as a 24-bit .bmp. It takes no arguments: vexlo.cfg in the current
-directory sets everything.")
+copy and as a picture (.bmp, .png). It takes no arguments: vexlo.cfg in the
+current directory sets everything.")
 
 set(VEXLO_MAINTAINER "Vexlo developers <vexlo@example.org>"
     CACHE STRING "Maintainer named in the Debian package")
@@ -57,10 +57,8 @@ else()
   # Dependencies as dpkg-shlibdeps finds them in the binary (package
   # dpkg-dev), so every library linked later shows up by itself.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  # Debian wants manual pages and the changelog gzipped (cmake/deb_gzip.cmake);
-  # `cmake --install` keeps vexlo.1 as it is.
-  # `cmake --install` keeps vexlo.1 as it is; the package also carries the
-  # changelog Debian asks for.
+  # Debian wants a changelog, and it and the manual page gzipped
+  # (cmake/deb_gzip.cmake); `cmake --install` keeps vexlo.1 as it is.
   configure_file(doc/changelog.in ${CMAKE_CURRENT_BINARY_DIR}/changelog @ONLY)
   set(CPACK_VEXLO_CHANGELOG ${CMAKE_CURRENT_BINARY_DIR}/changelog)
   set(CPACK_VEXLO_MANDIR ${CMAKE_INSTALL_MANDIR})
@@ -74,4 +72,7 @@ set(CPACK_PACKAGE_CONTACT "${VEXLO_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${VEXLO_SUMMARY}")
 set(CPACK_PACKAGE_DESCRIPTION "${VEXLO_DESCRIPTION}")
 set(CPACK_STRIP_FILES ON)
+# `cpack --config CPackSourceConfig.cmake`: the sources without build trees.
+set(CPACK_SOURCE_GENERATOR TGZ)
+set(CPACK_SOURCE_IGNORE_FILES "/\\.git/" "/\\.git$" "/build[^/]*/" "/examples/out/")
 include(CPack)
