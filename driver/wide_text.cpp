@@ -38,7 +38,14 @@ bool utf8_to_utf16(std::string_view in, std::u16string* out,
       c = (c << 6) | (b & 0x3Fu);
     }
     if (c < least || c > 0x10FFFF) return false;
-    if (is_surrogate(c) && !lone_surrogates) return false;
+    if (is_surrogate(c)) {
+      // Only unpaired ones: a pair has one four-byte form. A high surrogate
+      // at the end of the output came from three bytes of its own.
+      if (!lone_surrogates) return false;
+      if (c >= 0xDC00 && !out->empty() && out->back() >= 0xD800 &&
+          out->back() <= 0xDBFF)
+        return false;
+    }
     if (c >= 0x10000) {
       c -= 0x10000;
       out->push_back(static_cast<char16_t>(0xD800 + (c >> 10)));

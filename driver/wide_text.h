@@ -12,9 +12,11 @@ namespace vexlo {
 
 // Decodes UTF-8 into UTF-16. False for bytes that are not UTF-8: stray or
 // missing continuation bytes, overlong forms, code points above U+10FFFF and,
-// unless `lone_surrogates`, surrogate code points. Those come back from
-// utf16_to_utf8 for names holding an unpaired surrogate, so paths built from
-// listed names are decoded with `lone_surrogates` set.
+// unless `lone_surrogates`, surrogate code points that are not paired (a
+// high one written on its own followed by a low one is a pair in the wrong
+// form, and refused). Those come back from utf16_to_utf8 for names holding an
+// unpaired surrogate, so paths built from listed names are decoded with
+// `lone_surrogates` set.
 bool utf8_to_utf16(std::string_view in, std::u16string* out,
                    bool lone_surrogates);
 

@@ -54,6 +54,8 @@ TEST(WideText, LoneSurrogatesRoundTripOnlyWhenAllowed) {
   EXPECT_TRUE(utf8_to_utf16(utf8, &back, true));
   EXPECT_EQ(back, name);
   EXPECT_FALSE(utf8_to_utf16(utf8, &back, false));
+  // A pair written as two lone halves is not how any name comes back.
+  EXPECT_FALSE(utf8_to_utf16("\xed\xa0\x80\xed\xb0\x81", &back, true));
 }
 
 TEST(WideText, ConfigEncodingIsDecidedBeforeTheEndMarker) {
