@@ -81,6 +81,10 @@ std::string html_escape(std::string_view text) {
       case '\'':
         out += "&#39;";
         break;
+      case '\r':
+        // A bare CR would be read as a line end and lost from the text.
+        out += "&#13;";
+        break;
       default:
         out += c;
     }

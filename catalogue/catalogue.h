@@ -64,7 +64,7 @@ std::string csv_field(std::string_view value);
 std::string csv_header();
 std::string csv_row(const CatalogueEntry& e);
 
-// Text for HTML content and attribute values: & < > " ' escaped.
+// Text for HTML content and attribute values: & < > " ' and CR escaped.
 std::string html_escape(std::string_view text);
 // A relative link: every byte but letters, digits and - . _ ~ as %XX, so
 // that no name can read as a scheme, a query or a fragment.

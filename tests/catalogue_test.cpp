@@ -22,7 +22,7 @@ TEST(Catalogue, TextEscapes) {
       {"a,b", "\"a,b\"", "a,b", "a%2Cb"},
       {"say \"hi\"", "\"say \"\"hi\"\"\"", "say &quot;hi&quot;",
        "say%20%22hi%22"},
-      {"two\r\nlines", "\"two\r\nlines\"", "two\r\nlines", "two%0D%0Alines"},
+      {"two\r\nlines", "\"two\r\nlines\"", "two&#13;\nlines", "two%0D%0Alines"},
       {"<script>&'x'.bin", "<script>&'x'.bin",
        "&lt;script&gt;&amp;&#39;x&#39;.bin", "%3Cscript%3E%26%27x%27.bin"},
       {"C:d/e?f#g%\xE9~", "C:d/e?f#g%\xE9~", "C:d/e?f#g%\xE9~",
