@@ -21,7 +21,7 @@ constexpr const char* kStyle =
     "dt{font-weight:600}dd{margin:0;overflow-wrap:anywhere}\n"
     "h2{font:600 14px monospace;background:#ccd;padding:4px 8px;"
     "overflow-wrap:anywhere;white-space:pre-wrap}\n"
-    ".grid{display:grid;grid-template-columns:repeat(auto-fill,152px);"
+    ".grid{display:grid;grid-template-columns:repeat(auto-fill,176px);"
     "gap:8px;margin-bottom:24px}\n"
     ".tile{background:#fff;border:1px solid #bbb;padding:6px;font-size:12px;"
     "overflow-wrap:anywhere}\n"
