@@ -136,6 +136,12 @@ std::string gallery_page(const Settings& s, const CatalogueTotals& totals,
     for (const CatalogueEntry& e : section.entries) add_tile(out, e);
     out += "</div>\n</section>\n";
   }
+  if (totals.not_shown > 0)
+    out +=
+        "<p><b>" + std::to_string(totals.not_shown) +
+        " more TIMs are not shown here.</b> " +
+        html_escape(name_in_index_folder(s.outname, s.outname + "index.csv")) +
+        " lists every one.</p>\n";
   out += "</body>\n</html>\n";
   return out;
 }

@@ -61,6 +61,10 @@ void catalogue_add(Run& run, CatalogueEntry entry) {
 
   ++c.totals.reported;
   if (entry.counted) ++c.totals.counted;
+  if (c.totals.reported > kGalleryMax) {
+    ++c.totals.not_shown;
+    return;
+  }
   if (c.sections.empty() || c.sections.back().file != entry.file)
     c.sections.push_back({entry.file, {}});
   // The section holds the path once for all its TIMs.

@@ -124,5 +124,25 @@ TEST(Catalogue, RecordOfARecognisedTim) {
   }
 }
 
+TEST(Catalogue, PageEscapesTextLinksPicturesAndTellsWhatItLeavesOut) {
+  Settings s;
+  s.outname = "o/<x>_";
+  CatalogueEntry e;
+  e.bmp = "<x>_1 a.bmp";
+  e.width = 3;
+  e.height = 2;
+  const std::string page = gallery_page(s, {.reported = 4, .not_shown = 3},
+                                        {{"<script>&.bin", {e}}});
+  EXPECT_EQ(page.find("<script"), std::string::npos);
+  EXPECT_NE(page.find("<h2>&lt;script&gt;&amp;.bin</h2>"), std::string::npos);
+  EXPECT_NE(page.find("src=\"%3Cx%3E_1%20a.bmp\" loading=\"lazy\""),
+            std::string::npos);
+  // Small pictures grow by a whole factor: 3 x 2 shown at 126 x 84.
+  EXPECT_NE(page.find("width=\"126\" height=\"84\""), std::string::npos);
+  EXPECT_NE(
+      page.find("3 more TIMs are not shown here.</b> &lt;x&gt;_index.csv"),
+      std::string::npos);
+}
+
 }  // namespace
 }  // namespace vexlo

@@ -432,6 +432,11 @@ TEST(Catalogue, WithoutImagesTilesHoldTheCaptionAlone) {
   const std::string page = text_of(box.path("xindex.html"));
   EXPECT_EQ(page.find("<img"), std::string::npos);
   EXPECT_NE(page.find("32 x 16"), std::string::npos);
+  // A tree search never scans the index it is writing.
+  box.config("inpath=\".\" outname=\"x\" writeindex=\"1\"");
+  const std::string out = box.run().out;
+  EXPECT_NE(out.find("in.bin"), std::string::npos);
+  EXPECT_EQ(out.find("xindex.csv"), std::string::npos);
   // Without outname nothing is written, the index neither.
   box.config("infile=\"in.bin\" writeindex=\"1\"");
   fs::remove(box.path("xindex.csv"));
