@@ -135,18 +135,18 @@ std::string bmp_name(const Run& run) {
   return name;
 }
 
-void write_bmp_file(Run& run, const std::vector<uint8_t>& bitmap) {
+std::string write_bmp_file(Run& run, const std::vector<uint8_t>& bitmap) {
   const std::string name = bmp_name(run);
-  if (write_output_file(run, name, bitmap) && run.settings.numbyoffset)
-    run.bmp_names.insert(name);
+  if (!write_output_file(run, name, bitmap)) return {};
+  if (run.settings.numbyoffset) run.bmp_names.insert(name);
+  return name;
 }
 
-void convert_to_bmp(Run& run, const TimInfo& info) {
+std::string convert_to_bmp(Run& run, const TimInfo& info) {
   std::vector<uint8_t> bitmap;
   switch (build_bmp(info, bitmap)) {
     case BmpStatus::kBuilt:
-      write_bmp_file(run, bitmap);
-      break;
+      return write_bmp_file(run, bitmap);
     case BmpStatus::kUnsupported:
       std::printf("Can't write bitmap - tim in unsupported format.\n");
       break;
@@ -158,6 +158,7 @@ void convert_to_bmp(Run& run, const TimInfo& info) {
       std::printf("Can't write bitmap - image too large.\n");
       break;
   }
+  return {};
 }
 
 }  // namespace vexlo

@@ -40,10 +40,12 @@ BmpStatus build_bmp(const TimInfo& info, std::vector<uint8_t>& out);
 std::string bmp_name(const Run& run);
 
 // Converts one reported TIM and writes its bitmap; a TIM that cannot be
-// converted gets one line saying why.
-void convert_to_bmp(Run& run, const TimInfo& info);
+// converted gets one line saying why. Returns the name written, empty when
+// none was.
+std::string convert_to_bmp(Run& run, const TimInfo& info);
 
-// Names the bitmap and writes it.
-void write_bmp_file(Run& run, const std::vector<uint8_t>& bitmap);
+// Names the bitmap and writes it. Returns the name, empty when the write
+// failed.
+std::string write_bmp_file(Run& run, const std::vector<uint8_t>& bitmap);
 
 }  // namespace vexlo

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "catalogue/catalogue.h"
 #include "driver/config.h"
 #include "driver/console.h"
 #include "scan/scan_file.h"
@@ -27,15 +28,20 @@ int run(Run& state) {
         kConfigName);
     s.writetim = false;
     s.writebmp = false;
+    s.writeindex = false;
   }
   if (s.tree_search && !s.inpath.empty()) {
+    catalogue_begin(state);
     walk_directory(state, s.inpath);
   } else if (!s.infile.empty()) {
+    catalogue_begin(state);
     scan_file(state, s.infile);
   } else {
     std::printf("No input file specified, exiting.\nModify your '%s' file.\n",
                 kConfigName);
   }
+  // The gallery, before the total line.
+  catalogue_end(state);
   std::printf("A total of %i tim(s) found.\n", state.tim_counter - 1);
   // Everything must be on the screen (or in the pipe) while we wait.
   std::fflush(stdout);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 
@@ -16,6 +17,8 @@ namespace vexlo {
 constexpr std::size_t kTextMax = 1023;
 
 constexpr const char* kConfigName = "vexlo.cfg";
+
+struct CatalogueState;  // catalogue/catalogue.h
 
 struct Settings {
   bool tree_search = false;
@@ -30,6 +33,7 @@ struct Settings {
   bool writetim = false;
   bool writebmp = true;
   bool numbyoffset = false;
+  bool writeindex = false;
 };
 
 struct Run {
@@ -48,6 +52,13 @@ struct Run {
   // Bitmap names written this run, so that offset-named bitmaps from
   // different files of a tree search do not replace each other.
   std::set<std::string> bmp_names;
+
+  // The path of the file being scanned, exactly as its "Reading" line shows
+  // it, and the number of files scanned so far (for the catalogue).
+  std::string input_path;
+  int32_t files_scanned = 0;
+  // The catalogue being written (writeindex); null while there is none.
+  std::shared_ptr<CatalogueState> catalogue;
 };
 
 }  // namespace vexlo

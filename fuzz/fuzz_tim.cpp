@@ -1,9 +1,13 @@
 // Arbitrary bytes as a loaded file: every offset through examine_offset, and
-// every accepted TIM through the bitmap conversion, in memory only.
+// every accepted TIM through the bitmap conversion and the catalogue's
+// record, in memory only.
+#include <algorithm>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
+#include "catalogue/catalogue.h"
 #include "convert/bmp.h"
 #include "fuzz/check.h"
 #include "scan/tim.h"
@@ -62,6 +66,17 @@ void check_accepted(std::span<const uint8_t> data, std::size_t off,
   FUZZ_CHECK(!vexlo::examine_offset(data, off, (info.mode + 1) % 5));
 
   for (int k : {0, 15, 255, 256, -1}) (void)vexlo::clut_colour(info, k);
+
+  // The catalogue's record: every field a plain number or name, so the row
+  // has exactly 20 fields and no quotes.
+  const vexlo::Run run;
+  const vexlo::CatalogueEntry entry =
+      vexlo::catalogue_entry(run, off, e.total, info);
+  FUZZ_CHECK(entry.clut_x.has_value() == has_clut);
+  FUZZ_CHECK(has_clut || entry.palettes == 0);
+  const std::string csv = vexlo::csv_row(entry);
+  FUZZ_CHECK(std::count(csv.begin(), csv.end(), ',') == 19);
+  FUZZ_CHECK(csv.find('"') == std::string::npos);
 
   std::vector<uint8_t> bmp;
   const vexlo::BmpStatus st = vexlo::build_bmp(info, bmp);

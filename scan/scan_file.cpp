@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "catalogue/catalogue.h"
 #include "convert/bmp.h"
 #include "driver/output_file.h"
 #include "scan/candidate.h"
@@ -9,18 +10,44 @@
 
 namespace vexlo {
 
+namespace {
+
+// Adds the TIM's row to the catalogue (writeindex); the names are the files
+// written for it.
+void index_tim(Run& run, std::size_t off, uint32_t total, const TimInfo& info,
+               bool counted, std::string tim, std::string bmp,
+               std::string png = {}) {
+  if (!run.settings.writeindex) return;
+  CatalogueEntry entry = catalogue_entry(run, off, total, info);
+  entry.counted = counted;
+  entry.tim = std::move(tim);
+  entry.bmp = std::move(bmp);
+  entry.png = std::move(png);
+  catalogue_add(run, std::move(entry));
+}
+
+}  // namespace
+
 void emit_tim(Run& run, std::span<const uint8_t> data, std::size_t off,
               uint32_t total, const TimInfo& info) {
   const Settings& s = run.settings;
+  std::string tim_name;
   if (s.writetim) {
     char number[16];
     std::snprintf(number, sizeof number, "%i", run.tim_counter);
     const std::string name = s.outname + number + ".tim";
     // A copy that cannot be written leaves the TIM uncounted, so the next
     // TIM reuses the number.
-    if (!write_output_file(run, name, data.subspan(off, total))) return;
+    if (!write_output_file(run, name, data.subspan(off, total))) {
+      index_tim(run, off, total, info, false, {}, {});
+      return;
+    }
+    tim_name = name;
   }
-  if (s.writebmp) convert_to_bmp(run, info);
+  std::string bmp_name_written;
+  if (s.writebmp) bmp_name_written = convert_to_bmp(run, info);
+  index_tim(run, off, total, info, true, std::move(tim_name),
+            std::move(bmp_name_written));
   ++run.tim_counter;
 }
 
@@ -82,7 +109,10 @@ void scan_file(Run& run, const std::string& path) {
   }
   run.have_input_id = true;
   run.input_id = file.id;
+  run.input_path = path;
+  ++run.files_scanned;
   scan_buffer(run, data.bytes());
+  run.input_path.clear();
   run.have_input_id = false;
 }
 

@@ -58,4 +58,10 @@ inline bool tim_header_candidate(const uint8_t* p) {
 std::optional<Examined> examine_offset(std::span<const uint8_t> data,
                                        std::size_t off, int32_t typefilter);
 
+// True when the blocks' lengths agree with their contents: the image block's
+// length is 12 + 2 * w * h (w and h its own fields, w in 16-bit units) or
+// that plus 2, which several real games write; and a CLUT block's length is
+// 12 + 2 * its w * its h.
+bool blocks_consistent(const TimInfo& info);
+
 }  // namespace vexlo

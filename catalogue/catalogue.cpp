@@ -1,0 +1,168 @@
+#include "catalogue/catalogue.h"
+
+#include <iterator>
+#include <utility>
+
+#include "scan/dir_list.h"
+
+namespace vexlo {
+
+namespace {
+
+template <typename T>
+std::string number_or_empty(const std::optional<T>& v) {
+  return v ? std::to_string(*v) : std::string();
+}
+
+const char* yes_no(bool b) { return b ? "yes" : "no"; }
+
+// Records end in CRLF, as RFC 4180 writes them.
+constexpr const char* kRecordEnd = "\r\n";
+
+}  // namespace
+
+std::string csv_field(std::string_view value) {
+  if (value.find_first_of(",\"\r\n") == std::string_view::npos)
+    return std::string(value);
+  std::string q = "\"";
+  for (char c : value) {
+    if (c == '"') q += '"';
+    q += c;
+  }
+  q += '"';
+  return q;
+}
+
+std::string csv_header() {
+  return std::string(
+             "number,counted,file,offset,sector,sector_offset,size,mode,bpp,"
+             "width,height,palettes,image_x,image_y,clut_x,clut_y,consistent,"
+             "tim,bmp,png") +
+         kRecordEnd;
+}
+
+std::string csv_row(const CatalogueEntry& e) {
+  const std::string fields[] = {
+      std::to_string(e.number),  yes_no(e.counted),
+      csv_field(e.file),         std::to_string(e.offset),
+      number_or_empty(e.sector), number_or_empty(e.sector_offset),
+      std::to_string(e.size),    csv_field(e.mode),
+      std::to_string(e.bpp),     std::to_string(e.width),
+      std::to_string(e.height),  std::to_string(e.palettes),
+      std::to_string(e.image_x), std::to_string(e.image_y),
+      number_or_empty(e.clut_x), number_or_empty(e.clut_y),
+      yes_no(e.consistent),      csv_field(e.tim),
+      csv_field(e.bmp),          csv_field(e.png)};
+  std::string row;
+  for (std::size_t i = 0; i < std::size(fields); ++i) {
+    if (i > 0) row += ',';
+    row += fields[i];
+  }
+  return row + kRecordEnd;
+}
+
+std::string html_escape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      case '\r':
+        // A bare CR would be read as a line end and lost from the text.
+        out += "&#13;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+std::string percent_encode(std::string_view name) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(name.size());
+  for (char ch : name) {
+    const auto c = static_cast<unsigned char>(ch);
+    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                       (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+                       c == '_' || c == '~';
+    if (plain) {
+      out += ch;
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+std::string name_in_index_folder(std::string_view outname,
+                                 const std::string& name) {
+  // Where Windows separators apply, a drive prefix ("C:x_") is a folder too.
+  const std::string_view seps =
+      kPathSeparator == '\\' ? std::string_view("/\\:") : std::string_view("/");
+  const std::size_t cut = outname.find_last_of(seps);
+  if (cut == std::string_view::npos || name.size() <= cut) return name;
+  return name.substr(cut + 1);
+}
+
+CatalogueEntry catalogue_entry(const Run& run, std::size_t off, uint32_t total,
+                               const TimInfo& info) {
+  CatalogueEntry e;
+  e.number = run.tim_counter;
+  e.file = run.input_path;
+  // The same casts as the report line, so both show the same numbers.
+  e.offset = static_cast<int32_t>(off);
+  e.size = static_cast<int32_t>(total);
+  e.mode = kModeNames[info.mode];
+  e.bpp = info.bits_per_pixel;
+  e.width = info.width;
+  e.height = info.height;
+  const std::span<const uint8_t> image = info.image_block;
+  if (image.size() >= kBlockHeaderSize) {
+    e.image_x = read_u16le(image.data() + 4);
+    e.image_y = read_u16le(image.data() + 6);
+  }
+  const std::span<const uint8_t> clut = info.clut_block;
+  if (clut.size() >= kBlockHeaderSize) {
+    const uint32_t length = read_u32le(clut.data());
+    const uint32_t row = info.bits_per_pixel == 4 ? 32 : 512;
+    e.palettes = length >= kBlockHeaderSize ? (length - 12) / row : 0;
+    e.clut_x = read_u16le(clut.data() + 4);
+    e.clut_y = read_u16le(clut.data() + 6);
+  }
+  e.consistent = blocks_consistent(info);
+  return e;
+}
+
+std::vector<std::string> keys_on(const Settings& s) {
+  // Every flag key, in the order of the key table.
+  const std::pair<const char*, bool> flags[] = {
+      {"writetim", s.writetim},
+      {"writebmp", s.writebmp},
+      {"numbyoffset", s.numbyoffset},
+      {"writeindex", s.writeindex},
+  };
+  std::vector<std::string> on;
+  for (const auto& [name, value] : flags)
+    if (value) on.emplace_back(name);
+  return on;
+}
+
+}  // namespace vexlo
