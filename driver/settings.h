@@ -30,6 +30,7 @@ struct Settings {
   bool writetim = false;
   bool writebmp = true;
   bool numbyoffset = false;
+  bool cdimage = false;
 };
 
 struct Run {

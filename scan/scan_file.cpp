@@ -1,10 +1,15 @@
 #include "scan/scan_file.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <new>
+#include <vector>
 
 #include "convert/bmp.h"
 #include "driver/output_file.h"
 #include "scan/candidate.h"
+#include "scan/disc_image.h"
 #include "scan/input_file.h"
 
 namespace vexlo {
@@ -24,7 +29,144 @@ void emit_tim(Run& run, std::span<const uint8_t> data, std::size_t off,
   ++run.tim_counter;
 }
 
-void scan_buffer(Run& run, std::span<const uint8_t> data) {
+namespace {
+
+// Prints the report of an accepted TIM in the size window, shown at byte
+// `shown` of the file.
+void print_report(uint32_t shown, const Examined& found) {
+  const TimInfo& info = found.info;
+  std::printf("TIM at byte %i, size of %i\n%ix%i, pixelmode: %s\n",
+              static_cast<int>(shown), static_cast<int>(found.total),
+              info.width, info.height, kModeNames[info.mode]);
+  if (found.multi_clut)
+    std::printf(
+        "WARNING: CLUT is multi-layered, defaulting to first clut entry "
+        "table (may not look correct over full image).\n");
+}
+
+// The scan ends once more than maxtims TIMs have been counted.
+bool hit_limit(const Run& run) {
+  if (run.tim_counter <= run.settings.maxtims) return false;
+  std::printf("Hit MAX_TIMS (%i)\n", run.settings.maxtims);
+  return true;
+}
+
+// Bytes of pixel data the converters read: width x height pixels in one run.
+uint64_t pixel_data_bytes(const TimInfo& info) {
+  const uint64_t pixels =
+      static_cast<uint64_t>(info.width) * static_cast<uint64_t>(info.height);
+  switch (info.bits_per_pixel) {
+    case 4:
+      return (pixels + 1) / 2;
+    case 8:
+      return pixels;
+    case 15:
+      return pixels * 2;
+    default:
+      return pixels * 3;
+  }
+}
+
+// The offset loop over the data stream of a raw disc image, read in place:
+// the candidate search runs over each sector's data, and only offsets whose
+// first bytes straddle two sectors, and the TIMs that are reported, are
+// gathered into contiguous memory. Everything else is as scan_buffer over a
+// copy of the stream, whose offsets stand for `file` offsets in what is shown.
+void scan_disc_stream(Run& run, std::span<const uint8_t> file,
+                      const DiscMap& map) {
+  const Settings& s = run.settings;
+  const int64_t size = static_cast<int64_t>(map.stream_size());
+  const int64_t limit = size - static_cast<int64_t>(s.mintimsize);
+  if (limit <= 0) return;
+  const std::size_t end = static_cast<std::size_t>(limit < size ? limit : size);
+  const uint32_t lo = static_cast<uint32_t>(s.mintimsize);
+  const uint32_t hi = static_cast<uint32_t>(s.maxtimsize);
+  const std::size_t segments = map.segment_start.size();
+  const CandidateKernel kernel = best_candidate_kernel();
+  std::vector<uint8_t> gathered;
+
+  // Looks at stream offset `pos`; true when the scan is to stop.
+  auto look_at = [&](std::size_t pos) {
+    uint8_t piece[kBlockHeaderSize];
+    auto read = [&](uint64_t at, std::size_t n) -> const uint8_t* {
+      const std::size_t p = pos + static_cast<std::size_t>(at);
+      const std::size_t in = p % kSectorDataSize;
+      if (in + n <= kSectorDataSize)
+        return file.data() + map.segment_start[p / kSectorDataSize] + in;
+      copy_stream(file, map, p, {piece, n});
+      return piece;
+    };
+    const uint64_t avail = static_cast<uint64_t>(size) - pos;
+    uint64_t image_pos = 0;
+    const auto found = examine_tim(read, avail, s.typefilter, &image_pos);
+    if (!found) return false;
+    if (lo <= found->total && found->total <= hi) {
+      const uint32_t shown = raw_offset(map, pos);
+      run.last_offset = static_cast<int32_t>(shown);
+      print_report(shown, *found);
+      // What the outputs read: the TIM, and the pixels a bitmap takes when
+      // the stream holds them all (when it does not, the bitmap is refused
+      // on the length alone).
+      uint64_t want =
+          std::max<uint64_t>(found->total, image_pos + kBlockHeaderSize);
+      const uint64_t pixels_end =
+          image_pos + kBlockHeaderSize + pixel_data_bytes(found->info);
+      if (pixels_end <= avail) want = std::max(want, pixels_end);
+      const std::size_t n = static_cast<std::size_t>(want);
+      const std::size_t in = pos % kSectorDataSize;
+      std::span<const uint8_t> window;
+      if (in + n <= kSectorDataSize) {
+        window = file.subspan(map.segment_start[pos / kSectorDataSize] + in, n);
+      } else {
+        try {
+          gathered.resize(n);
+        } catch (const std::bad_alloc&) {
+          std::printf("Could not gather TIM at byte %i: not enough memory.\n",
+                      static_cast<int>(shown));
+          return hit_limit(run);
+        }
+        copy_stream(file, map, pos, {gathered.data(), n});
+        window = {gathered.data(), n};
+      }
+      // The window holds the whole TIM, so the decision there is the same.
+      if (const auto again = examine_offset(window, 0, s.typefilter))
+        emit_tim(run, window, 0, again->total, again->info);
+    }
+    return hit_limit(run);
+  };
+
+  constexpr std::size_t kStraddle = kCandidateBytes - 1;
+  for (std::size_t k = 0; k < segments && k * kSectorDataSize < end; ++k) {
+    const std::size_t base = k * kSectorDataSize;
+    const std::span<const uint8_t> data =
+        file.subspan(map.segment_start[k], kSectorDataSize);
+    const std::size_t stop = std::min(kSectorDataSize, end - base);
+    // Offsets whose candidate bytes all lie in this sector's data.
+    CandidateCursor candidates(data, 0, stop, kernel);
+    for (std::size_t off = candidates.next(); off < stop;
+         off = candidates.next())
+      if (look_at(base + off)) return;
+    // Offsets whose candidate bytes run on into the next sector's data.
+    if (k + 1 == segments) break;
+    uint8_t joint[2 * kStraddle];
+    std::memcpy(joint, data.data() + kSectorDataSize - kStraddle, kStraddle);
+    std::memcpy(joint + kStraddle, file.data() + map.segment_start[k + 1],
+                kStraddle);
+    for (std::size_t i = 0; i < kStraddle; ++i) {
+      const std::size_t off = kSectorDataSize - kStraddle + i;
+      if (off >= stop) break;
+      if (is_candidate(joint + i) && look_at(base + off)) return;
+    }
+  }
+}
+
+}  // namespace
+
+void scan_buffer(Run& run, std::span<const uint8_t> data, const DiscMap* disc) {
+  if (disc != nullptr) {
+    scan_disc_stream(run, data, *disc);
+    return;
+  }
   const Settings& s = run.settings;
   const int64_t size = static_cast<int64_t>(data.size());
   // No TIM is looked for in the last `mintimsize` bytes.
@@ -42,21 +184,11 @@ void scan_buffer(Run& run, std::span<const uint8_t> data) {
     const auto found = examine_offset(data, off, s.typefilter);
     if (!found) continue;
     if (lo <= found->total && found->total <= hi) {
-      const TimInfo& info = found->info;
       run.last_offset = static_cast<int32_t>(off);
-      std::printf("TIM at byte %i, size of %i\n%ix%i, pixelmode: %s\n",
-                  static_cast<int>(off), static_cast<int>(found->total),
-                  info.width, info.height, kModeNames[info.mode]);
-      if (found->multi_clut)
-        std::printf(
-            "WARNING: CLUT is multi-layered, defaulting to first clut entry "
-            "table (may not look correct over full image).\n");
-      emit_tim(run, data, off, found->total, info);
+      print_report(static_cast<uint32_t>(off), *found);
+      emit_tim(run, data, off, found->total, found->info);
     }
-    if (run.tim_counter > s.maxtims) {
-      std::printf("Hit MAX_TIMS (%i)\n", s.maxtims);
-      break;
-    }
+    if (hit_limit(run)) break;
   }
 }
 
@@ -82,7 +214,17 @@ void scan_file(Run& run, const std::string& path) {
   }
   run.have_input_id = true;
   run.input_id = file.id;
-  scan_buffer(run, data.bytes());
+  const std::span<const uint8_t> bytes = data.bytes();
+  if (run.settings.cdimage && is_disc_image(bytes)) {
+    const DiscMap map = map_disc_image(bytes);
+    std::printf(
+        "Disc image: %i sectors of %i bytes, scanning %i bytes of data.\n",
+        static_cast<int>(map.whole_sectors), static_cast<int>(kRawSectorSize),
+        static_cast<int>(map.stream_size()));
+    scan_buffer(run, bytes, &map);
+  } else {
+    scan_buffer(run, bytes);
+  }
   run.have_input_id = false;
 }
 
