@@ -36,6 +36,7 @@ bool is_disc_image(std::span<const uint8_t> file) {
 DiscMap map_disc_image(std::span<const uint8_t> file) {
   DiscMap map;
   map.whole_sectors = file.size() / kRawSectorSize;
+  map.segment_start.reserve(map.whole_sectors);
   for (std::size_t i = 0; i < map.whole_sectors; ++i) {
     const std::size_t at = i * kRawSectorSize;
     const std::size_t start =

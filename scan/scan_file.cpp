@@ -68,10 +68,10 @@ uint64_t pixel_data_bytes(const TimInfo& info) {
 }
 
 // The offset loop over the data stream of a raw disc image, read in place:
-// the candidate search runs over each sector's data, and only offsets whose
-// first bytes straddle two sectors, and the TIMs that are reported, are
-// gathered into contiguous memory. Everything else is as scan_buffer over a
-// copy of the stream, whose offsets stand for `file` offsets in what is shown.
+// only offsets whose first bytes straddle two sectors, and the TIMs that are
+// reported, are gathered into contiguous memory. Everything else is as
+// scan_buffer over a copy of the stream, whose offsets stand for `file` offsets
+// in what is shown.
 void scan_disc_stream(Run& run, std::span<const uint8_t> file,
                       const DiscMap& map) {
   const Settings& s = run.settings;
@@ -135,29 +135,46 @@ void scan_disc_stream(Run& run, std::span<const uint8_t> file,
     return hit_limit(run);
   };
 
+  // Offsets whose candidate bytes run on from segment k into segment k + 1:
+  // looked at in stream order, after segment k's own. True to stop.
   constexpr std::size_t kStraddle = kCandidateBytes - 1;
-  for (std::size_t k = 0; k < segments && k * kSectorDataSize < end; ++k) {
-    const std::size_t base = k * kSectorDataSize;
-    const std::span<const uint8_t> data =
-        file.subspan(map.segment_start[k], kSectorDataSize);
-    const std::size_t stop = std::min(kSectorDataSize, end - base);
-    // Offsets whose candidate bytes all lie in this sector's data.
-    CandidateCursor candidates(data, 0, stop, kernel);
-    for (std::size_t off = candidates.next(); off < stop;
-         off = candidates.next())
-      if (look_at(base + off)) return;
-    // Offsets whose candidate bytes run on into the next sector's data.
-    if (k + 1 == segments) break;
+  constexpr std::size_t kOwn = kSectorDataSize - kStraddle;
+  auto straddles = [&](std::size_t k) {
+    if (k + 1 >= segments) return false;
+    const uint8_t* tail = file.data() + map.segment_start[k] + kOwn;
+    // Every candidate begins with 0x10: most sector ends have none.
+    if (std::memchr(tail, 0x10, kStraddle) == nullptr) return false;
     uint8_t joint[2 * kStraddle];
-    std::memcpy(joint, data.data() + kSectorDataSize - kStraddle, kStraddle);
+    std::memcpy(joint, tail, kStraddle);
     std::memcpy(joint + kStraddle, file.data() + map.segment_start[k + 1],
                 kStraddle);
     for (std::size_t i = 0; i < kStraddle; ++i) {
-      const std::size_t off = kSectorDataSize - kStraddle + i;
-      if (off >= stop) break;
-      if (is_candidate(joint + i) && look_at(base + off)) return;
+      const std::size_t pos = k * kSectorDataSize + kOwn + i;
+      if (pos >= end) return true;
+      if (is_candidate(joint + i) && look_at(pos)) return true;
     }
+    return false;
+  };
+
+  // One candidate search over the whole file, framing and all: the sector
+  // data is most of it, and hits outside the data are dropped here.
+  std::size_t k = 0;  // segment of the hits; the ones before it are done
+  CandidateCursor candidates(file, map.segment_start[0], file.size(), kernel);
+  for (std::size_t at = candidates.next(); at < file.size();
+       at = candidates.next()) {
+    while (k < segments && map.segment_start[k] + kSectorDataSize <= at) {
+      if (straddles(k)) return;
+      ++k;
+    }
+    if (k == segments) return;
+    if (at < map.segment_start[k]) continue;  // in the framing
+    const std::size_t in = at - map.segment_start[k];
+    if (in >= kOwn) continue;  // straddles(k) takes it, with the next data
+    const std::size_t pos = k * kSectorDataSize + in;
+    if (pos >= end || look_at(pos)) return;
   }
+  for (; k < segments; ++k)
+    if (straddles(k)) return;
 }
 
 }  // namespace
