@@ -1,6 +1,7 @@
 #include "scan/scan_file.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -67,13 +68,87 @@ uint64_t pixel_data_bytes(const TimInfo& info) {
   }
 }
 
+constexpr std::size_t kStraddle = kCandidateBytes - 1;
+constexpr std::size_t kOwn = kSectorDataSize - kStraddle;
+
+// Bit i set: the candidate bytes at `tail` + i, which run on into `next`,
+// pass is_candidate.
+uint32_t straddle_mask(const uint8_t* tail, const uint8_t* next) {
+  // Every candidate begins with 0x10: most sector ends have none.
+  if (std::memchr(tail, 0x10, kStraddle) == nullptr) return 0;
+  uint8_t joint[2 * kStraddle];
+  std::memcpy(joint, tail, kStraddle);
+  std::memcpy(joint + kStraddle, next, kStraddle);
+  uint32_t mask = 0;
+  for (std::size_t i = 0; i < kStraddle; ++i)
+    if (is_candidate(joint + i)) mask |= uint32_t{1} << i;
+  return mask;
+}
+
+// What one pass over a raw image finds besides its map: the candidate
+// offsets (of the file, in order) and, per data segment, the candidates
+// that run on into the next, so that the scan need not touch every sector a
+// second time.
+struct DiscPass {
+  DiscMap map;
+  bool have_hits = true;  // false: too many to keep; the scan searches again
+  std::vector<uint32_t> hits;
+  std::vector<uint32_t> straddling;  // straddle_mask of each segment
+};
+
+// Far more than any real image has; 4 MiB.
+constexpr std::size_t kMaxHits = std::size_t{1} << 20;
+
+DiscPass first_pass(std::span<const uint8_t> file) {
+  DiscPass pass;
+  DiscMap& map = pass.map;
+  map.whole_sectors = file.size() / kRawSectorSize;
+  map.segment_start.reserve(map.whole_sectors);
+  pass.straddling.reserve(map.whole_sectors);
+  const CandidateKernel kernel = best_candidate_kernel();
+  // A few sectors at a time: the candidate search streams them in, and their
+  // headers are then read from the cache. Read alone, one line per sector,
+  // they cost as much as the whole search.
+  constexpr std::size_t kChunk = 64;
+  for (std::size_t c = 0; c < map.whole_sectors; c += kChunk) {
+    const std::size_t c_end = std::min(map.whole_sectors, c + kChunk);
+    if (pass.have_hits) {
+      const std::size_t to = c_end * kRawSectorSize;
+      CandidateCursor candidates(file, c * kRawSectorSize, to, kernel);
+      for (std::size_t at = candidates.next(); at < to;
+           at = candidates.next()) {
+        if (pass.hits.size() == kMaxHits) {
+          pass.have_hits = false;
+          std::vector<uint32_t>().swap(pass.hits);
+          break;
+        }
+        pass.hits.push_back(static_cast<uint32_t>(at));
+      }
+    }
+    for (std::size_t i = c; i < c_end; ++i) {
+      const std::size_t at = i * kRawSectorSize;
+      const std::size_t start =
+          sector_data_start(file.subspan(at, kRawSectorSize));
+      if (start == 0) continue;
+      if (!map.segment_start.empty())
+        pass.straddling.back() =
+            straddle_mask(file.data() + map.segment_start.back() + kOwn,
+                          file.data() + at + start);
+      map.segment_start.push_back(static_cast<uint32_t>(at + start));
+      pass.straddling.push_back(0);
+    }
+  }
+  return pass;
+}
+
 // The offset loop over the data stream of a raw disc image, read in place:
 // only offsets whose first bytes straddle two sectors, and the TIMs that are
 // reported, are gathered into contiguous memory. Everything else is as
 // scan_buffer over a copy of the stream, whose offsets stand for `file` offsets
 // in what is shown.
+// `pass`, when given, is that of `file` and `map`.
 void scan_disc_stream(Run& run, std::span<const uint8_t> file,
-                      const DiscMap& map) {
+                      const DiscMap& map, const DiscPass* pass) {
   const Settings& s = run.settings;
   const int64_t size = static_cast<int64_t>(map.stream_size());
   const int64_t limit = size - static_cast<int64_t>(s.mintimsize);
@@ -137,41 +212,45 @@ void scan_disc_stream(Run& run, std::span<const uint8_t> file,
 
   // Offsets whose candidate bytes run on from segment k into segment k + 1:
   // looked at in stream order, after segment k's own. True to stop.
-  constexpr std::size_t kStraddle = kCandidateBytes - 1;
-  constexpr std::size_t kOwn = kSectorDataSize - kStraddle;
   auto straddles = [&](std::size_t k) {
     if (k + 1 >= segments) return false;
-    const uint8_t* tail = file.data() + map.segment_start[k] + kOwn;
-    // Every candidate begins with 0x10: most sector ends have none.
-    if (std::memchr(tail, 0x10, kStraddle) == nullptr) return false;
-    uint8_t joint[2 * kStraddle];
-    std::memcpy(joint, tail, kStraddle);
-    std::memcpy(joint + kStraddle, file.data() + map.segment_start[k + 1],
-                kStraddle);
-    for (std::size_t i = 0; i < kStraddle; ++i) {
-      const std::size_t pos = k * kSectorDataSize + kOwn + i;
-      if (pos >= end) return true;
-      if (is_candidate(joint + i) && look_at(pos)) return true;
+    uint32_t mask =
+        pass != nullptr
+            ? pass->straddling[k]
+            : straddle_mask(file.data() + map.segment_start[k] + kOwn,
+                            file.data() + map.segment_start[k + 1]);
+    for (; mask != 0; mask &= mask - 1) {
+      const std::size_t pos = k * kSectorDataSize + kOwn +
+                              static_cast<std::size_t>(std::countr_zero(mask));
+      if (pos >= end || look_at(pos)) return true;
     }
     return false;
   };
 
-  // One candidate search over the whole file, framing and all: the sector
-  // data is most of it, and hits outside the data are dropped here.
+  // The candidates of the whole file, framing and all (the sector data is
+  // most of it), in order; those outside the data are dropped here. True to
+  // stop.
   std::size_t k = 0;  // segment of the hits; the ones before it are done
-  CandidateCursor candidates(file, map.segment_start[0], file.size(), kernel);
-  for (std::size_t at = candidates.next(); at < file.size();
-       at = candidates.next()) {
+  auto on_hit = [&](std::size_t at) {
     while (k < segments && map.segment_start[k] + kSectorDataSize <= at) {
-      if (straddles(k)) return;
+      if (straddles(k)) return true;
       ++k;
     }
-    if (k == segments) return;
-    if (at < map.segment_start[k]) continue;  // in the framing
+    if (k == segments) return true;
+    if (at < map.segment_start[k]) return false;  // in the framing
     const std::size_t in = at - map.segment_start[k];
-    if (in >= kOwn) continue;  // straddles(k) takes it, with the next data
+    if (in >= kOwn) return false;  // straddles(k) takes it, with the next data
     const std::size_t pos = k * kSectorDataSize + in;
-    if (pos >= end || look_at(pos)) return;
+    return pos >= end || look_at(pos);
+  };
+  if (pass != nullptr && pass->have_hits) {
+    for (const uint32_t at : pass->hits)
+      if (on_hit(at)) return;
+  } else {
+    CandidateCursor candidates(file, map.segment_start[0], file.size(), kernel);
+    for (std::size_t at = candidates.next(); at < file.size();
+         at = candidates.next())
+      if (on_hit(at)) return;
   }
   for (; k < segments; ++k)
     if (straddles(k)) return;
@@ -181,7 +260,7 @@ void scan_disc_stream(Run& run, std::span<const uint8_t> file,
 
 void scan_buffer(Run& run, std::span<const uint8_t> data, const DiscMap* disc) {
   if (disc != nullptr) {
-    scan_disc_stream(run, data, *disc);
+    scan_disc_stream(run, data, *disc, nullptr);
     return;
   }
   const Settings& s = run.settings;
@@ -209,6 +288,16 @@ void scan_buffer(Run& run, std::span<const uint8_t> data, const DiscMap* disc) {
   }
 }
 
+void scan_disc_image(Run& run, std::span<const uint8_t> file) {
+  const DiscPass pass = first_pass(file);
+  std::printf(
+      "Disc image: %i sectors of %i bytes, scanning %i bytes of data.\n",
+      static_cast<int>(pass.map.whole_sectors),
+      static_cast<int>(kRawSectorSize),
+      static_cast<int>(pass.map.stream_size()));
+  scan_disc_stream(run, file, pass.map, &pass);
+}
+
 void scan_file(Run& run, const std::string& path) {
   InputFile file = open_input(path);
   switch (file.status) {
@@ -232,16 +321,10 @@ void scan_file(Run& run, const std::string& path) {
   run.have_input_id = true;
   run.input_id = file.id;
   const std::span<const uint8_t> bytes = data.bytes();
-  if (run.settings.cdimage && is_disc_image(bytes)) {
-    const DiscMap map = map_disc_image(bytes);
-    std::printf(
-        "Disc image: %i sectors of %i bytes, scanning %i bytes of data.\n",
-        static_cast<int>(map.whole_sectors), static_cast<int>(kRawSectorSize),
-        static_cast<int>(map.stream_size()));
-    scan_buffer(run, bytes, &map);
-  } else {
+  if (run.settings.cdimage && is_disc_image(bytes))
+    scan_disc_image(run, bytes);
+  else
     scan_buffer(run, bytes);
-  }
   run.have_input_id = false;
 }
 

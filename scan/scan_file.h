@@ -23,6 +23,9 @@ struct DiscMap;
 void scan_buffer(Run& run, std::span<const uint8_t> data,
                  const DiscMap* disc = nullptr);
 
+// Reports `file`, which is_disc_image accepted, and scans its data stream.
+void scan_disc_image(Run& run, std::span<const uint8_t> file);
+
 // Writes the .tim copy and the bitmap of one reported TIM at `off` and counts
 // it.
 void emit_tim(Run& run, std::span<const uint8_t> data, std::size_t off,
