@@ -4,7 +4,8 @@
 // or as records of sectors (kind, fill, count, count bytes placed at the
 // start or the end of the sector's data area), so that short inputs give
 // many sectors. Everything is checked against plain references: a
-// byte-by-byte map, and the plain offset loop over a copy of the stream.
+// byte-by-byte map, and the plain offset loop over a copy of the stream for
+// both the scan given a map and the whole scan of a raw image.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -108,8 +109,10 @@ std::string reference(const vexlo::Settings& s, std::span<const uint8_t> data,
   return out;
 }
 
+// Console output of the scan over the stream: with `map`, the loop given
+// that map; without, the whole of a raw image's scan, with its own pass.
 std::string scanned(vexlo::Run& run, std::span<const uint8_t> file,
-                    const vexlo::DiscMap& map) {
+                    const vexlo::DiscMap* map) {
   char* buf = nullptr;
   std::size_t len = 0;
   FILE* mem = open_memstream(&buf, &len);
@@ -117,7 +120,10 @@ std::string scanned(vexlo::Run& run, std::span<const uint8_t> file,
   std::fflush(stdout);
   FILE* const saved = stdout;
   stdout = mem;
-  vexlo::scan_buffer(run, file, &map);
+  if (map != nullptr)
+    vexlo::scan_buffer(run, file, map);
+  else
+    vexlo::scan_disc_image(run, file);
   stdout = saved;
   std::fclose(mem);
   std::string out(buf, len);
@@ -161,11 +167,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
 
   int32_t counter = 0;
   const std::string want = reference(s, stream, raw, &counter);
-  const std::string got = scanned(run, file, map);
+  const std::string got = scanned(run, file, &map);
   if (got != want)
     std::fprintf(stderr, "scan printed:\n%s\nexpected:\n%s\n", got.c_str(),
                  want.c_str());
   FUZZ_CHECK(got == want);
+  FUZZ_CHECK(run.tim_counter == counter);
+
+  run.tim_counter = 1;
+  char line[128];
+  std::snprintf(line, sizeof line,
+                "Disc image: %i sectors of 2352 bytes, scanning %i bytes of "
+                "data.\n",
+                static_cast<int>(file.size() / 2352),
+                static_cast<int>(raw.size()));
+  FUZZ_CHECK(scanned(run, file, nullptr) == line + want);
   FUZZ_CHECK(run.tim_counter == counter);
   return 0;
 }
