@@ -112,6 +112,22 @@ TEST(DiscImage, FilesThatAreNotImagesAreScannedAsPlainBytes) {
   }
 }
 
+TEST(DiscImage, TreeSearchesProbeEveryFile) {
+  const Bytes tim = read_file(data_path("real/4bit_16x16_ball16c.tim"));
+  Bytes stream(4 * 2048, 0xAA);
+  std::copy(tim.begin(), tim.end(), stream.begin() + 2040);
+  const Disc disc = wrap_stream(stream, 0);
+  Sandbox box;
+  box.write("d/sub/disc.bin", disc.image);
+  box.config("inpath=\"d\" cdimage=\"1\"");
+  EXPECT_EQ(box.run().out,
+            kHead + kNoOut +
+                reading(Sandbox::shown(box.path("d/sub/disc.bin")),
+                        disc.image.size()) +
+                disc_line(4, stream.size()) +
+                report(disc.raw[2040], 192, 16, 16, "4-bit CLUT") + total(1));
+}
+
 bool have(const char* tool) {
   return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1")
                          .c_str()) == 0;
