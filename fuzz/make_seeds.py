@@ -89,8 +89,10 @@ DISCS = {
     "across_skipped": rec(0) + rec(9, T4[:200]) + rec(2, T8[:255]) + rec(3, T4[:255])
                       + rec(0x16) + rec(1, T4[200:]) + rec(0, T24),
     "at_stream_end": rec(1, T24) + rec(0) + rec(0) + rec(8, T15) + b"\0" * 40,
+    "no_data_sectors": rec(2, T15) + rec(2) + rec(0x14) + rec(2),
 }
-DISC_PREFIXES = [b"\x01\x00\x01", b"\xa1\x20\x01", b"\x0c\x00\x01"]
+DISC_PREFIXES = [b"\x01\x00\x01", b"\xa1\x20\x01", b"\x0c\x00\x01",
+                 b"\x33\x00\x01"]
 
 
 def write(target, name, data):

@@ -154,6 +154,7 @@ void scan_disc_stream(Run& run, std::span<const uint8_t> file,
   const int64_t limit = size - static_cast<int64_t>(s.mintimsize);
   if (limit <= 0) return;
   const std::size_t end = static_cast<std::size_t>(limit < size ? limit : size);
+  if (end == 0) return;  // as when no sector holds data
   const uint32_t lo = static_cast<uint32_t>(s.mintimsize);
   const uint32_t hi = static_cast<uint32_t>(s.maxtimsize);
   const std::size_t segments = map.segment_start.size();
