@@ -25,7 +25,7 @@ cmake --build build-fuzz -j2 --target vexlo_fuzzers
 findings=$root/build-fuzz/findings
 rm -rf "$findings" build-fuzz/corpus-work
 mkdir -p "$findings"
-for target in fuzz_config fuzz_tim fuzz_scan fuzz_wide_text; do
+for target in fuzz_config fuzz_tim fuzz_scan fuzz_wide_text fuzz_disc; do
   work=build-fuzz/corpus-work/$target  # new units go here, not into the repo
   mkdir -p "$work"
   seeds=(fuzz/corpus/$target)

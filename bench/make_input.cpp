@@ -3,6 +3,8 @@
 // KIND: random | ten_word (10 00 00 00 repeated) | all_ten (every byte 0x10)
 //       | zero | near_miss (4-bit headers with a wrong CLUT length)
 //       | dense (20000 small TIMs of every mode in random filler)
+//       | disc (a raw 2352-byte CD image of random data in Form 1 sectors,
+//         every tenth sector Form 2, holding 20 TIMs that cross sectors)
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -94,6 +96,36 @@ int main(int argc, char** argv) {
       const uint32_t h = 6 + static_cast<uint32_t>(rng() % 8);
       if (slot < 600 + w * h * 2) return 1;
       put_tim(v, k * slot, f, w, h, rng);
+    }
+  } else if (kind == "disc") {
+    // The data stream first, then wrapped into sectors in place of `v`.
+    const std::size_t sectors = size / 2352;
+    const std::size_t form2 = sectors / 10;  // n % 10 == 9
+    std::vector<uint8_t> stream((sectors - form2) * 2048);
+    for (std::size_t i = 0; i + 8 <= stream.size(); i += 8) {
+      const uint64_t x = rng();
+      std::memcpy(&stream[i], &x, 8);
+    }
+    static const uint32_t flags[] = {0x08, 0x09, 0x02, 0x03};
+    const std::size_t slot = stream.size() / 20;
+    for (std::size_t k = 0; k < 20; ++k)
+      put_tim(stream, k * slot + 2000, flags[k % 4], 64, 64, rng);
+    std::size_t taken = 0;
+    for (std::size_t n = 0; n < sectors; ++n) {
+      uint8_t* s = &v[n * 2352];
+      std::memset(s + 1, 0xFF, 10);
+      s[15] = 2;
+      const bool video = n % 10 == 9;
+      s[18] = s[22] = video ? 0x20 : 0x08;
+      if (video) {
+        for (std::size_t i = 24; i + 8 <= 2348; i += 8) {
+          const uint64_t x = rng();
+          std::memcpy(s + i, &x, 8);
+        }
+      } else {
+        std::memcpy(s + 24, &stream[taken], 2048);
+        taken += 2048;
+      }
     }
   } else {
     std::fprintf(stderr, "unknown kind %s\n", kind.c_str());

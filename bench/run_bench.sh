@@ -4,6 +4,9 @@
 # BUILD_DIR is a build configured with -DVEXLO_BENCH=ON (for the input
 # generator). VEXLO=/path/to/vexlo measures another binary of the tool.
 # Inputs go to /tmp/vexlo-bench and are removed at the end (KEEP=1 keeps them).
+# CASES picks the inputs (default: all of random ten_word all_ten zero
+# near_miss dense disc). disc is a 700 MB raw CD image scanned with cdimage
+# off and on, alternating.
 # The dense case writes its 40000 files under OUT (default /dev/shm when it
 # exists): on ext4 a directory refilled right after rm -rf spends seconds in
 # the inode allocator, which measures the file system, not the tool.
@@ -29,10 +32,13 @@ echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -
 echo "vexlo:   $vexlo"
 echo "runs:    $runs alternating runs per input, medians"
 
-"$gen" random $((512 * mib)) "$dir/random.bin"
+cases=" ${CASES:-random ten_word all_ten zero near_miss dense disc} "
+want() { [[ $cases == *" $1 "* ]]; }
+want random && "$gen" random $((512 * mib)) "$dir/random.bin"
 for kind in ten_word all_ten zero near_miss dense; do
-  "$gen" "$kind" $((64 * mib)) "$dir/$kind.bin"
+  want "$kind" && "$gen" "$kind" $((64 * mib)) "$dir/$kind.bin"
 done
+want disc && "$gen" disc 700000000 "$dir/disc.bin"
 
 # One timed run of "$@": wall time in ms to stdout, peak RSS in KiB to $dir/rss.
 # vexlo runs in a new session with stdin from /dev/null, so the key wait has
@@ -73,9 +79,12 @@ compare() {
   LAST_MS=$mv
 }
 
-compare random "$dir/random.bin"
-for kind in ten_word all_ten zero near_miss; do compare "$kind" "$dir/$kind.bin"; done
+want random && compare random "$dir/random.bin"
+for kind in ten_word all_ten zero near_miss; do
+  want "$kind" && compare "$kind" "$dir/$kind.bin"
+done
 
+if want dense; then
 compare dense "$dir/dense.bin" \
   "outname=\"$OUT/t\"\nwritetim=\"1\"\nwritebmp=\"1\"\nmaxtims=\"1000000\"\n"
 tims=$(find "$OUT" -name '*.tim' | wc -l)
@@ -83,3 +92,37 @@ bytes=$(find "$OUT" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 
 awk -v t="$tims" -v b="$bytes" -v ms="$LAST_MS" 'BEGIN {
   printf "dense:     %d TIMs, %.1f MB written: %.0f TIMs/s, %.1f MB/s\n",
          t, b / 1e6, t / (ms / 1000), b / 1e6 / (ms / 1000) }'
+fi
+
+# The raw image scanned as plain bytes and as a disc image, alternating:
+# median wall times and the peak RSS (getrusage of the finished run).
+measure() {
+  python3 -c 'import resource, subprocess, sys, time
+t = time.perf_counter()
+subprocess.run(sys.argv[1:], stdin=subprocess.DEVNULL,
+               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+w = (time.perf_counter() - t) * 1000
+r = resource.getrusage(resource.RUSAGE_CHILDREN)
+print("%.1f %d" % (w, r.ru_maxrss))' "$@"
+}
+if want disc; then
+  file=$dir/disc.bin
+  cat "$file" >/dev/null
+  for key in 0 1; do : >"$dir/disc$key"; done
+  for ((i = 0; i <= runs; i++)); do
+    for key in 0 1; do
+      printf 'infile="%s"\ncdimage="%s"\nmaxtims="100"\n' "$file" "$key" \
+        >"$dir/run/vexlo.cfg"
+      r=$(cd "$dir/run" && measure setsid "$vexlo")
+      if [ "$i" -gt 0 ]; then echo "$r" >>"$dir/disc$key"; fi
+    done
+  done
+  col() { cut -d' ' -f"$2" "$dir/disc$1" | median; }
+  awk -v pw="$(col 0 1)" -v dw="$(col 1 1)" \
+      -v pr="$(cut -d' ' -f2 "$dir/disc0" | sort -g | tail -1)" \
+      -v dr="$(cut -d' ' -f2 "$dir/disc1" | sort -g | tail -1)" \
+      -v size="$(stat -c %s "$file")" 'BEGIN {
+    printf "disc       cdimage off %6.1f ms  on %6.1f ms  ratio %5.2fx\n", pw, dw, dw / pw
+    printf "           peak RSS off %.1f MiB, on %.1f MiB (file %.1f MiB, +%.1f)\n",
+           pr / 1024, dr / 1024, size / 1048576, dr / 1024 - size / 1048576 }'
+fi

@@ -154,9 +154,8 @@ CatalogueEntry catalogue_entry(const Run& run, std::size_t off, uint32_t total,
 std::vector<std::string> keys_on(const Settings& s) {
   // Every flag key, in the order of the key table.
   const std::pair<const char*, bool> flags[] = {
-      {"writetim", s.writetim},
-      {"writebmp", s.writebmp},
-      {"numbyoffset", s.numbyoffset},
+      {"writetim", s.writetim},       {"writebmp", s.writebmp},
+      {"numbyoffset", s.numbyoffset}, {"cdimage", s.cdimage},
       {"writeindex", s.writeindex},
   };
   std::vector<std::string> on;

@@ -84,6 +84,7 @@ void apply_config(Settings& s, std::string_view text) {
   take_flag(text, "writebmp", s.writebmp);
   take_flag(text, "numbyoffset", s.numbyoffset);
   take_flag(text, "writeindex", s.writeindex);
+  take_flag(text, "cdimage", s.cdimage);
 }
 
 void load_config(Settings& settings) {

@@ -34,6 +34,7 @@ struct Settings {
   bool writebmp = true;
   bool numbyoffset = false;
   bool writeindex = false;
+  bool cdimage = false;
 };
 
 struct Run {
@@ -57,6 +58,10 @@ struct Run {
   // it, and the number of files scanned so far (for the catalogue).
   std::string input_path;
   int32_t files_scanned = 0;
+  // For a TIM reported in a raw disc image: the sector holding its first
+  // byte and its position in that sector's data; -1 outside disc images.
+  int64_t last_sector = -1;
+  uint32_t last_sector_offset = 0;
   // The catalogue being written (writeindex); null while there is none.
   std::shared_ptr<CatalogueState> catalogue;
 };

@@ -78,6 +78,22 @@ CONFIGS = {
     "crlf": b'infile="in\r\nput" \r\n outname="x"\r\n',
 }
 
+# fuzz_disc records: kind (0 Form 1, 1 Mode 1, 2 Form 2, 3 no sync; +8 puts
+# the bytes at the end of the data area), fill, count, bytes.
+def rec(kind, data=b"", fill=0xAA):
+    return bytes([kind, fill, len(data)]) + data
+
+
+DISCS = {
+    "straddle_header": rec(0) + rec(8, T15[:10]) + rec(0, T15[10:]) + rec(1),
+    "across_skipped": rec(0) + rec(9, T4[:200]) + rec(2, T8[:255]) + rec(3, T4[:255])
+                      + rec(0x16) + rec(1, T4[200:]) + rec(0, T24),
+    "at_stream_end": rec(1, T24) + rec(0) + rec(0) + rec(8, T15) + b"\0" * 40,
+    "no_data_sectors": rec(2, T15) + rec(2) + rec(0x14) + rec(2),
+}
+DISC_PREFIXES = [b"\x01\x00\x01", b"\xa1\x20\x01", b"\x0c\x00\x01",
+                 b"\x33\x00\x01"]
+
 
 def write(target, name, data):
     d = os.path.join(HERE, "corpus", target)
@@ -94,6 +110,10 @@ def main():
     for i, (name, data) in enumerate(TIMS.items()):
         prefix = SCAN_PREFIXES[i % len(SCAN_PREFIXES)]
         write("fuzz_scan", name, prefix + b"\x10\0\0" + data + b"\xaa" * 20)
+    for i, (name, data) in enumerate(DISCS.items()):
+        write("fuzz_disc", name, DISC_PREFIXES[i % len(DISC_PREFIXES)] + data)
+    sync = b"\0" + b"\xff" * 10 + b"\0"
+    write("fuzz_disc", "sync_once", b"\x01\x00\x00" + sync + b"\x02" * 2400)
 
 
 if __name__ == "__main__":

@@ -1,11 +1,17 @@
 #include "scan/scan_file.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstdio>
+#include <cstring>
+#include <new>
+#include <vector>
 
 #include "catalogue/catalogue.h"
 #include "convert/bmp.h"
 #include "driver/output_file.h"
 #include "scan/candidate.h"
+#include "scan/disc_image.h"
 #include "scan/input_file.h"
 
 namespace vexlo {
@@ -14,11 +20,17 @@ namespace {
 
 // Adds the TIM's row to the catalogue (writeindex); the names are the files
 // written for it.
-void index_tim(Run& run, std::size_t off, uint32_t total, const TimInfo& info,
-               bool counted, std::string tim, std::string bmp,
-               std::string png = {}) {
+void index_tim(Run& run, uint32_t total, const TimInfo& info, bool counted,
+               std::string tim, std::string bmp, std::string png = {}) {
   if (!run.settings.writeindex) return;
-  CatalogueEntry entry = catalogue_entry(run, off, total, info);
+  // The offset as reported: in a raw disc image the TIM was handed on in a
+  // window of its own, so its place there says nothing.
+  CatalogueEntry entry = catalogue_entry(
+      run, static_cast<std::size_t>(run.last_offset), total, info);
+  if (run.last_sector >= 0) {
+    entry.sector = static_cast<uint32_t>(run.last_sector);
+    entry.sector_offset = run.last_sector_offset;
+  }
   entry.counted = counted;
   entry.tim = std::move(tim);
   entry.bmp = std::move(bmp);
@@ -39,19 +51,255 @@ void emit_tim(Run& run, std::span<const uint8_t> data, std::size_t off,
     // A copy that cannot be written leaves the TIM uncounted, so the next
     // TIM reuses the number.
     if (!write_output_file(run, name, data.subspan(off, total))) {
-      index_tim(run, off, total, info, false, {}, {});
+      index_tim(run, total, info, false, {}, {});
       return;
     }
     tim_name = name;
   }
   std::string bmp_name_written;
   if (s.writebmp) bmp_name_written = convert_to_bmp(run, info);
-  index_tim(run, off, total, info, true, std::move(tim_name),
+  index_tim(run, total, info, true, std::move(tim_name),
             std::move(bmp_name_written));
   ++run.tim_counter;
 }
 
-void scan_buffer(Run& run, std::span<const uint8_t> data) {
+namespace {
+
+// Prints the report of an accepted TIM in the size window, shown at byte
+// `shown` of the file.
+void print_report(uint32_t shown, const Examined& found) {
+  const TimInfo& info = found.info;
+  std::printf("TIM at byte %i, size of %i\n%ix%i, pixelmode: %s\n",
+              static_cast<int>(shown), static_cast<int>(found.total),
+              info.width, info.height, kModeNames[info.mode]);
+  if (found.multi_clut)
+    std::printf(
+        "WARNING: CLUT is multi-layered, defaulting to first clut entry "
+        "table (may not look correct over full image).\n");
+}
+
+// The scan ends once more than maxtims TIMs have been counted.
+bool hit_limit(const Run& run) {
+  if (run.tim_counter <= run.settings.maxtims) return false;
+  std::printf("Hit MAX_TIMS (%i)\n", run.settings.maxtims);
+  return true;
+}
+
+// Bytes of pixel data the converters read: width x height pixels in one run.
+uint64_t pixel_data_bytes(const TimInfo& info) {
+  const uint64_t pixels =
+      static_cast<uint64_t>(info.width) * static_cast<uint64_t>(info.height);
+  switch (info.bits_per_pixel) {
+    case 4:
+      return (pixels + 1) / 2;
+    case 8:
+      return pixels;
+    case 15:
+      return pixels * 2;
+    default:
+      return pixels * 3;
+  }
+}
+
+constexpr std::size_t kStraddle = kCandidateBytes - 1;
+constexpr std::size_t kOwn = kSectorDataSize - kStraddle;
+
+// Bit i set: the candidate bytes at `tail` + i, which run on into `next`,
+// pass is_candidate.
+uint32_t straddle_mask(const uint8_t* tail, const uint8_t* next) {
+  // Every candidate begins with 0x10: most sector ends have none.
+  if (std::memchr(tail, 0x10, kStraddle) == nullptr) return 0;
+  uint8_t joint[2 * kStraddle];
+  std::memcpy(joint, tail, kStraddle);
+  std::memcpy(joint + kStraddle, next, kStraddle);
+  uint32_t mask = 0;
+  for (std::size_t i = 0; i < kStraddle; ++i)
+    if (is_candidate(joint + i)) mask |= uint32_t{1} << i;
+  return mask;
+}
+
+// What one pass over a raw image finds besides its map: the candidate
+// offsets (of the file, in order) and, per data segment, the candidates
+// that run on into the next, so that the scan need not touch every sector a
+// second time.
+struct DiscPass {
+  DiscMap map;
+  bool have_hits = true;  // false: too many to keep; the scan searches again
+  std::vector<uint32_t> hits;
+  std::vector<uint32_t> straddling;  // straddle_mask of each segment
+};
+
+// Far more than any real image has; 4 MiB.
+constexpr std::size_t kMaxHits = std::size_t{1} << 20;
+
+DiscPass first_pass(std::span<const uint8_t> file) {
+  DiscPass pass;
+  DiscMap& map = pass.map;
+  map.whole_sectors = file.size() / kRawSectorSize;
+  map.segment_start.reserve(map.whole_sectors);
+  pass.straddling.reserve(map.whole_sectors);
+  const CandidateKernel kernel = best_candidate_kernel();
+  // A few sectors at a time: the candidate search streams them in, and their
+  // headers are then read from the cache. Read alone, one line per sector,
+  // they cost as much as the whole search.
+  constexpr std::size_t kChunk = 64;
+  for (std::size_t c = 0; c < map.whole_sectors; c += kChunk) {
+    const std::size_t c_end = std::min(map.whole_sectors, c + kChunk);
+    if (pass.have_hits) {
+      const std::size_t to = c_end * kRawSectorSize;
+      CandidateCursor candidates(file, c * kRawSectorSize, to, kernel);
+      for (std::size_t at = candidates.next(); at < to;
+           at = candidates.next()) {
+        if (pass.hits.size() == kMaxHits) {
+          pass.have_hits = false;
+          std::vector<uint32_t>().swap(pass.hits);
+          break;
+        }
+        pass.hits.push_back(static_cast<uint32_t>(at));
+      }
+    }
+    for (std::size_t i = c; i < c_end; ++i) {
+      const std::size_t at = i * kRawSectorSize;
+      const std::size_t start =
+          sector_data_start(file.subspan(at, kRawSectorSize));
+      if (start == 0) continue;
+      if (!map.segment_start.empty())
+        pass.straddling.back() =
+            straddle_mask(file.data() + map.segment_start.back() + kOwn,
+                          file.data() + at + start);
+      map.segment_start.push_back(static_cast<uint32_t>(at + start));
+      pass.straddling.push_back(0);
+    }
+  }
+  return pass;
+}
+
+// The offset loop over the data stream of a raw disc image, read in place:
+// only offsets whose first bytes straddle two sectors, and the TIMs that are
+// reported, are gathered into contiguous memory. Everything else is as
+// scan_buffer over a copy of the stream, whose offsets stand for `file` offsets
+// in what is shown.
+// `pass`, when given, is that of `file` and `map`.
+void scan_disc_stream(Run& run, std::span<const uint8_t> file,
+                      const DiscMap& map, const DiscPass* pass) {
+  const Settings& s = run.settings;
+  const int64_t size = static_cast<int64_t>(map.stream_size());
+  const int64_t limit = size - static_cast<int64_t>(s.mintimsize);
+  if (limit <= 0) return;
+  const std::size_t end = static_cast<std::size_t>(limit < size ? limit : size);
+  if (end == 0) return;  // as when no sector holds data
+  const uint32_t lo = static_cast<uint32_t>(s.mintimsize);
+  const uint32_t hi = static_cast<uint32_t>(s.maxtimsize);
+  const std::size_t segments = map.segment_start.size();
+  const CandidateKernel kernel = best_candidate_kernel();
+  std::vector<uint8_t> gathered;
+
+  // Looks at stream offset `pos`; true when the scan is to stop.
+  auto look_at = [&](std::size_t pos) {
+    uint8_t piece[kBlockHeaderSize];
+    auto read = [&](uint64_t at, std::size_t n) -> const uint8_t* {
+      const std::size_t p = pos + static_cast<std::size_t>(at);
+      const std::size_t in = p % kSectorDataSize;
+      if (in + n <= kSectorDataSize)
+        return file.data() + map.segment_start[p / kSectorDataSize] + in;
+      copy_stream(file, map, p, {piece, n});
+      return piece;
+    };
+    const uint64_t avail = static_cast<uint64_t>(size) - pos;
+    uint64_t image_pos = 0;
+    const auto found = examine_tim(read, avail, s.typefilter, &image_pos);
+    if (!found) return false;
+    if (lo <= found->total && found->total <= hi) {
+      const uint32_t shown = raw_offset(map, pos);
+      run.last_offset = static_cast<int32_t>(shown);
+      const SectorPosition where = sector_position(map, pos);
+      run.last_sector = where.sector;
+      run.last_sector_offset = where.offset;
+      print_report(shown, *found);
+      // What the outputs read: the TIM, and the pixels a bitmap takes when
+      // the stream holds them all (when it does not, the bitmap is refused
+      // on the length alone).
+      uint64_t want =
+          std::max<uint64_t>(found->total, image_pos + kBlockHeaderSize);
+      const uint64_t pixels_end =
+          image_pos + kBlockHeaderSize + pixel_data_bytes(found->info);
+      if (pixels_end <= avail) want = std::max(want, pixels_end);
+      const std::size_t n = static_cast<std::size_t>(want);
+      const std::size_t in = pos % kSectorDataSize;
+      std::span<const uint8_t> window;
+      if (in + n <= kSectorDataSize) {
+        window = file.subspan(map.segment_start[pos / kSectorDataSize] + in, n);
+      } else {
+        try {
+          gathered.resize(n);
+        } catch (const std::bad_alloc&) {
+          std::printf("Could not gather TIM at byte %i: not enough memory.\n",
+                      static_cast<int>(shown));
+          return hit_limit(run);
+        }
+        copy_stream(file, map, pos, {gathered.data(), n});
+        window = {gathered.data(), n};
+      }
+      // The window holds the whole TIM, so the decision there is the same.
+      if (const auto again = examine_offset(window, 0, s.typefilter))
+        emit_tim(run, window, 0, again->total, again->info);
+    }
+    return hit_limit(run);
+  };
+
+  // Offsets whose candidate bytes run on from segment k into segment k + 1:
+  // looked at in stream order, after segment k's own. True to stop.
+  auto straddles = [&](std::size_t k) {
+    if (k + 1 >= segments) return false;
+    uint32_t mask =
+        pass != nullptr
+            ? pass->straddling[k]
+            : straddle_mask(file.data() + map.segment_start[k] + kOwn,
+                            file.data() + map.segment_start[k + 1]);
+    for (; mask != 0; mask &= mask - 1) {
+      const std::size_t pos = k * kSectorDataSize + kOwn +
+                              static_cast<std::size_t>(std::countr_zero(mask));
+      if (pos >= end || look_at(pos)) return true;
+    }
+    return false;
+  };
+
+  // The candidates of the whole file, framing and all (the sector data is
+  // most of it), in order; those outside the data are dropped here. True to
+  // stop.
+  std::size_t k = 0;  // segment of the hits; the ones before it are done
+  auto on_hit = [&](std::size_t at) {
+    while (k < segments && map.segment_start[k] + kSectorDataSize <= at) {
+      if (straddles(k)) return true;
+      ++k;
+    }
+    if (k == segments) return true;
+    if (at < map.segment_start[k]) return false;  // in the framing
+    const std::size_t in = at - map.segment_start[k];
+    if (in >= kOwn) return false;  // straddles(k) takes it, with the next data
+    const std::size_t pos = k * kSectorDataSize + in;
+    return pos >= end || look_at(pos);
+  };
+  if (pass != nullptr && pass->have_hits) {
+    for (const uint32_t at : pass->hits)
+      if (on_hit(at)) return;
+  } else {
+    CandidateCursor candidates(file, map.segment_start[0], file.size(), kernel);
+    for (std::size_t at = candidates.next(); at < file.size();
+         at = candidates.next())
+      if (on_hit(at)) return;
+  }
+  for (; k < segments; ++k)
+    if (straddles(k)) return;
+}
+
+}  // namespace
+
+void scan_buffer(Run& run, std::span<const uint8_t> data, const DiscMap* disc) {
+  if (disc != nullptr) {
+    scan_disc_stream(run, data, *disc, nullptr);
+    return;
+  }
   const Settings& s = run.settings;
   const int64_t size = static_cast<int64_t>(data.size());
   // No TIM is looked for in the last `mintimsize` bytes.
@@ -69,22 +317,22 @@ void scan_buffer(Run& run, std::span<const uint8_t> data) {
     const auto found = examine_offset(data, off, s.typefilter);
     if (!found) continue;
     if (lo <= found->total && found->total <= hi) {
-      const TimInfo& info = found->info;
       run.last_offset = static_cast<int32_t>(off);
-      std::printf("TIM at byte %i, size of %i\n%ix%i, pixelmode: %s\n",
-                  static_cast<int>(off), static_cast<int>(found->total),
-                  info.width, info.height, kModeNames[info.mode]);
-      if (found->multi_clut)
-        std::printf(
-            "WARNING: CLUT is multi-layered, defaulting to first clut entry "
-            "table (may not look correct over full image).\n");
-      emit_tim(run, data, off, found->total, info);
+      print_report(static_cast<uint32_t>(off), *found);
+      emit_tim(run, data, off, found->total, found->info);
     }
-    if (run.tim_counter > s.maxtims) {
-      std::printf("Hit MAX_TIMS (%i)\n", s.maxtims);
-      break;
-    }
+    if (hit_limit(run)) break;
   }
+}
+
+void scan_disc_image(Run& run, std::span<const uint8_t> file) {
+  const DiscPass pass = first_pass(file);
+  std::printf(
+      "Disc image: %i sectors of %i bytes, scanning %i bytes of data.\n",
+      static_cast<int>(pass.map.whole_sectors),
+      static_cast<int>(kRawSectorSize),
+      static_cast<int>(pass.map.stream_size()));
+  scan_disc_stream(run, file, pass.map, &pass);
 }
 
 void scan_file(Run& run, const std::string& path) {
@@ -111,7 +359,12 @@ void scan_file(Run& run, const std::string& path) {
   run.input_id = file.id;
   run.input_path = path;
   ++run.files_scanned;
-  scan_buffer(run, data.bytes());
+  run.last_sector = -1;
+  const std::span<const uint8_t> bytes = data.bytes();
+  if (run.settings.cdimage && is_disc_image(bytes))
+    scan_disc_image(run, bytes);
+  else
+    scan_buffer(run, bytes);
   run.input_path.clear();
   run.have_input_id = false;
 }

@@ -15,8 +15,16 @@ namespace vexlo {
 // reports. All results are console output, files and changes to `run`.
 void scan_file(Run& run, const std::string& path);
 
-// The offset loop over already loaded data.
-void scan_buffer(Run& run, std::span<const uint8_t> data);
+struct DiscMap;
+
+// The offset loop over already loaded data. With `disc`, `data` is a raw disc
+// image of that map and the loop runs over its data stream, showing file
+// offsets.
+void scan_buffer(Run& run, std::span<const uint8_t> data,
+                 const DiscMap* disc = nullptr);
+
+// Reports `file`, which is_disc_image accepted, and scans its data stream.
+void scan_disc_image(Run& run, std::span<const uint8_t> file);
 
 // Writes the .tim copy and the bitmap of one reported TIM at `off` and counts
 // it.

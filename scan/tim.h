@@ -53,6 +53,92 @@ inline bool tim_header_candidate(const uint8_t* p) {
          p[5] == 0 && p[6] == 0 && p[7] == 0;
 }
 
+// examine_offset's decision for a TIM that has `avail` bytes of data from
+// its first byte on, when those bytes need not lie in one span (a disc
+// image's sectors). `read(pos, n)` returns a pointer to the n bytes at `pos`
+// from the TIM's first byte, valid until the next call; it is called only
+// with pos + n <= avail. The result's block views are left empty;
+// `*image_pos` gets the image block's position from the TIM's first byte.
+template <class Read>
+std::optional<Examined> examine_tim(Read&& read, uint64_t avail,
+                                    int32_t typefilter, uint64_t* image_pos) {
+  if (avail < kTimHeaderSize) return std::nullopt;
+  const uint8_t* header = read(0, kTimHeaderSize);
+  if (!tim_header_candidate(header)) return std::nullopt;
+
+  const uint8_t flags = header[4];
+  const int32_t mode = flags & 7;
+  if (mode > 4) return std::nullopt;
+  if (typefilter != -1 && mode != typefilter) return std::nullopt;
+
+  const bool clut_bit = (flags & 8) != 0;
+  int32_t bpp = 0;
+  uint32_t expected_clut = 0;
+  if (mode == 0 && clut_bit) {
+    bpp = 4;
+    expected_clut = 44;
+  } else if ((mode == 1 || mode == 4) && clut_bit) {
+    bpp = 8;
+    expected_clut = 524;
+  } else if (mode == 2 && !clut_bit) {
+    bpp = 15;
+  } else if (mode == 3 && !clut_bit) {
+    bpp = 24;
+  } else {
+    return std::nullopt;
+  }
+
+  Examined result;
+  // All positions below are relative to the TIM and kept in 64 bits, so a
+  // CLUT length near 2^32 cannot wrap a position back inside the data.
+  uint64_t pos = kTimHeaderSize;
+  uint32_t clut_len = 0;
+  if (clut_bit) {
+    if (avail < kTimHeaderSize + kBlockHeaderSize) return std::nullopt;
+    const uint8_t* clut = read(kTimHeaderSize, kBlockHeaderSize);
+    clut_len = read_u32le(clut);
+    if (clut_len != expected_clut) {
+      const uint32_t rows = read_u16le(clut + 10);
+      const uint32_t row_bytes = bpp == 4 ? (rows << 5) : (rows << 9);
+      if (clut_len != row_bytes + 12) return std::nullopt;
+      result.multi_clut = true;
+    }
+    pos += clut_len;
+  }
+  if (avail < pos || avail - pos < kBlockHeaderSize) return std::nullopt;
+  const uint8_t* image = read(pos, kBlockHeaderSize);
+  const uint32_t image_len = read_u32le(image);
+  result.total = static_cast<uint32_t>(8u + clut_len + image_len);
+
+  const uint32_t w = read_u16le(image + 8);
+  uint32_t width = 0;
+  switch (bpp) {
+    case 4:
+      width = (w * 4) & 0xFFFF;
+      break;
+    case 8:
+      width = (w * 2) & 0xFFFF;
+      break;
+    case 15:
+      width = w;
+      break;
+    default:
+      width = w * 2 / 3;
+      break;
+  }
+  if (width == 0) return std::nullopt;
+  const uint32_t height = read_u16le(image + 10);
+  if (height == 0) return std::nullopt;
+  if (result.total > avail) return std::nullopt;
+
+  result.info.mode = mode;
+  result.info.bits_per_pixel = bpp;
+  result.info.width = static_cast<int32_t>(width);
+  result.info.height = static_cast<int32_t>(height);
+  *image_pos = pos;
+  return result;
+}
+
 // Decides whether a TIM begins at `off` (off < data.size()). Reads only the
 // data and never past its end. `typefilter` is -1 for every mode.
 std::optional<Examined> examine_offset(std::span<const uint8_t> data,

@@ -1,0 +1,187 @@
+// Raw disc images: the probe, the data stream's mapping and the scan over
+// the stream read in place. The first two bytes pick the settings as in
+// fuzz_scan; bit 0 of the third says how the rest makes the file: as it is,
+// or as records of sectors (kind, fill, count, count bytes placed at the
+// start or the end of the sector's data area), so that short inputs give
+// many sectors. Everything is checked against plain references: a
+// byte-by-byte map, and the plain offset loop over a copy of the stream for
+// both the scan given a map and the whole scan of a raw image.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "driver/settings.h"
+#include "fuzz/check.h"
+#include "scan/disc_image.h"
+#include "scan/scan_file.h"
+#include "scan/tim.h"
+
+namespace {
+
+const int32_t kSizes[16] = {64,  1,    0,   -1,        8,       20,
+                            21,  22,   100, 320,       4000000, 1 << 20,
+                            -64, 4096, 12,  2147483647};
+const int32_t kFilters[8] = {-1, 0, 1, 2, 3, 4, 5, -2};
+const int32_t kLimits[8] = {10, 0, 1, 2, 3, -1, 100, 2147483647};
+constexpr uint8_t kSync[12] = {0,   255, 255, 255, 255, 255,
+                               255, 255, 255, 255, 255, 0};
+
+std::vector<uint8_t> sectors_from_records(const uint8_t* p, std::size_t n) {
+  std::vector<uint8_t> file;
+  std::size_t i = 0;
+  // A dozen sectors keep the byte-by-byte references fast.
+  while (i + 3 <= n && file.size() < 12 * 2352) {
+    const uint8_t kind = p[i], fill = p[i + 1];
+    std::size_t count = std::min<std::size_t>(p[i + 2], n - i - 3);
+    const uint8_t* bytes = p + i + 3;
+    i += 3 + count;
+    std::vector<uint8_t> s(2352, fill);
+    if ((kind & 3) != 3) {
+      std::memcpy(s.data(), kSync, 12);
+      s[15] = (kind & 3) == 1 ? 1 : (kind & 4) ? (kind >> 4) : 2;
+      s[18] = s[22] =
+          static_cast<uint8_t>((kind & 3) == 2 ? fill | 0x20 : fill & ~0x20);
+    }
+    const std::size_t data = (kind & 3) == 1 ? 16 : 24;
+    const std::size_t at = (kind & 8) ? data + 2048 - count : data;
+    std::memcpy(s.data() + at, bytes, count);
+    file.insert(file.end(), s.begin(), s.end());
+  }
+  if (i < n) file.insert(file.end(), p + i, p + n);  // a part-sector tail
+  return file;
+}
+
+// File offset of every stream byte, one sector at a time from the layout.
+std::vector<std::size_t> reference_map(std::span<const uint8_t> f) {
+  std::vector<std::size_t> raw;
+  for (std::size_t s = 0; s + 2352 <= f.size(); s += 2352) {
+    if (std::memcmp(f.data() + s, kSync, 12) != 0) continue;
+    std::size_t data = 0;
+    if (f[s + 15] == 1) data = 16;
+    if (f[s + 15] == 2 && !(f[s + 18] & 0x20)) data = 24;
+    if (data == 0) continue;
+    for (std::size_t i = 0; i < 2048; ++i) raw.push_back(s + data + i);
+  }
+  return raw;
+}
+
+void append(std::string& out, const char* fmt, auto... args) {
+  char buf[256];
+  std::snprintf(buf, sizeof buf, fmt, args...);
+  out += buf;
+}
+
+// Every offset of the copied stream below the scan's end, one by one,
+// reported at its file offset.
+std::string reference(const vexlo::Settings& s, std::span<const uint8_t> data,
+                      const std::vector<std::size_t>& raw, int32_t* counter) {
+  std::string out;
+  *counter = 1;
+  const int64_t size = static_cast<int64_t>(data.size());
+  const int64_t end = std::min<int64_t>(size - s.mintimsize, size);
+  const uint32_t lo = static_cast<uint32_t>(s.mintimsize);
+  const uint32_t hi = static_cast<uint32_t>(s.maxtimsize);
+  for (int64_t off = 0; off < end; ++off) {
+    const auto e = vexlo::examine_offset(data, static_cast<std::size_t>(off),
+                                         s.typefilter);
+    if (!e) continue;
+    if (lo <= e->total && e->total <= hi) {
+      append(out, "TIM at byte %i, size of %i\n%ix%i, pixelmode: %s\n",
+             static_cast<int>(raw[static_cast<std::size_t>(off)]),
+             static_cast<int>(e->total), e->info.width, e->info.height,
+             vexlo::kModeNames[e->info.mode]);
+      if (e->multi_clut)
+        out +=
+            "WARNING: CLUT is multi-layered, defaulting to first clut entry "
+            "table (may not look correct over full image).\n";
+      ++*counter;
+    }
+    if (*counter > s.maxtims) {
+      append(out, "Hit MAX_TIMS (%i)\n", s.maxtims);
+      break;
+    }
+  }
+  return out;
+}
+
+// Console output of the scan over the stream: with `map`, the loop given
+// that map; without, the whole of a raw image's scan, with its own pass.
+std::string scanned(vexlo::Run& run, std::span<const uint8_t> file,
+                    const vexlo::DiscMap* map) {
+  char* buf = nullptr;
+  std::size_t len = 0;
+  FILE* mem = open_memstream(&buf, &len);
+  FUZZ_CHECK(mem != nullptr);
+  std::fflush(stdout);
+  FILE* const saved = stdout;
+  stdout = mem;
+  if (map != nullptr)
+    vexlo::scan_buffer(run, file, map);
+  else
+    vexlo::scan_disc_image(run, file);
+  stdout = saved;
+  std::fclose(mem);
+  std::string out(buf, len);
+  std::free(buf);
+  return out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
+  if (size < 3) return 0;
+  vexlo::Run run;
+  vexlo::Settings& s = run.settings;
+  s.mintimsize = kSizes[bytes[0] & 15];
+  s.maxtimsize = kSizes[bytes[0] >> 4];
+  s.typefilter = kFilters[bytes[1] & 7];
+  s.maxtims = kLimits[bytes[1] >> 5];
+  s.writetim = false;
+  s.writebmp = false;
+  const std::vector<uint8_t> file =
+      (bytes[2] & 1) ? sectors_from_records(bytes + 3, size - 3)
+                     : std::vector<uint8_t>(bytes + 3, bytes + size);
+
+  bool synced = file.size() >= 2352;
+  for (std::size_t i = 0; i < 4 && (i + 1) * 2352 <= file.size(); ++i)
+    synced = synced && std::memcmp(file.data() + i * 2352, kSync, 12) == 0;
+  FUZZ_CHECK(vexlo::is_disc_image(file) == synced);
+  if (!synced) return 0;
+
+  const vexlo::DiscMap map = vexlo::map_disc_image(file);
+  const std::vector<std::size_t> raw = reference_map(file);
+  FUZZ_CHECK(map.whole_sectors == file.size() / 2352);
+  FUZZ_CHECK(map.stream_size() == raw.size());
+  std::vector<uint8_t> stream(raw.size());
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    FUZZ_CHECK(vexlo::raw_offset(map, i) == raw[i]);
+    const vexlo::SectorPosition p = vexlo::sector_position(map, i);
+    FUZZ_CHECK(p.sector == raw[i] / 2352 && p.offset == i % 2048);
+    stream[i] = file[raw[i]];
+  }
+
+  int32_t counter = 0;
+  const std::string want = reference(s, stream, raw, &counter);
+  const std::string got = scanned(run, file, &map);
+  if (got != want)
+    std::fprintf(stderr, "scan printed:\n%s\nexpected:\n%s\n", got.c_str(),
+                 want.c_str());
+  FUZZ_CHECK(got == want);
+  FUZZ_CHECK(run.tim_counter == counter);
+
+  run.tim_counter = 1;
+  char line[128];
+  std::snprintf(line, sizeof line,
+                "Disc image: %i sectors of 2352 bytes, scanning %i bytes of "
+                "data.\n",
+                static_cast<int>(file.size() / 2352),
+                static_cast<int>(raw.size()));
+  FUZZ_CHECK(scanned(run, file, nullptr) == line + want);
+  FUZZ_CHECK(run.tim_counter == counter);
+  return 0;
+}

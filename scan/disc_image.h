@@ -1,0 +1,59 @@
+// Raw CD images (2352 bytes per sector): finding the 2048-byte data of each
+// sector, so that a scan can read the files on the disc as the drive hands
+// them out, without the sector framing in between.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace vexlo {
+
+constexpr std::size_t kRawSectorSize = 2352;
+constexpr std::size_t kSectorDataSize = 2048;
+
+// Where the 2048 data bytes of a raw sector begin: 16 for Mode 1, 24 for
+// Mode 2 Form 1; 0 when the sector holds no such data (no sync, Form 2,
+// any other mode, or fewer than kRawSectorSize bytes). The address, EDC and
+// ECC are never checked: real images get them wrong.
+std::size_t sector_data_start(std::span<const uint8_t> sector);
+
+// True when `file` is a raw image: it holds at least one whole sector, and
+// the sync stands at offset 0 and at the start of each of the next three
+// sectors it holds whole.
+bool is_disc_image(std::span<const uint8_t> file);
+
+// The data stream of a raw image: the data bytes of every whole data sector,
+// in file order. Segment k of the stream is stream bytes
+// [k * kSectorDataSize, (k + 1) * kSectorDataSize).
+struct DiscMap {
+  std::size_t whole_sectors = 0;
+  // Per segment: the file offset of its first data byte.
+  std::vector<uint32_t> segment_start;
+
+  std::size_t stream_size() const {
+    return segment_start.size() * kSectorDataSize;
+  }
+};
+
+// The map of `file`, which is_disc_image accepted (and which is below 4 GiB).
+DiscMap map_disc_image(std::span<const uint8_t> file);
+
+// Where stream byte `pos` (< stream_size) lies in the file.
+uint32_t raw_offset(const DiscMap& map, std::size_t pos);
+
+// The sector holding stream byte `pos` (< stream_size), counted from the
+// file's first sector, and the position of that byte in the sector's data.
+struct SectorPosition {
+  uint32_t sector = 0;
+  uint32_t offset = 0;  // 0..kSectorDataSize - 1
+};
+SectorPosition sector_position(const DiscMap& map, std::size_t pos);
+
+// Stream bytes [pos, pos + out.size()) copied into `out`; the range must lie
+// in the stream.
+void copy_stream(std::span<const uint8_t> file, const DiscMap& map,
+                 std::size_t pos, std::span<uint8_t> out);
+
+}  // namespace vexlo

@@ -1,0 +1,69 @@
+#include "tests/disc_builder.h"
+
+#include <algorithm>
+
+namespace vexlo::test {
+
+void Disc::add(Sector kind, const Bytes& payload, std::size_t* at) {
+  const std::size_t start = image.size();
+  Bytes s(2352, 0x5A);  // filler where EDC/ECC would be
+  auto take = [&](std::size_t into, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+      s[into + i] = *at + i < payload.size() ? payload[*at + i] : 0;
+  };
+  if (kind != Sector::kAudio) {
+    std::fill(s.begin(), s.begin() + 12, 0xFF);
+    s[0] = s[11] = 0;
+    const std::size_t n = start / 2352;  // binary, not BCD, as real images
+    s[12] = static_cast<uint8_t>(n >> 16);
+    s[13] = static_cast<uint8_t>(n >> 8);
+    s[14] = static_cast<uint8_t>(n);
+    s[15] = kind == Sector::kMode1 ? 1 : kind == Sector::kMode0 ? 0 : 2;
+    const uint8_t submode = kind == Sector::kForm2 ? 0x20 : 0x08;
+    if (kind == Sector::kForm1 || kind == Sector::kForm2)
+      for (int copy = 0; copy < 2; ++copy) {
+        std::fill(s.begin() + 16 + 4 * copy, s.begin() + 20 + 4 * copy, 0);
+        s[18 + 4 * copy] = submode;
+      }
+  }
+  switch (kind) {
+    case Sector::kForm1:
+    case Sector::kMode1: {
+      const std::size_t data = kind == Sector::kMode1 ? 16 : 24;
+      take(data, 2048);
+      for (std::size_t i = 0; i < 2048; ++i) raw.push_back(start + data + i);
+      *at += 2048;
+      break;
+    }
+    case Sector::kForm2:
+      take(24, 2324);
+      break;
+    case Sector::kAudio:
+      take(0, 2352);
+      break;
+    case Sector::kMode0:
+      take(16, 2048);
+      break;
+  }
+  image.insert(image.end(), s.begin(), s.end());
+}
+
+Disc wrap_stream(const Bytes& stream, std::size_t tail) {
+  Disc d;
+  std::size_t at = 0;
+  for (int n = 0; at < stream.size(); ++n) {
+    d.add(n % 3 == 2 ? Sector::kMode1 : Sector::kForm1, stream, &at);
+    if (n >= 4 && n % 5 == 0)
+      for (Sector k : {Sector::kForm2, Sector::kAudio, Sector::kMode0})
+        d.add(k, stream, &at);
+  }
+  // A part-sector tail that starts like a sector and holds stream bytes.
+  std::size_t from = 0;
+  Disc t;
+  t.add(Sector::kForm1, stream, &from);
+  d.image.insert(d.image.end(), t.image.begin(),
+                 t.image.begin() + static_cast<std::ptrdiff_t>(tail));
+  return d;
+}
+
+}  // namespace vexlo::test

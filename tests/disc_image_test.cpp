@@ -1,0 +1,68 @@
+// Raw disc images: the probe and the data stream's mapping.
+#include "scan/disc_image.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/disc_builder.h"
+
+namespace vexlo::test {
+namespace {
+
+Disc sectors(std::initializer_list<Sector> kinds) {
+  Disc d;
+  const Bytes payload(2048, 0x10);
+  for (Sector k : kinds) {
+    std::size_t at = 0;
+    d.add(k, payload, &at);
+  }
+  return d;
+}
+
+TEST(DiscImage, Probe) {
+  using S = Sector;
+  const Bytes four =
+      sectors({S::kForm1, S::kMode1, S::kForm2, S::kMode0}).image;
+  struct Case {
+    const char* name;
+    Bytes file;
+    bool image;
+  } cases[] = {
+      {"empty", {}, false},
+      {"a part sector", Bytes(four.begin(), four.begin() + 2351), false},
+      {"one sector", Bytes(four.begin(), four.begin() + 2352), true},
+      {"one sector and a part", Bytes(four.begin(), four.begin() + 3000), true},
+      {"four sectors of any mode", four, true},
+      {"audio second", sectors({S::kForm1, S::kAudio}).image, false},
+      {"audio fourth",
+       sectors({S::kForm1, S::kForm1, S::kForm1, S::kAudio}).image, false},
+      {"audio fifth is not looked at",
+       sectors({S::kMode1, S::kMode1, S::kMode1, S::kMode1, S::kAudio}).image,
+       true},
+      {"audio first", sectors({S::kAudio, S::kForm1}).image, false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(is_disc_image(c.file), c.image) << c.name;
+}
+
+TEST(DiscImage, StreamMapping) {
+  Bytes stream(40 * 2048);
+  for (std::size_t i = 0; i < stream.size(); ++i)
+    stream[i] = static_cast<uint8_t>(i * 7 + i / 251);
+  const Disc d = wrap_stream(stream, 2000);
+  ASSERT_TRUE(is_disc_image(d.image));
+  const DiscMap map = map_disc_image(d.image);
+  EXPECT_EQ(map.whole_sectors, d.image.size() / 2352);
+  ASSERT_EQ(map.stream_size(), stream.size());
+  for (std::size_t i = 0; i < stream.size(); ++i) {
+    ASSERT_EQ(raw_offset(map, i), d.raw[i]) << i;
+    const SectorPosition p = sector_position(map, i);
+    ASSERT_EQ(p.sector, d.raw[i] / 2352) << i;
+    ASSERT_EQ(p.offset, i % 2048) << i;
+  }
+  Bytes copy(stream.size() - 3000);
+  copy_stream(d.image, map, 3000, copy);
+  EXPECT_TRUE(std::equal(copy.begin(), copy.end(), stream.begin() + 3000));
+}
+
+}  // namespace
+}  // namespace vexlo::test
