@@ -44,8 +44,7 @@ bool file_id_of(const std::string& path, FileId* id) {
   return ok;
 }
 
-bool create_and_write(const std::string& name, std::span<const uint8_t> bytes,
-                      FileId* id) {
+bool open_output(const std::string& name, OutputHandle* out) {
   const HANDLE h =
       ::CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -55,14 +54,30 @@ bool create_and_write(const std::string& name, std::span<const uint8_t> bytes,
     ::CloseHandle(h);
     return false;
   }
-  const bool written = write_all(h, bytes.data(), bytes.size());
-  FileId created;
-  if (!file_id_of_handle(h, &created)) created = unique_file_id();
-  if (!::CloseHandle(h) || !written) {
+  if (!file_id_of_handle(h, &out->id)) out->id = unique_file_id();
+  out->native = reinterpret_cast<intptr_t>(h);
+  return true;
+}
+
+bool write_output(const OutputHandle& out, std::span<const uint8_t> bytes) {
+  return write_all(reinterpret_cast<HANDLE>(out.native), bytes.data(),
+                   bytes.size());
+}
+
+bool close_output(const OutputHandle& out, const std::string& name, bool keep) {
+  if (!::CloseHandle(reinterpret_cast<HANDLE>(out.native)) || !keep) {
     ::DeleteFileA(name.c_str());
     return false;
   }
-  *id = created;
+  return true;
+}
+
+bool create_and_write(const std::string& name, std::span<const uint8_t> bytes,
+                      FileId* id) {
+  OutputHandle out;
+  if (!open_output(name, &out)) return false;
+  if (!close_output(out, name, write_output(out, bytes))) return false;
+  *id = out.id;
   return true;
 }
 

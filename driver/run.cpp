@@ -23,6 +23,7 @@ int run(Run& state) {
         kConfigName);
     s.writetim = false;
     s.writebmp = false;
+    s.writepng = false;
   }
   if (s.tree_search && !s.inpath.empty()) {
     walk_directory(state, s.inpath);

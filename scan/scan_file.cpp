@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "convert/bmp.h"
+#include "convert/images.h"
 #include "driver/output_file.h"
 #include "scan/candidate.h"
 #include "scan/input_file.h"
@@ -20,7 +20,7 @@ void emit_tim(Run& run, std::span<const uint8_t> data, std::size_t off,
     // TIM reuses the number.
     if (!write_output_file(run, name, data.subspan(off, total))) return;
   }
-  if (s.writebmp) convert_to_bmp(run, info);
+  convert_tim(run, info);
   ++run.tim_counter;
 }
 
