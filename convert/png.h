@@ -14,8 +14,12 @@
 
 namespace vexlo {
 
-// zlib level of written PNGs, chosen by the dense benchmark (README).
-constexpr int kPngLevel = 1;
+// zlib level of written PNGs, chosen by the dense benchmark (README); other
+// levels can be measured by building with -DVEXLO_PNG_LEVEL=n.
+#ifndef VEXLO_PNG_LEVEL
+#define VEXLO_PNG_LEVEL 1
+#endif
+constexpr int kPngLevel = VEXLO_PNG_LEVEL;
 
 // Takes the next bytes of the file; false ends the encoding.
 using ByteSink = std::function<bool(std::span<const uint8_t>)>;
