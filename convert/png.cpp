@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <new>
 #include <vector>
 
@@ -27,8 +28,8 @@ void put_u32be(std::vector<uint8_t>& out, uint32_t v) {
 
 class ChunkWriter {
  public:
-  explicit ChunkWriter(const ByteSink& sink) : sink_(sink) {
-    out_.reserve(kFlushSize + 64);
+  ChunkWriter(const ByteSink& sink, std::size_t expected) : sink_(sink) {
+    out_.reserve(std::min(expected, kFlushSize) + 1024);
     out_.assign(kSignature, kSignature + sizeof kSignature);
   }
 
@@ -57,9 +58,18 @@ class ChunkWriter {
 // Deflates the image rows into IDAT chunks.
 class IdatWriter {
  public:
-  IdatWriter(ChunkWriter& chunks, int level) : chunks_(chunks) {
-    ok_ = deflateInit(&zs_, level) == Z_OK;
-    if (ok_) buffer_.resize(kFlushSize);
+  // `raw` is the size of all rows. Small images get a window and hash no
+  // larger than they need: most TIMs are small, and setting up zlib's full
+  // 256 KiB of state costs more than compressing them.
+  IdatWriter(ChunkWriter& chunks, int level, uint64_t raw) : chunks_(chunks) {
+    int bits = 9;  // zlib's smallest deflate window
+    while (bits < 15 && (uint64_t{1} << bits) < raw) ++bits;
+    ok_ = deflateInit2(&zs_, level, Z_DEFLATED, bits, bits - 7,
+                       Z_DEFAULT_STRATEGY) == Z_OK;
+    if (ok_)
+      buffer_.resize(static_cast<std::size_t>(std::min<uint64_t>(
+          kFlushSize, deflateBound(&zs_, static_cast<uLong>(std::min<uint64_t>(
+                                             raw, kFlushSize))))));
   }
   ~IdatWriter() {
     if (ok_) deflateEnd(&zs_);
@@ -117,7 +127,9 @@ bool encode(const TimInfo& info, int32_t clut_row, int level,
                                 : bpp == 15 ? std::size_t{4} * w
                                             : std::size_t{3} * w;
 
-  ChunkWriter chunks(sink);
+  const uint64_t raw = uint64_t{reader.height()} * (1 + row_bytes);
+  ChunkWriter chunks(
+      sink, static_cast<std::size_t>(std::min<uint64_t>(raw, kFlushSize)));
   std::vector<uint8_t> data;
   put_u32be(data, w);
   put_u32be(data, reader.height());
@@ -137,7 +149,7 @@ bool encode(const TimInfo& info, int32_t clut_row, int level,
     if (!chunks.chunk("tRNS", data)) return false;
   }
 
-  IdatWriter idat(chunks, level);
+  IdatWriter idat(chunks, level, raw);
   if (!idat.ok()) return false;
   // Each row: filter type 0 (none), then the row's bytes.
   std::vector<uint8_t> row(1 + row_bytes);
