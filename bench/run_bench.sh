@@ -3,7 +3,8 @@
 #   bench/run_bench.sh BUILD_DIR [RUNS]
 # BUILD_DIR is a build configured with -DVEXLO_BENCH=ON (for the input
 # generator). VEXLO=/path/to/vexlo measures another binary of the tool.
-# Inputs go to /tmp/vexlo-bench and are removed at the end (KEEP=1 keeps them).
+# Inputs go to /tmp/vexlo-bench.XXXXXX and are removed at the end (KEEP=1
+# keeps them).
 # The dense case writes its 40000 files under OUT (default /dev/shm when it
 # exists): on ext4 a directory refilled right after rm -rf spends seconds in
 # the inode allocator, which measures the file system, not the tool.
@@ -15,8 +16,9 @@ build=${1:?usage: $0 BUILD_DIR [RUNS]}
 runs=${2:-7}
 vexlo=$(readlink -f "${VEXLO:-$build/vexlo}")
 gen=$build/bench/vexlo_bench_input
-dir=/tmp/vexlo-bench
-if [ -z "${OUT:-}" ]; then [ -d /dev/shm ] && OUT=/dev/shm/vexlo-bench-out || OUT=$dir/out; fi
+# Private directories: benchmarks run side by side must not share files.
+dir=$(mktemp -d /tmp/vexlo-bench.XXXXXX)
+if [ -z "${OUT:-}" ]; then [ -d /dev/shm ] && OUT=/dev/shm/vexlo-bench-out.$$ || OUT=$dir/out; fi
 mib=$((1 << 20))
 
 [ -x "$vexlo" ] || { echo "no vexlo at $vexlo" >&2; exit 1; }

@@ -15,6 +15,9 @@ namespace {
 
 constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
+// Image data (rows with their filter bytes) below this size is stored.
+constexpr uint64_t kStoreBelow = 4096;
+
 // Output is gathered up to this size before it goes to the sink; also the
 // largest IDAT chunk.
 constexpr std::size_t kFlushSize = 1u << 16;
@@ -149,7 +152,10 @@ bool encode(const TimInfo& info, int32_t clut_row, int level,
     if (!chunks.chunk("tRNS", data)) return false;
   }
 
-  IdatWriter idat(chunks, level, raw);
+  // Rows of less than a file-system block are stored, not compressed: the
+  // file takes one block either way, and deflate's per-stream cost (its
+  // Huffman trees) then outweighs anything it saves.
+  IdatWriter idat(chunks, raw < kStoreBelow ? 0 : level, raw);
   if (!idat.ok()) return false;
   // Each row: filter type 0 (none), then the row's bytes.
   std::vector<uint8_t> row(1 + row_bytes);

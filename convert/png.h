@@ -14,8 +14,9 @@
 
 namespace vexlo {
 
-// zlib level of written PNGs, chosen by the dense benchmark (README); other
-// levels can be measured by building with -DVEXLO_PNG_LEVEL=n.
+// zlib level of written PNGs whose rows reach 4 KiB (smaller ones are
+// stored), chosen by the dense benchmark (README); other levels can be
+// measured by building with -DVEXLO_PNG_LEVEL=n.
 #ifndef VEXLO_PNG_LEVEL
 #define VEXLO_PNG_LEVEL 1
 #endif
@@ -25,8 +26,9 @@ constexpr int kPngLevel = VEXLO_PNG_LEVEL;
 using ByteSink = std::function<bool(std::span<const uint8_t>)>;
 
 // Encodes the PNG of `info`, which must have passed check_pixels, with the
-// palette of CLUT row `clut_row` for a 4-bit or 8-bit TIM. Hands the file to
-// `sink` in pieces. False when the sink refused bytes or zlib failed.
+// palette of CLUT row `clut_row` for a 4-bit or 8-bit TIM, compressed at
+// `level` (rows under 4 KiB are stored). Hands the file to `sink` in pieces.
+// False when the sink refused bytes or zlib failed.
 bool encode_png(const TimInfo& info, int32_t clut_row, int level,
                 const ByteSink& sink);
 
