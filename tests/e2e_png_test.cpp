@@ -2,6 +2,7 @@
 // pngcheck and decoded by ImageMagick against the colour and alpha rules.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -315,6 +316,39 @@ TEST_F(Png, AFileThatCannotBeWrittenIsReportedAndRemoved) {
             lines + "Could not write x1.png\n" + total(1));
   EXPECT_EQ(box.files(),
             (std::vector<std::string>{"in.tim", "vexlo.cfg", "x1.bmp"}));
+}
+
+// Run against the Windows build, the suite also runs the Linux build on the
+// same TIMs: the PNGs must be the same bytes.
+TEST_F(Png, TheWindowsBuildWritesTheSameBytes) {
+  if (!Sandbox::windows_build())
+    GTEST_SKIP() << "compares the Windows build with the Linux one";
+  Sandbox box;
+  Bytes all;
+  for (const auto& e : fs::directory_iterator(data_path("real")))
+    if (e.path().extension() == ".tim") {
+      const Bytes tim = read_file(e.path());
+      all.insert(all.end(), tim.begin(), tim.end());
+    }
+  box.write("in.bin", all);
+  box.config(
+      "infile=\"in.bin\" outname=\"win/x\" writebmp=\"0\" writepng=\"1\" "
+      "maxtims=\"100\"");
+  fs::create_directory(box.path("win"));
+  box.run();
+  box.config(
+      "infile=\"in.bin\" outname=\"lin/x\" writebmp=\"0\" writepng=\"1\" "
+      "maxtims=\"100\"");
+  fs::create_directory(box.path("lin"));
+  const std::string native = std::string("cd '") + box.dir().string() +
+                             "' && setsid -w timeout 60 " + VEXLO_BINARY_PATH +
+                             " </dev/null >/dev/null 2>&1";
+  ASSERT_NE(std::system(native.c_str()), -1);
+  const std::vector<std::string> names = box.files("lin");
+  EXPECT_GE(names.size(), 12u);
+  EXPECT_EQ(box.files("win"), names);
+  for (const std::string& name : names)
+    EXPECT_EQ(box.read("win/" + name), box.read("lin/" + name)) << name;
 }
 
 }  // namespace
