@@ -1,9 +1,8 @@
-// Independent checks of written PNGs: pngcheck for the chunk structure,
-// ImageMagick for the pixels, a chunk reader for IHDR, PLTE and tRNS, and a
-// reference decoder that applies the colour and alpha rules to a TIM file.
+// Independent checks of written PNGs: pngcheck for the structure,
+// ImageMagick for the pixels, a chunk reader for IHDR/PLTE/tRNS, and a
+// reference decoder applying the README's colour and alpha rules to a TIM.
 #pragma once
 
-#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -11,30 +10,24 @@
 
 namespace vexlo::test {
 
-// Why the PNG checks cannot run here; empty when pngcheck and ImageMagick
-// are both installed.
+// Why the checks cannot run here; empty when pngcheck and ImageMagick exist.
 std::string png_tools_missing();
-
-// pngcheck's verdict on `file`; empty when it is fine, else its output.
-std::string pngcheck(const std::filesystem::path& file);
-
-// The picture in `file` as 8-bit RGBA (or RGB with `rgb`), by ImageMagick;
-// empty when it cannot decode it.
+// True when pngcheck accepts `file`.
+bool pngcheck_ok(const std::filesystem::path& file);
+// `file` decoded by ImageMagick to 8-bit RGBA (or RGB); empty on failure.
 Bytes magick_pixels(const std::filesystem::path& file, bool rgb = false);
 
 struct PngInfo {
-  uint32_t width = 0, height = 0;
   int depth = 0, colour_type = 0;
   Bytes plte, trns;
 };
 PngInfo read_png_info(const Bytes& png);
 
-// What a TIM file (the TIM at offset 0 of `tim`) should look like: RGBA by
-// the PNG rules, or with `bitmap` RGB by the bitmap rules (alpha dropped),
-// with the palette of CLUT row `row`. `width` overrides the header's.
+// The TIM at offset 0 of `tim` as RGBA by the PNG rules, or as RGB by the
+// bitmap rules, with CLUT row `row`; `width` overrides the header's. With
+// `plte`/`trns`, also the palette and alphas the row should give.
 Bytes expected_pixels(const Bytes& tim, int row, bool bitmap = false,
-                      uint32_t width = 0);
-// The PLTE and tRNS bytes a TIM's CLUT row should give.
-void expected_palette(const Bytes& tim, int row, Bytes* plte, Bytes* trns);
+                      uint32_t width = 0, Bytes* plte = nullptr,
+                      Bytes* trns = nullptr);
 
 }  // namespace vexlo::test
