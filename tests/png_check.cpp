@@ -76,7 +76,7 @@ Bytes expected_pixels(const Bytes& tim, int row, bool bitmap, uint32_t width,
                      : mode == 1 ? w16 * 2
                      : mode == 2 ? w16
                                  : w16 * 2 / 3;
-  if (plte != nullptr) {
+  if (plte != nullptr && mode <= 1) {
     plte->clear();
     trns->clear();
     for (uint32_t k = 0; k < n; ++k) {
