@@ -20,7 +20,7 @@ constexpr uint64_t kStoreBelow = 4096;
 
 // Output is gathered up to this size before it goes to the sink; also the
 // largest IDAT chunk.
-constexpr std::size_t kFlushSize = 1u << 16;
+constexpr uint64_t kFlushSize = 1u << 16;
 
 void put_u32be(std::vector<uint8_t>& out, uint32_t v) {
   out.push_back(static_cast<uint8_t>(v >> 24));
@@ -65,14 +65,12 @@ class IdatWriter {
   // larger than they need: most TIMs are small, and setting up zlib's full
   // 256 KiB of state costs more than compressing them.
   IdatWriter(ChunkWriter& chunks, int level, uint64_t raw) : chunks_(chunks) {
+    // Any size works: output beyond it goes into further IDAT chunks.
+    buffer_.resize(static_cast<std::size_t>(std::min(raw + 64, kFlushSize)));
     int bits = 9;  // zlib's smallest deflate window
     while (bits < 15 && (uint64_t{1} << bits) < raw) ++bits;
     ok_ = deflateInit2(&zs_, level, Z_DEFLATED, bits, bits - 7,
                        Z_DEFAULT_STRATEGY) == Z_OK;
-    if (ok_)
-      buffer_.resize(static_cast<std::size_t>(std::min<uint64_t>(
-          kFlushSize, deflateBound(&zs_, static_cast<uLong>(std::min<uint64_t>(
-                                             raw, kFlushSize))))));
   }
   ~IdatWriter() {
     if (ok_) deflateEnd(&zs_);
