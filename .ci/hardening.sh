@@ -12,7 +12,8 @@ seconds=${VEXLO_FUZZ_SECONDS:-60}
 # --- Tools -----------------------------------------------------------------
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
-apt-get install -y -qq clang cmake g++ libgtest-dev valgrind >/dev/null
+apt-get install -y -qq clang cmake g++ libgtest-dev valgrind zlib1g-dev pngcheck \
+  imagemagick >/dev/null
 # libFuzzer and the sanitizer runtimes must match the installed clang.
 clang_major=$(clang++ -dumpversion | cut -d. -f1)
 apt-get install -y -qq "libclang-rt-${clang_major}-dev" >/dev/null

@@ -3,7 +3,8 @@
 #include <cstdio>
 #include <new>
 
-#include "driver/output_file.h"
+#include "convert/images.h"
+#include "convert/pixels.h"
 
 namespace vexlo {
 
@@ -18,51 +19,38 @@ void put_u32(uint8_t* p, uint32_t v) {
   put_u16(p + 2, v >> 16);
 }
 
-// Bytes of pixel data that W x H pixels of a mode take, in 64 bits.
-uint64_t pixel_bytes(int32_t bpp, uint64_t pixels) {
-  switch (bpp) {
-    case 4:
-      return (pixels + 1) / 2;
-    case 8:
-      return pixels;
-    case 15:
-      return pixels * 2;
-    default:
-      return pixels * 3;
-  }
-}
-
 }  // namespace
 
 std::array<uint8_t, 3> split_colour(uint16_t v) {
-  return {static_cast<uint8_t>(((v >> 10) & 31) << 3),
-          static_cast<uint8_t>(((v >> 5) & 31) << 3),
-          static_cast<uint8_t>((v & 31) << 3)};
+  const Rgba c = console_colour(v, Target::kBitmap);
+  return {c.b, c.g, c.r};
 }
 
 std::array<uint8_t, 3> clut_colour(const TimInfo& info, int k) {
-  const std::size_t at =
-      kBlockHeaderSize + 2 * static_cast<std::size_t>(k & 255);
-  if (info.clut_block.size() < at + 2) return {0, 0, 0};
-  return split_colour(read_u16le(info.clut_block.data() + at));
+  return split_colour(clut_entry(info, 0, k));
 }
 
-BmpStatus build_bmp(const TimInfo& info, std::vector<uint8_t>& out) {
-  if (info.mode > 3) return BmpStatus::kUnsupported;
+BmpStatus build_bmp(const TimInfo& info, std::vector<uint8_t>& out,
+                    int32_t clut_row) {
+  switch (check_pixels(info)) {
+    case PixelStatus::kOk:
+      break;
+    case PixelStatus::kUnsupported:
+      return BmpStatus::kUnsupported;
+    case PixelStatus::kTruncated:
+      return BmpStatus::kTruncated;
+    case PixelStatus::kTooLarge:
+      return BmpStatus::kTooLarge;
+  }
   const uint64_t w = static_cast<uint64_t>(info.width);
   const uint64_t h = static_cast<uint64_t>(info.height);
-  const uint64_t pixels = w * h;  // at most 65535^2: no overflow in 64 bits
-  const std::span<const uint8_t> image = info.image_block;
-  if (image.size() < kBlockHeaderSize ||
-      image.size() - kBlockHeaderSize <
-          pixel_bytes(info.bits_per_pixel, pixels))
-    return BmpStatus::kTruncated;
   const uint64_t row = (w * 3 + 3) & ~uint64_t{3};
   const uint64_t image_size = row * h;
   const uint64_t file_size = kBmpHeaderSize + image_size;
-  if (file_size > UINT32_MAX) return BmpStatus::kTooLarge;
+  std::vector<Rgba> line;
   try {
     out.assign(static_cast<std::size_t>(file_size), 0);
+    line.resize(static_cast<std::size_t>(w));
   } catch (const std::bad_alloc&) {
     return BmpStatus::kTooLarge;
   }
@@ -79,86 +67,20 @@ BmpStatus build_bmp(const TimInfo& info, std::vector<uint8_t>& out) {
   put_u16(hdr + 28, 24);
   put_u32(hdr + 34, static_cast<uint32_t>(image_size));
 
-  // Pixels are one continuous run from the start of the image data, whatever
-  // the block's length says; the bounds check above covers all of them.
-  const uint8_t* src = image.data() + kBlockHeaderSize;
-  std::array<std::array<uint8_t, 3>, 256> clut{};
-  if (info.bits_per_pixel <= 8)
-    for (int k = 0; k < 256; ++k) clut[k] = clut_colour(info, k);
-
-  uint64_t i = 0;
+  const PixelReader reader(info, clut_row, Target::kBitmap);
   for (uint64_t y = 0; y < h; ++y) {
+    reader.colours(static_cast<uint32_t>(y), line.data());
     // TIM row 0 is the top of the picture, the last row of a bottom-up file.
     uint8_t* dst = hdr + kBmpHeaderSize + (h - 1 - y) * row;
-    for (uint64_t x = 0; x < w; ++x, ++i, dst += 3) {
-      std::array<uint8_t, 3> bgr;
-      switch (info.bits_per_pixel) {
-        case 4: {
-          const uint8_t b = src[i / 2];
-          bgr = clut[(i & 1) ? (b >> 4) : (b & 15)];
-          break;
-        }
-        case 8:
-          bgr = clut[src[i]];
-          break;
-        case 15:
-          bgr = split_colour(read_u16le(src + 2 * i));
-          break;
-        default: {
-          const uint8_t* p = src + 3 * i;
-          bgr = {p[2], p[1], p[0]};
-          break;
-        }
-      }
-      dst[0] = bgr[0];
-      dst[1] = bgr[1];
-      dst[2] = bgr[2];
+    for (const Rgba& c : line) {
+      *dst++ = c.b;
+      *dst++ = c.g;
+      *dst++ = c.r;
     }
   }
   return BmpStatus::kBuilt;
 }
 
-std::string bmp_name(const Run& run) {
-  const Settings& s = run.settings;
-  char tail[64];
-  if (!s.numbyoffset) {
-    std::snprintf(tail, sizeof tail, "%i.bmp", run.tim_counter);
-    return s.outname + tail;
-  }
-  std::snprintf(tail, sizeof tail, "_%010i.bmp", run.last_offset);
-  std::string name = s.outname + tail;
-  if (run.bmp_names.count(name) != 0) {
-    std::snprintf(tail, sizeof tail, "_%010i_%i.bmp", run.last_offset,
-                  run.tim_counter);
-    name = s.outname + tail;
-  }
-  return name;
-}
-
-std::string write_bmp_file(Run& run, const std::vector<uint8_t>& bitmap) {
-  const std::string name = bmp_name(run);
-  if (!write_output_file(run, name, bitmap)) return {};
-  if (run.settings.numbyoffset) run.bmp_names.insert(name);
-  return name;
-}
-
-std::string convert_to_bmp(Run& run, const TimInfo& info) {
-  std::vector<uint8_t> bitmap;
-  switch (build_bmp(info, bitmap)) {
-    case BmpStatus::kBuilt:
-      return write_bmp_file(run, bitmap);
-    case BmpStatus::kUnsupported:
-      std::printf("Can't write bitmap - tim in unsupported format.\n");
-      break;
-    case BmpStatus::kTruncated:
-      std::printf(
-          "Can't write bitmap - pixel data runs past the end of the file.\n");
-      break;
-    case BmpStatus::kTooLarge:
-      std::printf("Can't write bitmap - image too large.\n");
-      break;
-  }
-  return {};
-}
+std::string bmp_name(const Run& run) { return image_name(run, ".bmp"); }
 
 }  // namespace vexlo

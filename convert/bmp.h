@@ -29,23 +29,16 @@ enum class BmpStatus {
   kTooLarge,     // the file size does not fit 32 bits, or no memory
 };
 
-// Builds the whole bitmap file of `info` in `out` (header and rows). Touches
+// Builds the whole bitmap file of `info` in `out` (header and rows), with
+// the colours of CLUT row `clut_row` for a 4-bit or 8-bit TIM. Touches
 // nothing but its arguments.
-BmpStatus build_bmp(const TimInfo& info, std::vector<uint8_t>& out);
+BmpStatus build_bmp(const TimInfo& info, std::vector<uint8_t>& out,
+                    int32_t clut_row = 0);
 
 // The bitmap's file name: "<outname><counter>.bmp", or with numbyoffset
 // "<outname>_<offset in 10 digits>.bmp". With numbyoffset, a name already
 // written this run gets "_<counter>" before the extension, so TIMs at the
 // same offset of different files keep their own pictures.
 std::string bmp_name(const Run& run);
-
-// Converts one reported TIM and writes its bitmap; a TIM that cannot be
-// converted gets one line saying why. Returns the name written, empty when
-// none was.
-std::string convert_to_bmp(Run& run, const TimInfo& info);
-
-// Names the bitmap and writes it. Returns the name, empty when the write
-// failed.
-std::string write_bmp_file(Run& run, const std::vector<uint8_t>& bitmap);
 
 }  // namespace vexlo

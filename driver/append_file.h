@@ -2,11 +2,11 @@
 // what was written survives a run stopped part-way.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "driver/file_id.h"
+#include "driver/file_ops.h"
 
 namespace vexlo {
 
@@ -20,16 +20,17 @@ class AppendFile {
   // Creates or empties the regular file `name` (never blocks on a FIFO,
   // refuses devices) and stores its identity in *id.
   bool open(const std::string& name, FileId* id);
-  bool is_open() const { return handle_ != kClosed; }
+  bool is_open() const { return open_; }
   // Writes every byte straight to the file, unbuffered. False on any
   // failure (the bytes may then be partly written).
   bool append(std::string_view bytes);
-  // False when closing reported an error.
+  // False when closing reported an error. What was written stays.
   bool close();
 
  private:
-  static constexpr intptr_t kClosed = -1;
-  intptr_t handle_ = kClosed;  // a descriptor or a HANDLE
+  OutputHandle out_;
+  std::string name_;
+  bool open_ = false;
 };
 
 }  // namespace vexlo

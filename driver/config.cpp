@@ -85,6 +85,8 @@ void apply_config(Settings& s, std::string_view text) {
   take_flag(text, "numbyoffset", s.numbyoffset);
   take_flag(text, "writeindex", s.writeindex);
   take_flag(text, "cdimage", s.cdimage);
+  take_flag(text, "writepng", s.writepng);
+  take_flag(text, "allcluts", s.allcluts);
 }
 
 void load_config(Settings& settings) {

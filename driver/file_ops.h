@@ -15,6 +15,26 @@ namespace vexlo {
 bool create_and_write(const std::string& name, std::span<const uint8_t> bytes,
                       FileId* id);
 
+// An output file being written piece by piece.
+struct OutputHandle {
+  intptr_t native = -1;
+  FileId id;
+  // Windows: attributes to set again once the file is written (a replaced
+  // read-only file stays read-only); all ones for none.
+  uint32_t restore_attributes = 0xFFFFFFFFu;
+};
+
+// Creates or empties the regular file `name` for writing, as
+// create_and_write does. False (nothing left open) on failure.
+bool open_output(const std::string& name, OutputHandle* out);
+
+// Writes every byte of `bytes`; false when that fails.
+bool write_output(const OutputHandle& out, std::span<const uint8_t> bytes);
+
+// Closes the file. When `keep` is false or closing fails the file is removed
+// and false returned.
+bool close_output(const OutputHandle& out, const std::string& name, bool keep);
+
 // Reads the regular file `name` whole, up to `limit` bytes. False when it
 // cannot be opened or is not a regular file (a FIFO is never waited on).
 // On Windows, where paths inside the program are UTF-8, text that is not

@@ -31,8 +31,7 @@ bool write_all(int fd, const uint8_t* p, std::size_t n) {
 
 }  // namespace
 
-bool create_and_write(const std::string& name, std::span<const uint8_t> bytes,
-                      FileId* id) {
+bool open_output(const std::string& name, OutputHandle* out) {
   // O_NONBLOCK: opening a FIFO for writing would otherwise wait for a reader.
   const int fd =
       ::open(name.c_str(),
@@ -43,13 +42,30 @@ bool create_and_write(const std::string& name, std::span<const uint8_t> bytes,
     ::close(fd);
     return false;
   }
-  const bool ok = write_all(fd, bytes.data(), bytes.size());
-  if (::close(fd) != 0 || !ok) {
+  out->native = fd;
+  out->id.device = static_cast<uint64_t>(st.st_dev);
+  out->id.inode = static_cast<uint64_t>(st.st_ino);
+  return true;
+}
+
+bool write_output(const OutputHandle& out, std::span<const uint8_t> bytes) {
+  return write_all(static_cast<int>(out.native), bytes.data(), bytes.size());
+}
+
+bool close_output(const OutputHandle& out, const std::string& name, bool keep) {
+  if (::close(static_cast<int>(out.native)) != 0 || !keep) {
     ::unlink(name.c_str());
     return false;
   }
-  id->device = static_cast<uint64_t>(st.st_dev);
-  id->inode = static_cast<uint64_t>(st.st_ino);
+  return true;
+}
+
+bool create_and_write(const std::string& name, std::span<const uint8_t> bytes,
+                      FileId* id) {
+  OutputHandle out;
+  if (!open_output(name, &out)) return false;
+  if (!close_output(out, name, write_output(out, bytes))) return false;
+  *id = out.id;
   return true;
 }
 

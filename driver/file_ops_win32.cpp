@@ -75,8 +75,7 @@ bool file_id_of(const std::string& path, FileId* id) {
   return ok;
 }
 
-bool create_and_write(const std::string& name, std::span<const uint8_t> bytes,
-                      FileId* id) {
+bool open_output(const std::string& name, OutputHandle* out) {
   std::wstring wide;
   if (!wide_path(name, &wide)) return false;
   DWORD restore = INVALID_FILE_ATTRIBUTES;
@@ -87,16 +86,35 @@ bool create_and_write(const std::string& name, std::span<const uint8_t> bytes,
     ::CloseHandle(h);
     return false;
   }
-  const bool written = write_all(h, bytes.data(), bytes.size());
-  FileId created;
-  if (!file_id_of_handle(h, &created)) created = unique_file_id();
-  if (!::CloseHandle(h) || !written) {
-    ::DeleteFileW(wide.c_str());
+  if (!file_id_of_handle(h, &out->id)) out->id = unique_file_id();
+  out->native = reinterpret_cast<intptr_t>(h);
+  out->restore_attributes = restore;
+  return true;
+}
+
+bool write_output(const OutputHandle& out, std::span<const uint8_t> bytes) {
+  return write_all(reinterpret_cast<HANDLE>(out.native), bytes.data(),
+                   bytes.size());
+}
+
+bool close_output(const OutputHandle& out, const std::string& name, bool keep) {
+  std::wstring wide;
+  const bool named = wide_path(name, &wide);
+  if (!::CloseHandle(reinterpret_cast<HANDLE>(out.native)) || !keep) {
+    if (named) ::DeleteFileW(wide.c_str());
     return false;
   }
-  if (restore != INVALID_FILE_ATTRIBUTES)
-    ::SetFileAttributesW(wide.c_str(), restore);
-  *id = created;
+  if (named && out.restore_attributes != INVALID_FILE_ATTRIBUTES)
+    ::SetFileAttributesW(wide.c_str(), out.restore_attributes);
+  return true;
+}
+
+bool create_and_write(const std::string& name, std::span<const uint8_t> bytes,
+                      FileId* id) {
+  OutputHandle out;
+  if (!open_output(name, &out)) return false;
+  if (!close_output(out, name, write_output(out, bytes))) return false;
+  *id = out.id;
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 
+#include "driver/file_ops.h"
 #include "driver/settings.h"
 
 namespace vexlo {
@@ -17,5 +18,29 @@ namespace vexlo {
 // file's identity in run.outputs.
 bool write_output_file(Run& run, const std::string& name,
                        std::span<const uint8_t> bytes);
+
+// An output file written piece by piece, with the same checks, message and
+// clean-up as write_output_file. Destroying an unfinished stream removes the
+// file without a message.
+class OutputStream {
+ public:
+  OutputStream(Run& run, std::string name);
+  ~OutputStream();
+  OutputStream(const OutputStream&) = delete;
+  OutputStream& operator=(const OutputStream&) = delete;
+
+  // False once anything has failed; later writes are ignored.
+  bool write(std::span<const uint8_t> bytes);
+  // Closes the file, keeping it only when every step succeeded (and `ok`).
+  // Prints the failure line and returns false otherwise.
+  bool finish(bool ok = true);
+
+ private:
+  Run& run_;
+  std::string name_;
+  OutputHandle handle_;
+  bool open_ = false;
+  bool ok_ = false;
+};
 
 }  // namespace vexlo

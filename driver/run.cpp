@@ -29,6 +29,7 @@ int run(Run& state) {
     s.writetim = false;
     s.writebmp = false;
     s.writeindex = false;
+    s.writepng = false;
   }
   if (s.tree_search && !s.inpath.empty()) {
     catalogue_begin(state);

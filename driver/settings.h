@@ -35,6 +35,8 @@ struct Settings {
   bool numbyoffset = false;
   bool writeindex = false;
   bool cdimage = false;
+  bool writepng = false;
+  bool allcluts = false;
 };
 
 struct Run {
@@ -50,8 +52,8 @@ struct Run {
   // Every file this run has written, so a tree search never scans its own
   // output.
   std::set<FileId> outputs;
-  // Bitmap names written this run, so that offset-named bitmaps from
-  // different files of a tree search do not replace each other.
+  // Image names (bitmaps and PNGs) written this run, so that offset-named
+  // images from different files of a tree search do not replace each other.
   std::set<std::string> bmp_names;
 
   // The path of the file being scanned, exactly as its "Reading" line shows

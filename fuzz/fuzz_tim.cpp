@@ -1,14 +1,19 @@
 // Arbitrary bytes as a loaded file: every offset through examine_offset, and
-// every accepted TIM through the bitmap conversion and the catalogue's
+// every accepted TIM through the bitmap and PNG encoders and the catalogue's
 // record, in memory only.
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "catalogue/catalogue.h"
 #include "convert/bmp.h"
+#include "convert/pixels.h"
+#include "convert/png.h"
 #include "fuzz/check.h"
 #include "scan/tim.h"
 
@@ -27,6 +32,50 @@ bool inside(std::span<const uint8_t> part, std::span<const uint8_t> whole) {
 uint64_t pixel_bytes(int32_t bpp, uint64_t pixels) {
   const uint64_t bits = bpp == 15 ? 16 : static_cast<uint64_t>(bpp);
   return (pixels * bits + 7) / 8;
+}
+
+uint32_t be32(const uint8_t* p) {
+  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 |
+         p[3];
+}
+
+// The PNG of one CLUT row: well-framed chunks with good CRCs, and IDAT data
+// that inflates to exactly one filter byte plus one row per picture row.
+void check_png(const vexlo::TimInfo& info, int32_t row) {
+  std::vector<uint8_t> png;
+  FUZZ_CHECK(vexlo::encode_png(info, row, vexlo::kPngLevel,
+                               [&png](std::span<const uint8_t> b) {
+                                 png.insert(png.end(), b.begin(), b.end());
+                                 return true;
+                               }));
+  FUZZ_CHECK(png.size() > 8 && png[0] == 0x89 && png[1] == 'P');
+  const uint64_t w = static_cast<uint64_t>(info.width);
+  const uint64_t bits = info.bits_per_pixel <= 8    ? info.bits_per_pixel
+                        : info.bits_per_pixel == 15 ? 32
+                                                    : 24;
+  const uint64_t want =
+      static_cast<uint64_t>(info.height) * (1 + (w * bits + 7) / 8);
+  std::vector<uint8_t> idat;
+  bool ended = false;
+  for (std::size_t at = 8; at < png.size();) {
+    FUZZ_CHECK(!ended && png.size() - at >= 12);
+    const uint32_t len = be32(&png[at]);
+    FUZZ_CHECK(png.size() - at - 12 >= len);
+    const uint8_t* type = &png[at + 4];
+    FUZZ_CHECK(crc32(0, type, len + 4) == be32(type + 4 + len));
+    if (std::memcmp(type, "IHDR", 4) == 0)
+      FUZZ_CHECK(be32(type + 4) == w &&
+                 be32(type + 8) == uint32_t(info.height));
+    if (std::memcmp(type, "IDAT", 4) == 0)
+      idat.insert(idat.end(), type + 4, type + 4 + len);
+    ended = std::memcmp(type, "IEND", 4) == 0;
+    at += 12 + len;
+  }
+  FUZZ_CHECK(ended);
+  std::vector<uint8_t> raw(static_cast<std::size_t>(want) + 1);
+  uLongf got = static_cast<uLongf>(raw.size());
+  FUZZ_CHECK(uncompress(raw.data(), &got, idat.data(), idat.size()) == Z_OK);
+  FUZZ_CHECK(got == want);
 }
 
 void check_accepted(std::span<const uint8_t> data, std::size_t off,
@@ -105,6 +154,11 @@ void check_accepted(std::span<const uint8_t> data, std::size_t off,
   for (uint64_t y = 0; y < h; ++y)
     for (uint64_t x = w * 3; x < row; ++x)
       FUZZ_CHECK(bmp[vexlo::kBmpHeaderSize + y * row + x] == 0);
+
+  FUZZ_CHECK(vexlo::check_pixels(info) == vexlo::PixelStatus::kOk);
+  check_png(info, 0);
+  const int32_t rows = vexlo::clut_rows(info);
+  if (rows > 1) check_png(info, rows - 1);
 }
 
 }  // namespace

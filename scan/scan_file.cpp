@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "catalogue/catalogue.h"
-#include "convert/bmp.h"
+#include "convert/images.h"
 #include "driver/output_file.h"
 #include "scan/candidate.h"
 #include "scan/disc_image.h"
@@ -56,10 +56,13 @@ void emit_tim(Run& run, std::span<const uint8_t> data, std::size_t off,
     }
     tim_name = name;
   }
-  std::string bmp_name_written;
-  if (s.writebmp) bmp_name_written = convert_to_bmp(run, info);
-  index_tim(run, total, info, true, std::move(tim_name),
-            std::move(bmp_name_written));
+  const ImageFiles images = convert_tim(run, info);
+  // The catalogue names the first CLUT row's images.
+  auto first = [](const std::vector<std::string>& names) {
+    return names.empty() ? std::string() : names.front();
+  };
+  index_tim(run, total, info, true, std::move(tim_name), first(images.bmp),
+            first(images.png));
   ++run.tim_counter;
 }
 

@@ -1,0 +1,37 @@
+// The images of one reported TIM: bitmap and/or PNG, for the first CLUT row
+// or, with allcluts, for every one.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "driver/settings.h"
+#include "scan/tim.h"
+
+namespace vexlo {
+
+// Names of the image files written for one TIM, by CLUT row (index 0 is the
+// first row, the only one without allcluts); an empty name where that image
+// was not written. Empty vectors when the kind is off or the TIM was refused.
+struct ImageFiles {
+  std::vector<std::string> bmp;
+  std::vector<std::string> png;
+};
+
+// The name of the TIM's image with extension `ext` (".bmp", ".png"):
+// "<outname><counter><ext>", or with numbyoffset
+// "<outname>_<offset in 10 digits><ext>". With numbyoffset, a name already
+// written this run gets "_<counter>" before the extension, so TIMs at the
+// same offset of different files keep their own pictures.
+std::string image_name(const Run& run, const char* ext);
+
+// The name of CLUT row `row`'s image: for row 0 `name` itself, else `name`
+// with "_pal<row>" before its extension.
+std::string palette_name(const std::string& name, int32_t row);
+
+// Writes every image of a reported TIM that the settings ask for. A TIM that
+// cannot be converted gets one line saying why, however many images were
+// asked for.
+ImageFiles convert_tim(Run& run, const TimInfo& info);
+
+}  // namespace vexlo
