@@ -41,6 +41,13 @@ std::array<uint8_t, 3> split_colour(uint16_t v) {
 }
 
 std::array<uint8_t, 3> clut_colour(const TimInfo& info, int k) {
+  if (info.clut_block.empty() &&
+      (info.bits_per_pixel == 4 || info.bits_per_pixel == 8)) {
+    const int i = k & (info.bits_per_pixel == 4 ? 15 : 255);
+    const uint8_t grey =
+        static_cast<uint8_t>(info.bits_per_pixel == 4 ? 17 * i : i);
+    return {grey, grey, grey};
+  }
   const std::size_t at =
       kBlockHeaderSize + 2 * static_cast<std::size_t>(k & 255);
   if (info.clut_block.size() < at + 2) return {0, 0, 0};

@@ -83,6 +83,8 @@ void apply_config(Settings& s, std::string_view text) {
   take_flag(text, "writetim", s.writetim);
   take_flag(text, "writebmp", s.writebmp);
   take_flag(text, "numbyoffset", s.numbyoffset);
+  take_flag(text, "looseflags", s.looseflags);
+  take_flag(text, "strict", s.strict);
 }
 
 void load_config(Settings& settings) {

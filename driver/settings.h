@@ -30,6 +30,8 @@ struct Settings {
   bool writetim = false;
   bool writebmp = true;
   bool numbyoffset = false;
+  bool looseflags = false;
+  bool strict = false;
 };
 
 struct Run {

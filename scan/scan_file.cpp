@@ -35,11 +35,15 @@ void scan_buffer(Run& run, std::span<const uint8_t> data) {
   const uint32_t hi = static_cast<uint32_t>(s.maxtimsize);
 
   // Offsets the cursor skips are ones examine_offset rejects on their first
-  // eight bytes alone, whatever typefilter is.
-  CandidateCursor candidates(data, 0, end, best_candidate_kernel());
+  // bytes alone, whatever typefilter and strict are.
+  const ExamineOptions options{.typefilter = s.typefilter,
+                               .looseflags = s.looseflags,
+                               .strict = s.strict};
+  CandidateCursor candidates(data, 0, end, best_candidate_kernel(),
+                             {.looseflags = s.looseflags});
   for (std::size_t off = candidates.next(); off < end;
        off = candidates.next()) {
-    const auto found = examine_offset(data, off, s.typefilter);
+    const auto found = examine_offset(data, off, options);
     if (!found) continue;
     if (lo <= found->total && found->total <= hi) {
       const TimInfo& info = found->info;

@@ -33,9 +33,12 @@ extern const char* const kModeNames[kModeCount];
 struct TimInfo {
   int32_t mode = 0;
   int32_t bits_per_pixel = 0;
-  int32_t width = 0;                    // pixels, 1..65535
-  int32_t height = 0;                   // pixel rows, 1..65535
-  std::span<const uint8_t> clut_block;  // empty when the TIM has no CLUT
+  int32_t width = 0;   // pixels, 1..65535
+  int32_t height = 0;  // pixel rows, 1..65535
+  // Empty when the TIM has no CLUT block. A 4-bit or 8-bit TIM without one
+  // (only with looseflags) keeps its palette elsewhere: converters use a
+  // grey ramp.
+  std::span<const uint8_t> clut_block;
   std::span<const uint8_t> image_block;
 };
 
@@ -53,9 +56,35 @@ inline bool tim_header_candidate(const uint8_t* p) {
          p[5] == 0 && p[6] == 0 && p[7] == 0;
 }
 
+// The settings that shape recognition.
+struct ExamineOptions {
+  int32_t typefilter = -1;  // -1 for every mode
+  // Ignore flags bytes 1-3 (common writers leave garbage there), and take
+  // 4-bit and 8-bit TIMs without a CLUT block when their image block length
+  // is exactly 12 + 2 * w * h.
+  bool looseflags = false;
+  // Accept only TIMs whose blocks agree with their pixels
+  // (blocks_consistent).
+  bool strict = false;
+};
+
 // Decides whether a TIM begins at `off` (off < data.size()). Reads only the
-// data and never past its end. `typefilter` is -1 for every mode.
+// data and never past its end.
 std::optional<Examined> examine_offset(std::span<const uint8_t> data,
-                                       std::size_t off, int32_t typefilter);
+                                       std::size_t off,
+                                       const ExamineOptions& options);
+
+// The documented recognition; `typefilter` is -1 for every mode.
+inline std::optional<Examined> examine_offset(std::span<const uint8_t> data,
+                                              std::size_t off,
+                                              int32_t typefilter) {
+  return examine_offset(data, off, ExamineOptions{.typefilter = typefilter});
+}
+
+// True when the block lengths of an accepted TIM agree with its pixels: the
+// image block's length is 12 + 2 * w * h (its w and h fields), or 2 more,
+// and a CLUT block's length is 12 + 2 * w * h of the CLUT block's fields,
+// all computed in 64 bits. False when a block header is not in the views.
+bool blocks_consistent(const TimInfo& info);
 
 }  // namespace vexlo
