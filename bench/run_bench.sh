@@ -3,7 +3,9 @@
 #   bench/run_bench.sh BUILD_DIR [RUNS]
 # BUILD_DIR is a build configured with -DVEXLO_BENCH=ON (for the input
 # generator). VEXLO=/path/to/vexlo measures another binary of the tool.
-# Inputs go to /tmp/vexlo-bench and are removed at the end (KEEP=1 keeps them).
+# Inputs go to /tmp/vexlo-bench (BENCH_DIR) and are removed at the end (KEEP=1
+# keeps them).
+# EXTRA is added to every vexlo.cfg, e.g. EXTRA='looseflags="1"\n'.
 # The dense case writes its 40000 files under OUT (default /dev/shm when it
 # exists): on ext4 a directory refilled right after rm -rf spends seconds in
 # the inode allocator, which measures the file system, not the tool.
@@ -13,7 +15,7 @@ build=${1:?usage: $0 BUILD_DIR [RUNS]}
 runs=${2:-7}
 vexlo=$(readlink -f "${VEXLO:-$build/vexlo}")
 gen=$build/bench/vexlo_bench_input
-dir=/tmp/vexlo-bench
+dir=${BENCH_DIR:-/tmp/vexlo-bench}
 if [ -z "${OUT:-}" ]; then [ -d /dev/shm ] && OUT=/dev/shm/vexlo-bench-out || OUT=$dir/out; fi
 mib=$((1 << 20))
 
@@ -28,6 +30,7 @@ trap cleanup EXIT
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo "vexlo:   $vexlo"
 echo "runs:    $runs alternating runs per input, medians"
+echo "extra:   ${EXTRA:-(none)}"
 
 "$gen" random $((512 * mib)) "$dir/random.bin"
 for kind in ten_word all_ten zero near_miss dense; do
@@ -51,7 +54,7 @@ median() { sort -g | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
 compare() {
   local name=$1 file=$2 extra=${3:-}
   local cats=() vex=() rss=0 r i
-  printf 'infile="%s"\n%b' "$file" "$extra" >"$dir/run/vexlo.cfg"
+  printf 'infile="%s"\n%b%b' "$file" "$extra" "${EXTRA:-}" >"$dir/run/vexlo.cfg"
   cat "$file" >/dev/null  # into the page cache
   for ((i = 0; i <= runs; i++)); do
     rm -rf "$OUT"; mkdir -p "$OUT"
