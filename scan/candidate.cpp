@@ -197,50 +197,10 @@ VEXLO_AVX2 inline __m256i flags_lanes_avx2(const uint8_t* p) {
       _mm256_cmpeq_epi8(t, _mm256_set1_epi8(12)));
 }
 
-// Lanes whose flags byte is flags_without_palette.
-VEXLO_AVX2 inline __m256i no_palette_flags_avx2(const uint8_t* p) {
-  return _mm256_cmpeq_epi8(
-      _mm256_and_si256(load32(p + 4), _mm256_set1_epi8(0x0E)),
-      _mm256_setzero_si256());
-}
-
 // Lanes where both bytes at +a and +a+1 are zero.
 VEXLO_AVX2 inline __m256i zero_u16_avx2(const uint8_t* p, int a) {
   return _mm256_cmpeq_epi8(_mm256_or_si256(load32(p + a), load32(p + a + 1)),
                            _mm256_setzero_si256());
-}
-
-// Lanes j of the 32 offsets at p that are candidates.
-template <bool kLoose>
-VEXLO_AVX2 inline __m256i exact_avx2(const uint8_t* p) {
-  const __m256i k0 = _mm256_setzero_si256();
-  __m256i id = _mm256_and_si256(_mm256_cmpeq_epi8(load32(p + 1), k0),
-                                _mm256_cmpeq_epi8(load32(p + 2), k0));
-  id = _mm256_and_si256(id, _mm256_cmpeq_epi8(load32(p + 3), k0));
-  id = _mm256_and_si256(id,
-                        _mm256_cmpeq_epi8(load32(p), _mm256_set1_epi8(0x10)));
-  if constexpr (!kLoose) {
-    id = _mm256_and_si256(id, _mm256_cmpeq_epi8(load32(p + 5), k0));
-    id = _mm256_and_si256(id, _mm256_cmpeq_epi8(load32(p + 6), k0));
-    id = _mm256_and_si256(id, _mm256_cmpeq_epi8(load32(p + 7), k0));
-  }
-  // No CLUT bit, or a CLUT length of 32 k + 12.
-  const __m256i f8 = _mm256_and_si256(load32(p + 4), _mm256_set1_epi8(8));
-  const __m256i len = _mm256_and_si256(load32(p + 8), _mm256_set1_epi8(0x1F));
-  __m256i pass = _mm256_and_si256(
-      flags_lanes_avx2(p),
-      _mm256_or_si256(_mm256_cmpeq_epi8(f8, k0),
-                      _mm256_cmpeq_epi8(len, _mm256_set1_epi8(12))));
-  if constexpr (kLoose) {
-    // No palette: an even image length, w and h not zero.
-    const __m256i even = _mm256_cmpeq_epi8(
-        _mm256_and_si256(load32(p + 8), _mm256_set1_epi8(1)), k0);
-    __m256i np = _mm256_and_si256(no_palette_flags_avx2(p), even);
-    np = _mm256_andnot_si256(zero_u16_avx2(p, 16), np);
-    np = _mm256_andnot_si256(zero_u16_avx2(p, 18), np);
-    pass = _mm256_or_si256(pass, np);
-  }
-  return _mm256_and_si256(id, pass);
 }
 
 // Lanes of the 32 offsets at p that begin with 10 00.
@@ -250,20 +210,55 @@ VEXLO_AVX2 inline __m256i id_avx2(const uint8_t* p) {
       _mm256_cmpeq_epi8(load32(p + 1), _mm256_setzero_si256()));
 }
 
-// As quick_sse2, for 32 offsets; only bit 7 of each lane counts. With the
-// looser filter the flags byte's low nibble is looked up: 0x80 when it
-// passes flags_can_pass, 0x40 when it is flags_without_palette, which
-// needs an h that is not zero as well.
+// For the looser filter, the flags byte's low nibble looked up: 0x80 when it
+// passes flags_can_pass, 0x40 when it is flags_without_palette, else 0.
+VEXLO_AVX2 inline __m256i flag_kinds_avx2(const uint8_t* p) {
+  const __m256i table = _mm256_setr_epi8(
+      0x40, 0x40, -128, -128, 0, 0, 0, 0, -128, -128, 0, 0, -128, 0, 0, 0, 0x40,
+      0x40, -128, -128, 0, 0, 0, 0, -128, -128, 0, 0, -128, 0, 0, 0);
+  return _mm256_shuffle_epi8(
+      table, _mm256_and_si256(load32(p + 4), _mm256_set1_epi8(0x0F)));
+}
+
+// Lanes j of the 32 offsets at p that are candidates (bit 7 of each lane).
+template <bool kLoose>
+VEXLO_AVX2 inline __m256i exact_avx2(const uint8_t* p) {
+  const __m256i k0 = _mm256_setzero_si256();
+  __m256i id = _mm256_and_si256(_mm256_cmpeq_epi8(load32(p + 1), k0),
+                                _mm256_cmpeq_epi8(load32(p + 2), k0));
+  id = _mm256_and_si256(id, _mm256_cmpeq_epi8(load32(p + 3), k0));
+  id = _mm256_and_si256(id,
+                        _mm256_cmpeq_epi8(load32(p), _mm256_set1_epi8(0x10)));
+  // No CLUT bit, or a CLUT length of 32 k + 12.
+  const __m256i f8 = _mm256_and_si256(load32(p + 4), _mm256_set1_epi8(8));
+  const __m256i len = _mm256_and_si256(load32(p + 8), _mm256_set1_epi8(0x1F));
+  const __m256i clut_ok = _mm256_or_si256(
+      _mm256_cmpeq_epi8(f8, k0), _mm256_cmpeq_epi8(len, _mm256_set1_epi8(12)));
+  if constexpr (!kLoose) {
+    id = _mm256_and_si256(id, _mm256_cmpeq_epi8(load32(p + 5), k0));
+    id = _mm256_and_si256(id, _mm256_cmpeq_epi8(load32(p + 6), k0));
+    id = _mm256_and_si256(id, _mm256_cmpeq_epi8(load32(p + 7), k0));
+    return _mm256_and_si256(id, _mm256_and_si256(flags_lanes_avx2(p), clut_ok));
+  }
+  // No palette: an even image length, w and h not zero.
+  const __m256i even = _mm256_cmpeq_epi8(
+      _mm256_and_si256(load32(p + 8), _mm256_set1_epi8(1)), k0);
+  const __m256i np = _mm256_andnot_si256(
+      zero_u16_avx2(p, 16), _mm256_andnot_si256(zero_u16_avx2(p, 18), even));
+  // 0x80 kinds need clut_ok; 0x40 kinds, moved to bit 7, need np.
+  const __m256i kind = flag_kinds_avx2(p);
+  return _mm256_and_si256(
+      id, _mm256_or_si256(_mm256_and_si256(kind, clut_ok),
+                          _mm256_and_si256(_mm256_add_epi8(kind, kind), np)));
+}
+
+// As quick_sse2, for 32 offsets; only bit 7 of each lane counts.
 template <bool kLoose>
 VEXLO_AVX2 inline __m256i quick_avx2(const uint8_t* p) {
   const __m256i t = id_avx2(p);
   if constexpr (!kLoose) return _mm256_and_si256(t, flags_lanes_avx2(p));
-  const __m256i table = _mm256_setr_epi8(
-      0x40, 0x40, -128, -128, 0, 0, 0, 0, -128, -128, 0, 0, -128, 0, 0, 0, 0x40,
-      0x40, -128, -128, 0, 0, 0, 0, -128, -128, 0, 0, -128, 0, 0, 0);
-  const __m256i kind = _mm256_shuffle_epi8(
-      table, _mm256_and_si256(load32(p + 4), _mm256_set1_epi8(0x0F)));
-  // 0x40 moves to bit 7 where h is not zero.
+  // Without a palette only where h is not zero: 0x40 moves to bit 7.
+  const __m256i kind = flag_kinds_avx2(p);
   const __m256i h = _mm256_andnot_si256(zero_u16_avx2(p, 18), kind);
   const __m256i pass = _mm256_or_si256(kind, _mm256_add_epi8(h, h));
   return _mm256_and_si256(_mm256_and_si256(t, pass), _mm256_set1_epi8(-128));
