@@ -240,16 +240,20 @@ VEXLO_AVX2 inline __m256i exact_avx2(const uint8_t* p) {
     id = _mm256_and_si256(id, _mm256_cmpeq_epi8(load32(p + 7), k0));
     return _mm256_and_si256(id, _mm256_and_si256(flags_lanes_avx2(p), clut_ok));
   }
-  // No palette: an even image length, w and h not zero.
-  const __m256i even = _mm256_cmpeq_epi8(
-      _mm256_and_si256(load32(p + 8), _mm256_set1_epi8(1)), k0);
-  const __m256i np = _mm256_andnot_si256(
-      zero_u16_avx2(p, 16), _mm256_andnot_si256(zero_u16_avx2(p, 18), even));
-  // 0x80 kinds need clut_ok; 0x40 kinds, moved to bit 7, need np.
+  // 0x80 kinds need clut_ok; 0x40 kinds, moved to bit 7, need no palette:
+  // an even image length, w and h not zero. Most data has none of those.
   const __m256i kind = flag_kinds_avx2(p);
-  return _mm256_and_si256(
-      id, _mm256_or_si256(_mm256_and_si256(kind, clut_ok),
-                          _mm256_and_si256(_mm256_add_epi8(kind, kind), np)));
+  __m256i pass = _mm256_and_si256(kind, clut_ok);
+  const __m256i np_kind =
+      _mm256_and_si256(_mm256_add_epi8(kind, kind), _mm256_set1_epi8(-128));
+  if (!_mm256_testz_si256(np_kind, id)) {
+    const __m256i even = _mm256_cmpeq_epi8(
+        _mm256_and_si256(load32(p + 8), _mm256_set1_epi8(1)), k0);
+    const __m256i np = _mm256_andnot_si256(
+        zero_u16_avx2(p, 16), _mm256_andnot_si256(zero_u16_avx2(p, 18), even));
+    pass = _mm256_or_si256(pass, _mm256_and_si256(np_kind, np));
+  }
+  return _mm256_and_si256(id, pass);
 }
 
 // As quick_sse2, for 32 offsets; only bit 7 of each lane counts.
