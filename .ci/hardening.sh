@@ -25,11 +25,12 @@ cmake --build build-fuzz -j2 --target vexlo_fuzzers
 findings=$root/build-fuzz/findings
 rm -rf "$findings" build-fuzz/corpus-work
 mkdir -p "$findings"
-for target in fuzz_config fuzz_tim fuzz_scan; do
+for target in fuzz_config fuzz_tim fuzz_scan fuzz_wide_text; do
   work=build-fuzz/corpus-work/$target  # new units go here, not into the repo
   mkdir -p "$work"
   seeds=(fuzz/corpus/$target)
-  [[ $target == fuzz_config ]] || seeds+=(tests/data/real)
+  [[ $target == fuzz_config || $target == fuzz_wide_text ]] ||
+    seeds+=(tests/data/real)
   echo "== $target: ${seconds} s"
   # -max_len keeps the 900 KB sample from slowing every mutation; longer
   # seeds are cut, which makes them near-misses too. A single allocation

@@ -48,6 +48,9 @@ fi
 # every run of the tool waits seconds for a new one.
 WINEPREFIX=$(mktemp -d /tmp/vexlo-wine.XXXXXX)
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine maps file names through the Unix locale: only a UTF-8 one carries the
+# non-ASCII names the suite uses. Its ANSI code page is then 1252.
+export LC_ALL=C.UTF-8
 unset DISPLAY WAYLAND_DISPLAY
 cleanup() {
   wineserver -k >/dev/null 2>&1 || true

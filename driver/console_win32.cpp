@@ -5,7 +5,9 @@
 #include <io.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 
 #include "driver/console.h"
 
@@ -19,6 +21,33 @@ namespace {
 // before main, since this file is linked into every Windows build.
 const bool g_binary_stdout = [] {
   return ::_setmode(::_fileno(stdout), _O_BINARY) != -1;
+}();
+
+// Paths in messages are UTF-8: the console shows UTF-8 for the run and gets
+// its own code page back at the end, also when Ctrl+C or closing the window
+// cuts the run short. The console may be the one of the shell that started
+// the program. Messages are bytes as before; only their display changes.
+std::atomic<UINT> g_saved_output_cp{0};
+
+void restore_output_cp() {
+  std::fflush(stdout);
+  if (const UINT cp = g_saved_output_cp.exchange(0); cp != 0)
+    ::SetConsoleOutputCP(cp);
+}
+
+BOOL WINAPI on_console_event(DWORD) {
+  if (const UINT cp = g_saved_output_cp.exchange(0); cp != 0)
+    ::SetConsoleOutputCP(cp);
+  return FALSE;  // the default handling still ends the process
+}
+
+const bool g_utf8_console = [] {
+  const UINT cp = ::GetConsoleOutputCP();  // 0 without a console
+  if (cp == 0 || cp == CP_UTF8 || !::SetConsoleOutputCP(CP_UTF8)) return false;
+  g_saved_output_cp = cp;
+  std::atexit(restore_output_cp);
+  ::SetConsoleCtrlHandler(on_console_event, TRUE);
+  return true;
 }();
 
 // Keys that only change what another key means; pressing one alone must not

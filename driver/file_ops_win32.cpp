@@ -2,6 +2,8 @@
 
 #include "driver/file_id_win32.h"
 #include "driver/file_ops.h"
+#include "driver/wide_path_win32.h"
+#include "driver/wide_text.h"
 
 namespace vexlo {
 
@@ -30,13 +32,42 @@ bool write_all(HANDLE h, const uint8_t* p, std::size_t n) {
   return true;
 }
 
+// Opens `path` to be written from empty. An existing hidden or system file
+// can only be replaced by asking for the same attributes, and a read-only
+// one only once that attribute is off: it is cleared here and handed back
+// in *restore, to be set again once the file is written. A file whose
+// attributes the user may not change stays as it is.
+HANDLE create_over(const std::wstring& path, DWORD* restore) {
+  *restore = INVALID_FILE_ATTRIBUTES;
+  DWORD attrs = FILE_ATTRIBUTE_NORMAL;
+  const DWORD old = ::GetFileAttributesW(path.c_str());
+  if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    const DWORD keep = old & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    if (keep != 0) attrs = keep;
+    if (old & FILE_ATTRIBUTE_READONLY) {
+      if (!::SetFileAttributesW(path.c_str(), old & ~FILE_ATTRIBUTE_READONLY))
+        return INVALID_HANDLE_VALUE;
+      *restore = old;
+    }
+  }
+  const HANDLE h = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                 nullptr, CREATE_ALWAYS, attrs, nullptr);
+  if (h == INVALID_HANDLE_VALUE && *restore != INVALID_FILE_ATTRIBUTES) {
+    ::SetFileAttributesW(path.c_str(), *restore);
+    *restore = INVALID_FILE_ATTRIBUTES;
+  }
+  return h;
+}
+
 }  // namespace
 
 bool file_id_of(const std::string& path, FileId* id) {
+  std::wstring wide;
+  if (!wide_path(path, &wide)) return false;
   // No access rights and backup semantics: works for any existing file or
   // directory, readable or not, and follows links.
   const HANDLE h =
-      ::CreateFileA(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+      ::CreateFileW(wide.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   const bool ok = file_id_of_handle(h, id);
@@ -46,9 +77,10 @@ bool file_id_of(const std::string& path, FileId* id) {
 
 bool create_and_write(const std::string& name, std::span<const uint8_t> bytes,
                       FileId* id) {
-  const HANDLE h =
-      ::CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  std::wstring wide;
+  if (!wide_path(name, &wide)) return false;
+  DWORD restore = INVALID_FILE_ATTRIBUTES;
+  const HANDLE h = create_over(wide, &restore);
   if (h == INVALID_HANDLE_VALUE) return false;
   if (!is_disk_file(h)) {
     // A device name such as NUL or CON: nothing was created to remove.
@@ -59,16 +91,20 @@ bool create_and_write(const std::string& name, std::span<const uint8_t> bytes,
   FileId created;
   if (!file_id_of_handle(h, &created)) created = unique_file_id();
   if (!::CloseHandle(h) || !written) {
-    ::DeleteFileA(name.c_str());
+    ::DeleteFileW(wide.c_str());
     return false;
   }
+  if (restore != INVALID_FILE_ATTRIBUTES)
+    ::SetFileAttributesW(wide.c_str(), restore);
   *id = created;
   return true;
 }
 
 bool read_small_file(const std::string& name, std::size_t limit,
                      std::string* text) {
-  const HANDLE h = ::CreateFileA(name.c_str(), GENERIC_READ,
+  std::wstring wide;
+  if (!wide_path(name, &wide)) return false;
+  const HANDLE h = ::CreateFileW(wide.c_str(), GENERIC_READ,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
@@ -85,6 +121,17 @@ bool read_small_file(const std::string& name, std::size_t limit,
   }
   if (text->size() > limit) text->resize(limit);
   ::CloseHandle(h);
+  // Paths inside the program are UTF-8. Text in any other encoding was saved
+  // in the ANSI code page (as older editors do) and is converted whole.
+  if (!config_text_is_utf8(*text)) {
+    const int size = static_cast<int>(text->size());
+    const int n =
+        ::MultiByteToWideChar(CP_ACP, 0, text->data(), size, nullptr, 0);
+    std::wstring wide_text(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0 && ::MultiByteToWideChar(CP_ACP, 0, text->data(), size,
+                                       wide_text.data(), n) == n)
+      *text = utf16_to_utf8(std::u16string(wide_text.begin(), wide_text.end()));
+  }
   return true;
 }
 

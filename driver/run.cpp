@@ -1,6 +1,7 @@
 #include "driver/run.h"
 
 #include <cstdio>
+#include <string>
 
 #include "driver/config.h"
 #include "driver/console.h"
@@ -11,8 +12,11 @@ namespace vexlo {
 
 int run(Run& state) {
   Settings& s = state.settings;
-  std::printf("Vexlo version 1.1\n");
-  std::printf("=================\n");
+  // The version comes from project() in CMakeLists.txt; the rule under the
+  // title is as long as the title.
+  const std::string title = std::string("Vexlo version ") + VEXLO_VERSION;
+  std::printf("%s\n%s\n", title.c_str(),
+              std::string(title.size(), '=').c_str());
   s.infile.clear();
   s.outname.clear();
   s.inpath.clear();

@@ -1,6 +1,8 @@
 #include <windows.h>
 
 #include "driver/file_id_win32.h"
+#include "driver/wide_path_win32.h"
+#include "driver/wide_text.h"
 #include "scan/dir_list.h"
 #include "scan/path.h"
 
@@ -10,40 +12,26 @@ const char kPathSeparator = '\\';
 
 namespace {
 
-// Longest absolute pattern the ANSI listing functions take (MAX_PATH less
-// the terminator).
-constexpr std::size_t kPatternMax = MAX_PATH - 1;
-
-std::string full_path(const std::string& path) {
-  char small[MAX_PATH];
-  DWORD n = ::GetFullPathNameA(path.c_str(), sizeof small, small, nullptr);
-  if (n == 0) return {};
-  if (n < sizeof small) return std::string(small, n);
-  // Too long for the small buffer: n is the size needed, terminator included.
-  std::string big(n, '\0');
-  n = ::GetFullPathNameA(path.c_str(), static_cast<DWORD>(big.size()),
-                         big.data(), nullptr);
-  if (n == 0 || n >= big.size()) return {};
-  big.resize(n);
-  return big;
-}
-
 // What the walk may do with a listed entry, and its identity. Links and
 // junctions to directories are never entered, so a link back into the tree
-// cannot make the walk loop; file links are followed like on other systems.
-void classify(const WIN32_FIND_DATAA& found, const std::string& dir,
+// cannot make the walk loop; other reparse-point directories (cloud-synced
+// folders) are plain directories to the walk. File links are followed like
+// on other systems.
+void classify(const WIN32_FIND_DATAW& found, const std::wstring& dir,
               DirEntry* entry) {
   const DWORD attr = found.dwFileAttributes;
   if (attr & FILE_ATTRIBUTE_DIRECTORY) {
-    entry->kind = (attr & FILE_ATTRIBUTE_REPARSE_POINT) ? EntryKind::kOther
-                                                        : EntryKind::kDirectory;
+    // The listing gives a reparse point's tag in dwReserved0.
+    const bool link = (attr & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                      reparse_tag_is_link(found.dwReserved0);
+    entry->kind = link ? EntryKind::kOther : EntryKind::kDirectory;
     return;
   }
   if (attr & FILE_ATTRIBUTE_DEVICE) return;  // kOther
   // No access rights asked for: this only looks at the file, so it works
   // for files that cannot be read as well.
-  const std::string path = dir + found.cFileName;
-  const HANDLE h = ::CreateFileA(
+  const std::wstring path = dir + found.cFileName;
+  const HANDLE h = ::CreateFileW(
       path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
@@ -79,28 +67,35 @@ std::vector<DirEntry> list_directory(const std::string& pattern) {
   // The directory part keeps its separator, so that a drive root stays the
   // root; the wildcard is kept apart because making a path absolute drops
   // trailing dots, and "*." must stay "*.".
-  std::string dir =
-      full_path(cut == std::string::npos ? std::string(".\\")
-                                         : pattern.substr(0, cut + 1));
-  if (dir.empty()) return entries;
-  if (dir.back() != '\\' && dir.back() != '/') dir += '\\';
-  if (dir.size() + wildcard.size() > kPatternMax) return entries;
+  std::wstring dir;
+  if (!wide_path(cut == std::string::npos ? std::string(".\\")
+                                          : pattern.substr(0, cut + 1),
+                 &dir))
+    return entries;
+  if (dir.back() != L'\\') dir += L'\\';
 
-  WIN32_FIND_DATAA found;
-  const HANDLE h = ::FindFirstFileA((dir + wildcard).c_str(), &found);
+  // Every name is listed and matched by the rules of every other platform:
+  // the system's own matching differs between systems and may match 8.3
+  // short names. The listing is read whole first, then each entry is looked
+  // at.
+  WIN32_FIND_DATAW found;
+  const HANDLE h =
+      ::FindFirstFileExW((dir + L"*").c_str(), FindExInfoBasic, &found,
+                         FindExSearchNameMatch, nullptr, 0);
   if (h == INVALID_HANDLE_VALUE) return entries;
-  // Read the listing whole first, then look at each entry. The system's own
-  // matching differs between systems (and may match 8.3 short names), so
-  // the names are matched again by the rules of every other platform.
-  std::vector<WIN32_FIND_DATAA> matched;
+  std::vector<std::pair<WIN32_FIND_DATAW, std::string>> matched;
   do {
-    if (wildcard_match(wildcard, found.cFileName)) matched.push_back(found);
-  } while (::FindNextFileA(h, &found));
+    const std::wstring_view wide_name(found.cFileName);
+    std::string name =
+        utf16_to_utf8(std::u16string(wide_name.begin(), wide_name.end()));
+    if (wildcard_match(wildcard, name))
+      matched.emplace_back(found, std::move(name));
+  } while (::FindNextFileW(h, &found));
   ::FindClose(h);
 
-  for (const WIN32_FIND_DATAA& f : matched) {
+  for (auto& [f, name] : matched) {
     DirEntry entry;
-    entry.name = f.cFileName;
+    entry.name = std::move(name);
     classify(f, dir, &entry);
     entries.push_back(std::move(entry));
   }

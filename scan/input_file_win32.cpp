@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "driver/file_id_win32.h"
+#include "driver/wide_path_win32.h"
 #include "scan/input_file.h"
 
 namespace vexlo {
@@ -34,10 +35,12 @@ HANDLE handle_of(const InputFile& file) {
 
 InputFile open_input(const std::string& path) {
   InputFile f;
+  std::wstring wide;
+  if (!wide_path(path, &wide)) return f;
   // A directory cannot be opened without FILE_FLAG_BACKUP_SEMANTICS, so it
   // fails here like on other systems.
-  const HANDLE h = ::CreateFileA(
-      path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  const HANDLE h = ::CreateFileW(
+      wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
       OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (h == INVALID_HANDLE_VALUE) return f;
   // Consoles, pipes and other devices could wait forever for data.

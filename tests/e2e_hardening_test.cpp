@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 
 // These cases pin down the Linux build: FIFOs, device nodes, rlimits and
 // byte-string names. The Windows build has its own rules for them (its
-// listing limit, its device names) and its own tests.
+// device names, its UTF-16 names) and its own tests.
 class Hardening : public ::testing::Test {
  protected:
   void SetUp() override {
