@@ -177,7 +177,8 @@ TEST(ClutColour, EmptyClutStaysInsideTheData) {
 TEST(BuildBmp, NoClutBlockGivesAGreyRamp) {
   // 4-bit index i is grey 17 * i (low nibble first), 8-bit index i grey i.
   const std::pair<TimLayout, std::vector<uint8_t>> cases[] = {
-      {{.flags = 0x00, .w = 1, .h = 1, .pixels = {0x10, 0xF2}}, {0, 17, 34, 255}},
+      {{.flags = 0x00, .w = 1, .h = 1, .pixels = {0x10, 0xF2}},
+       {0, 17, 34, 255}},
       {{.flags = 0x01, .w = 2, .h = 1, .pixels = {0, 1, 200, 255}},
        {0, 1, 200, 255}},
   };
