@@ -1,12 +1,16 @@
 // Bytes per second of the candidate search over in-memory buffers, beside
-// the straightforward loop that tests every offset.
+// the straightforward loop that tests every offset; and of the whole scan of
+// a buffer with each setting of looseflags and strict.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
 
+#include "driver/settings.h"
 #include "scan/candidate.h"
+#include "scan/scan_file.h"
 #include "scan/tim.h"
 
 namespace {
@@ -81,7 +85,33 @@ void BM_Cursor(benchmark::State& state) {
   state.SetLabel(kInputNames[state.range(0)]);
 }
 
+// scan_buffer with output off; range(1) is looseflags + 2 * strict. None of
+// the inputs holds a TIM, so nothing is printed.
+void BM_Scan(benchmark::State& state) {
+  const auto& v = input(static_cast<int>(state.range(0)));
+  const int keys = static_cast<int>(state.range(1));
+  vexlo::Run run;
+  run.settings.writebmp = false;
+  run.settings.looseflags = (keys & 1) != 0;
+  run.settings.strict = (keys & 2) != 0;
+  for (auto _ : state) vexlo::scan_buffer(run, v);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * v.size()));
+  static const char* const kKeys[] = {"plain", "looseflags", "strict", "both"};
+  state.SetLabel(std::string(kInputNames[state.range(0)]) + " " + kKeys[keys]);
+}
+
+double fastest(const std::vector<double>& v) {
+  return *std::min_element(v.begin(), v.end());
+}
+
 #define VEXLO_INPUTS DenseRange(kRandom, kNearMiss)
+
+// Compare with the fastest of several repetitions, which a shared machine
+// disturbs least: --benchmark_filter=Scan --benchmark_repetitions=9
+BENCHMARK(BM_Scan)
+    ->ArgsProduct({benchmark::CreateDenseRange(kRandom, kNearMiss, 1),
+                   benchmark::CreateDenseRange(0, 3, 1)})
+    ->ComputeStatistics("min", fastest);
 
 BENCHMARK(BM_PerOffset)->VEXLO_INPUTS;
 BENCHMARK(BM_Cursor<CandidateKernel::kPortable>)->VEXLO_INPUTS;

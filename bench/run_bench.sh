@@ -7,6 +7,7 @@
 # keeps them). CASES picks the inputs (default: all of random ten_word all_ten
 # zero near_miss dense disc). dense runs with bitmaps, PNGs and both; disc is
 # a 700 MB raw CD image scanned with cdimage off and on, alternating.
+# EXTRA is added to every vexlo.cfg, e.g. EXTRA='looseflags="1"\n'.
 # The dense case writes its 40000 files under OUT (default /dev/shm when it
 # exists): on ext4 a directory refilled right after rm -rf spends seconds in
 # the inode allocator, which measures the file system, not the tool.
@@ -19,7 +20,7 @@ runs=${2:-7}
 vexlo=$(readlink -f "${VEXLO:-$build/vexlo}")
 gen=$build/bench/vexlo_bench_input
 # Private directories: benchmarks run side by side must not share files.
-dir=$(mktemp -d /tmp/vexlo-bench.XXXXXX)
+dir=${BENCH_DIR:-$(mktemp -d /tmp/vexlo-bench.XXXXXX)}
 if [ -z "${OUT:-}" ]; then [ -d /dev/shm ] && OUT=/dev/shm/vexlo-bench-out.$$ || OUT=$dir/out; fi
 mib=$((1 << 20))
 
@@ -34,6 +35,7 @@ trap cleanup EXIT
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo "vexlo:   $vexlo"
 echo "runs:    $runs alternating runs per input, medians"
+echo "extra:   ${EXTRA:-(none)}"
 
 cases=" ${CASES:-random ten_word all_ten zero near_miss dense disc} "
 want() { [[ $cases == *" $1 "* ]]; }
@@ -60,7 +62,7 @@ median() { sort -g | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
 compare() {
   local name=$1 file=$2 extra=${3:-}
   local cats=() vex=() rss=0 r i
-  printf 'infile="%s"\n%b' "$file" "$extra" >"$dir/run/vexlo.cfg"
+  printf 'infile="%s"\n%b%b' "$file" "$extra" "${EXTRA:-}" >"$dir/run/vexlo.cfg"
   cat "$file" >/dev/null  # into the page cache
   for ((i = 0; i <= runs; i++)); do
     rm -rf "$OUT"; mkdir -p "$OUT"

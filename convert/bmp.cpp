@@ -27,6 +27,14 @@ std::array<uint8_t, 3> split_colour(uint16_t v) {
 }
 
 std::array<uint8_t, 3> clut_colour(const TimInfo& info, int k) {
+  if (info.clut_block.empty() &&
+      (info.bits_per_pixel == 4 || info.bits_per_pixel == 8)) {
+    // No palette in the TIM: the same grey ramp the decoder uses.
+    const int i = k & (info.bits_per_pixel == 4 ? 15 : 255);
+    const uint8_t grey =
+        static_cast<uint8_t>(info.bits_per_pixel == 4 ? 17 * i : i);
+    return {grey, grey, grey};
+  }
   return split_colour(clut_entry(info, 0, k));
 }
 

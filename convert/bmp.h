@@ -19,7 +19,9 @@ constexpr std::size_t kBmpHeaderSize = 54;
 std::array<uint8_t, 3> split_colour(uint16_t v);
 
 // Blue, green, red of CLUT entry k (modulo 256) of the first CLUT row. An
-// entry that would lie past the loaded data is black.
+// entry that would lie past the loaded data is black. A 4-bit or 8-bit TIM
+// without a CLUT block keeps its palette elsewhere: it gets a grey ramp,
+// 4-bit index k as grey 17 * k, 8-bit index k as grey k.
 std::array<uint8_t, 3> clut_colour(const TimInfo& info, int k);
 
 enum class BmpStatus {

@@ -87,6 +87,8 @@ void apply_config(Settings& s, std::string_view text) {
   take_flag(text, "cdimage", s.cdimage);
   take_flag(text, "writepng", s.writepng);
   take_flag(text, "allcluts", s.allcluts);
+  take_flag(text, "looseflags", s.looseflags);
+  take_flag(text, "strict", s.strict);
 }
 
 void load_config(Settings& settings) {

@@ -37,6 +37,8 @@ struct Settings {
   bool cdimage = false;
   bool writepng = false;
   bool allcluts = false;
+  bool looseflags = false;
+  bool strict = false;
 };
 
 struct Run {

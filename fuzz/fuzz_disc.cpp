@@ -88,7 +88,9 @@ std::string reference(const vexlo::Settings& s, std::span<const uint8_t> data,
   const uint32_t hi = static_cast<uint32_t>(s.maxtimsize);
   for (int64_t off = 0; off < end; ++off) {
     const auto e = vexlo::examine_offset(data, static_cast<std::size_t>(off),
-                                         s.typefilter);
+                                         {.typefilter = s.typefilter,
+                                          .looseflags = s.looseflags,
+                                          .strict = s.strict});
     if (!e) continue;
     if (lo <= e->total && e->total <= hi) {
       append(out, "TIM at byte %i, size of %i\n%ix%i, pixelmode: %s\n",
@@ -141,6 +143,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
   s.maxtimsize = kSizes[bytes[0] >> 4];
   s.typefilter = kFilters[bytes[1] & 7];
   s.maxtims = kLimits[bytes[1] >> 5];
+  s.looseflags = (bytes[1] & 8) != 0;
+  s.strict = (bytes[1] & 16) != 0;
   s.writetim = false;
   s.writebmp = false;
   const std::vector<uint8_t> file =

@@ -1,9 +1,9 @@
 // A whole scan of a buffer with output disabled. The first four bytes pick
-// the settings and a window; the rest is the loaded file. The scan's console
-// output must equal that of the plain loop over every offset, so the
-// candidate search may skip only offsets that cannot begin a TIM; and every
-// kernel of the candidate search must yield exactly the offsets that the
-// one-offset-at-a-time definition gives.
+// the settings (looseflags and strict included) and a window; the rest is the
+// loaded file. The scan's console output must equal that of the plain loop over
+// every offset, so the candidate search may skip only offsets that cannot begin
+// a TIM; and every kernel of the candidate search must yield exactly the
+// offsets that the one-offset-at-a-time definition gives.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -43,7 +43,9 @@ std::string reference(const vexlo::Settings& s, std::span<const uint8_t> data,
   const uint32_t hi = static_cast<uint32_t>(s.maxtimsize);
   for (int64_t off = 0; off < end; ++off) {
     const auto e = vexlo::examine_offset(data, static_cast<std::size_t>(off),
-                                         s.typefilter);
+                                         {.typefilter = s.typefilter,
+                                          .looseflags = s.looseflags,
+                                          .strict = s.strict});
     if (!e) continue;
     if (lo <= e->total && e->total <= hi) {
       append(out, "TIM at byte %i, size of %i\n%ix%i, pixelmode: %s\n",
@@ -84,9 +86,10 @@ using vexlo::CandidateKernel;
 
 std::vector<std::size_t> cursor_offsets(std::span<const uint8_t> data,
                                         std::size_t from, std::size_t end,
-                                        CandidateKernel kernel) {
+                                        CandidateKernel kernel,
+                                        vexlo::CandidateFilter filter) {
   std::vector<std::size_t> offs;
-  vexlo::CandidateCursor c(data, from, end, kernel);
+  vexlo::CandidateCursor c(data, from, end, kernel, filter);
   for (std::size_t off = c.next(); off < end; off = c.next()) {
     FUZZ_CHECK(offs.empty() || off > offs.back());
     offs.push_back(off);
@@ -97,22 +100,27 @@ std::vector<std::size_t> cursor_offsets(std::span<const uint8_t> data,
 
 // The candidate offsets in [from, end), one offset at a time.
 std::vector<std::size_t> defined_offsets(std::span<const uint8_t> data,
-                                         std::size_t from, std::size_t end) {
+                                         std::size_t from, std::size_t end,
+                                         vexlo::CandidateFilter filter) {
   std::vector<std::size_t> offs;
   for (std::size_t off = from; off < end; ++off)
     if (off + vexlo::kCandidateBytes <= data.size() &&
-        vexlo::is_candidate(data.data() + off))
+        vexlo::is_candidate(data.data() + off, filter))
       offs.push_back(off);
   return offs;
 }
 
 void check_candidates(std::span<const uint8_t> data, std::size_t from,
                       std::size_t end) {
-  const std::vector<std::size_t> want = defined_offsets(data, from, end);
-  for (CandidateKernel k : {CandidateKernel::kPortable, CandidateKernel::kSse2,
-                            CandidateKernel::kAvx2}) {
-    if (!vexlo::candidate_kernel_available(k)) continue;
-    FUZZ_CHECK(cursor_offsets(data, from, end, k) == want);
+  for (bool loose : {false, true}) {
+    const vexlo::CandidateFilter filter{.looseflags = loose};
+    const std::vector<std::size_t> want =
+        defined_offsets(data, from, end, filter);
+    for (CandidateKernel k : {CandidateKernel::kPortable,
+                              CandidateKernel::kSse2, CandidateKernel::kAvx2}) {
+      if (!vexlo::candidate_kernel_available(k)) continue;
+      FUZZ_CHECK(cursor_offsets(data, from, end, k, filter) == want);
+    }
   }
 }
 
@@ -126,6 +134,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
   s.maxtimsize = kSizes[bytes[0] >> 4];
   s.typefilter = kFilters[bytes[1] & 7];
   s.maxtims = kLimits[bytes[1] >> 5];
+  s.looseflags = (bytes[1] & 8) != 0;
+  s.strict = (bytes[1] & 16) != 0;
   s.writetim = false;
   s.writebmp = false;
   // A private copy of exactly the file's bytes, so that ASan sees any read

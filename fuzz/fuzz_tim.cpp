@@ -1,6 +1,6 @@
-// Arbitrary bytes as a loaded file: every offset through examine_offset, and
-// every accepted TIM through the bitmap and PNG encoders and the catalogue's
-// record, in memory only.
+// Arbitrary bytes as a loaded file: every offset through examine_offset, with
+// and without looseflags and strict, and every accepted TIM through the
+// bitmap and PNG encoders and the catalogue's record, in memory only.
 #include <zlib.h>
 
 #include <algorithm>
@@ -79,10 +79,11 @@ void check_png(const vexlo::TimInfo& info, int32_t row) {
 }
 
 void check_accepted(std::span<const uint8_t> data, std::size_t off,
-                    const vexlo::Examined& e) {
+                    const vexlo::Examined& e, bool loose) {
   const vexlo::TimInfo& info = e.info;
   const uint8_t* tim = data.data() + off;
-  FUZZ_CHECK(vexlo::tim_header_candidate(tim));
+  FUZZ_CHECK(loose || vexlo::tim_header_candidate(tim));
+  FUZZ_CHECK(read_u32le(tim) == 0x10);
   FUZZ_CHECK(info.mode == (tim[4] & 7) && info.mode <= 4);
   static const int32_t kBpp[5] = {4, 8, 15, 24, 8};
   FUZZ_CHECK(info.bits_per_pixel == kBpp[info.mode]);
@@ -110,9 +111,16 @@ void check_accepted(std::span<const uint8_t> data, std::size_t off,
 
   // The same offset with the mode's own filter is the same TIM; any other
   // filter rejects it.
-  const auto same = vexlo::examine_offset(data, off, info.mode);
+  const auto same = vexlo::examine_offset(
+      data, off, {.typefilter = info.mode, .looseflags = loose});
   FUZZ_CHECK(same && same->total == e.total && same->info.width == info.width);
-  FUZZ_CHECK(!vexlo::examine_offset(data, off, (info.mode + 1) % 5));
+  FUZZ_CHECK(!vexlo::examine_offset(
+      data, off, {.typefilter = (info.mode + 1) % 5, .looseflags = loose}));
+  // Without a CLUT block a 4-bit or 8-bit TIM has an exact image length.
+  if (!has_clut && info.bits_per_pixel <= 8)
+    FUZZ_CHECK(read_u32le(info.image_block.data()) ==
+               12 + 2 * uint64_t{read_u16le(info.image_block.data() + 8)} *
+                        info.height);
 
   for (int k : {0, 15, 255, 256, -1}) (void)vexlo::clut_colour(info, k);
 
@@ -170,7 +178,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
   const std::span<const uint8_t> data(copy);
   for (std::size_t off = 0; off < size; ++off) {
     const auto e = vexlo::examine_offset(data, off, -1);
-    if (e) check_accepted(data, off, *e);
+    if (e) check_accepted(data, off, *e, false);
+    const auto loose = vexlo::examine_offset(data, off, {.looseflags = true});
+    if (loose) check_accepted(data, off, *loose, true);
+    // looseflags only adds TIMs; strict keeps exactly the consistent ones.
+    FUZZ_CHECK(!e || (loose && loose->total == e->total));
+    for (const auto* base : {&e, &loose}) {
+      const auto strict = vexlo::examine_offset(
+          data, off, {.looseflags = base == &loose, .strict = true});
+      FUZZ_CHECK(
+          strict.has_value() ==
+          (base->has_value() && vexlo::blocks_consistent((*base)->info)));
+    }
   }
   return 0;
 }

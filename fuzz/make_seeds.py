@@ -63,6 +63,19 @@ TIMS = {
 # Settings prefixes of fuzz_scan: [max<<4 | min selector, maxtims<<5 | filter].
 SCAN_PREFIXES = [b"\xa0\x00\0\0", b"\xa1\x20\0\0", b"\x03\x02\0\0", b"\xa2\x40\0\0"]
 
+# TIMs for looseflags and strict, scanned with looseflags (bit 3 of the
+# second byte), both keys (bits 3 and 4) and strict alone (bit 4).
+KEYED_TIMS = {
+    "loose_t4_no_clut": tim(0x00, w=8, h=16, pixels=ramp(256)),
+    "loose_t8_no_clut_flags_01": tim(0x01, w=3, h=2, pixels=ramp(12)),
+    "loose_t15_flags_004353d2": tim(0x004353D2, w=5, h=3, pixels=ramp(30)),
+    "strict_t4_image_len_plus_2": tim(0x08, clut=clut16, image_len=270, w=8,
+                                      h=16, pixels=ramp(258)),
+    "strict_t4_clut_w_256": tim(0x08, clut=clut16, clut_len=44,
+                                clut_wh=(256, 1), w=8, h=16, pixels=ramp(256)),
+}
+KEYED_PREFIXES = [b"\xa0\x08\0\0", b"\xa0\x18\0\0", b"\xa0\x10\0\0"]
+
 CONFIGS = {
     "typical": b'infile="game.bin" outname="out/x" writetim="1" writebmp="1"\n',
     "tree": b'inpath="discs" searchtype="*.bin" outname="x" numbyoffset="1"',
@@ -114,6 +127,10 @@ def main():
         write("fuzz_disc", name, DISC_PREFIXES[i % len(DISC_PREFIXES)] + data)
     sync = b"\0" + b"\xff" * 10 + b"\0"
     write("fuzz_disc", "sync_once", b"\x01\x00\x00" + sync + b"\x02" * 2400)
+    for i, (name, data) in enumerate(KEYED_TIMS.items()):
+        write("fuzz_tim", name, b"\x55" * 5 + data + b"\x10" * 3)
+        prefix = KEYED_PREFIXES[i % len(KEYED_PREFIXES)]
+        write("fuzz_scan", name, prefix + b"\x10\0\0" + data + b"\xaa" * 20)
 
 
 if __name__ == "__main__":

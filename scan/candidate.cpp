@@ -13,22 +13,31 @@ namespace {
 // A block is the 64 offsets [b, b + 64). Deciding all of them needs the
 // bytes up to b + 63 + kCandidateBytes, so a block is only taken by a kernel
 // when that much data follows it; no vector load reaches further (the
-// farthest, at b + 32 + 8, ends at b + 71). The rest of the data goes
+// farthest, at b + 32 + 19, ends at b + 82). The rest of the data goes
 // through the per-offset test.
 constexpr std::size_t kBlock = 64;
 constexpr std::size_t kBlockReach = kBlock + kCandidateBytes - 1;
-static_assert(kBlockReach >= 72);
+static_assert(kBlockReach >= 32 + 19 + 32);
 
+// Kernels are instantiated per filter, so the documented search pays nothing
+// for the looser one.
+template <bool kLoose>
 uint64_t block_mask_portable(const uint8_t* p, std::size_t n) {
   uint64_t m = 0;
   for (std::size_t i = 0; i < n; ++i)
-    if (is_candidate(p + i)) m |= uint64_t{1} << i;
+    if (is_candidate(p + i, {.looseflags = kLoose})) m |= uint64_t{1} << i;
   return m;
+}
+
+uint64_t block_mask(const uint8_t* p, std::size_t n, bool loose) {
+  return loose ? block_mask_portable<true>(p, n)
+               : block_mask_portable<false>(p, n);
 }
 
 // Each kernel returns the first block start b in pos, pos + 64, ... with
 // b <= last whose mask is not zero, and that mask; or a start past `last`
 // and 0. The caller guarantees last + kBlockReach <= size of the data.
+template <bool kLoose>
 std::size_t scan_blocks_portable(const uint8_t* data, std::size_t pos,
                                  std::size_t last, uint64_t* mask) {
   const std::size_t limit = last + kBlock;  // first bytes of the blocks
@@ -40,7 +49,7 @@ std::size_t scan_blocks_portable(const uint8_t* data, std::size_t pos,
         static_cast<std::size_t>(static_cast<const uint8_t*>(hit) - data);
     pos += (at - pos) / kBlock * kBlock;
     if (pos > last) break;  // the 0x10 lies in the tail after the last block
-    const uint64_t m = block_mask_portable(data + pos, kBlock);
+    const uint64_t m = block_mask_portable<kLoose>(data + pos, kBlock);
     if (m != 0) {
       *mask = m;
       return pos;
@@ -53,7 +62,8 @@ std::size_t scan_blocks_portable(const uint8_t* data, std::size_t pos,
 
 #ifdef VEXLO_HAVE_SSE2
 
-// The vector kernels test 16 or 32 offsets at once with loads at +0 to +8.
+// The vector kernels test 16 or 32 offsets at once with loads at +0 to +19,
+// each lane following is_candidate.
 
 inline __m128i load16(const uint8_t* p) {
   return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -72,45 +82,92 @@ inline __m128i flags_lanes_sse2(const uint8_t* p) {
   return flags_ok_sse2(load16(p + 4));
 }
 
+// Lanes whose flags byte is flags_without_palette.
+inline __m128i no_palette_flags_sse2(const uint8_t* p) {
+  return _mm_cmpeq_epi8(_mm_and_si128(load16(p + 4), _mm_set1_epi8(0x0E)),
+                        _mm_setzero_si128());
+}
+
+// Lanes where both bytes at +a and +a+1 are zero.
+inline __m128i zero_u16_sse2(const uint8_t* p, int a) {
+  return _mm_cmpeq_epi8(_mm_or_si128(load16(p + a), load16(p + a + 1)),
+                        _mm_setzero_si128());
+}
+
 // Lanes j of the 16 offsets at p that are candidates.
+template <bool kLoose>
 inline __m128i exact_sse2(const uint8_t* p) {
   const __m128i k0 = _mm_setzero_si128();
-  __m128i z = _mm_and_si128(_mm_cmpeq_epi8(load16(p + 1), k0),
-                            _mm_cmpeq_epi8(load16(p + 2), k0));
-  z = _mm_and_si128(z, _mm_cmpeq_epi8(load16(p + 3), k0));
-  z = _mm_and_si128(z, _mm_cmpeq_epi8(load16(p + 5), k0));
-  z = _mm_and_si128(z, _mm_cmpeq_epi8(load16(p + 6), k0));
-  z = _mm_and_si128(z, _mm_cmpeq_epi8(load16(p + 7), k0));
-  z = _mm_and_si128(z, _mm_cmpeq_epi8(load16(p), _mm_set1_epi8(0x10)));
-  z = _mm_and_si128(z, flags_lanes_sse2(p));
+  __m128i id = _mm_and_si128(_mm_cmpeq_epi8(load16(p + 1), k0),
+                             _mm_cmpeq_epi8(load16(p + 2), k0));
+  id = _mm_and_si128(id, _mm_cmpeq_epi8(load16(p + 3), k0));
+  id = _mm_and_si128(id, _mm_cmpeq_epi8(load16(p), _mm_set1_epi8(0x10)));
+  if constexpr (!kLoose) {
+    id = _mm_and_si128(id, _mm_cmpeq_epi8(load16(p + 5), k0));
+    id = _mm_and_si128(id, _mm_cmpeq_epi8(load16(p + 6), k0));
+    id = _mm_and_si128(id, _mm_cmpeq_epi8(load16(p + 7), k0));
+  }
   // No CLUT bit, or a CLUT length of 32 k + 12.
   const __m128i f8 = _mm_and_si128(load16(p + 4), _mm_set1_epi8(8));
   const __m128i len = _mm_and_si128(load16(p + 8), _mm_set1_epi8(0x1F));
-  return _mm_and_si128(z, _mm_or_si128(_mm_cmpeq_epi8(f8, k0),
-                                       _mm_cmpeq_epi8(len, _mm_set1_epi8(12))));
+  __m128i pass =
+      _mm_and_si128(flags_lanes_sse2(p),
+                    _mm_or_si128(_mm_cmpeq_epi8(f8, k0),
+                                 _mm_cmpeq_epi8(len, _mm_set1_epi8(12))));
+  if constexpr (kLoose) {
+    // No palette: an even image length, w and h not zero.
+    const __m128i even =
+        _mm_cmpeq_epi8(_mm_and_si128(load16(p + 8), _mm_set1_epi8(1)), k0);
+    __m128i np = _mm_and_si128(no_palette_flags_sse2(p), even);
+    np = _mm_andnot_si128(zero_u16_sse2(p, 16), np);
+    np = _mm_andnot_si128(zero_u16_sse2(p, 18), np);
+    pass = _mm_or_si128(pass, np);
+  }
+  return _mm_and_si128(id, pass);
+}
+
+// Lanes of the 16 offsets at p that begin with 10 00.
+inline __m128i id_sse2(const uint8_t* p) {
+  return _mm_and_si128(_mm_cmpeq_epi8(load16(p), _mm_set1_epi8(0x10)),
+                       _mm_cmpeq_epi8(load16(p + 1), _mm_setzero_si128()));
+}
+
+// A quick first look at 16 offsets: 10 00 and a flags byte that can pass
+// (without a palette, also an h that is not zero).
+template <bool kLoose>
+inline __m128i quick_sse2(const uint8_t* p) {
+  const __m128i t = id_sse2(p);
+  __m128i f = flags_lanes_sse2(p);
+  if constexpr (kLoose)
+    f = _mm_or_si128(
+        f, _mm_andnot_si128(zero_u16_sse2(p, 18), no_palette_flags_sse2(p)));
+  return _mm_and_si128(t, f);
 }
 
 inline uint64_t bits16(__m128i v) {
   return static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(v)));
 }
 
+template <bool kLoose>
 std::size_t scan_blocks_sse2(const uint8_t* data, std::size_t pos,
                              std::size_t last, uint64_t* mask) {
-  const __m128i k10 = _mm_set1_epi8(0x10);
-  const __m128i k0 = _mm_setzero_si128();
   for (; pos <= last; pos += kBlock) {
     const uint8_t* p = data + pos;
     // This loop runs once per 64 bytes of input: test only 10 00 and the
-    // flags byte first, which random data almost never has.
-    __m128i q = k0;
-    for (int i = 0; i < 64; i += 16) {
-      const __m128i t = _mm_and_si128(_mm_cmpeq_epi8(load16(p + i), k10),
-                                      _mm_cmpeq_epi8(load16(p + i + 1), k0));
-      q = _mm_or_si128(q, _mm_and_si128(t, flags_lanes_sse2(p + i)));
+    // flags byte first, which random data almost never has. The looser
+    // flags test costs more: 10 00 alone goes before it.
+    if constexpr (kLoose) {
+      const __m128i a = _mm_or_si128(id_sse2(p), id_sse2(p + 16));
+      const __m128i b = _mm_or_si128(id_sse2(p + 32), id_sse2(p + 48));
+      if (_mm_movemask_epi8(_mm_or_si128(a, b)) == 0) continue;
     }
+    __m128i q = _mm_setzero_si128();
+    for (int i = 0; i < 64; i += 16)
+      q = _mm_or_si128(q, quick_sse2<kLoose>(p + i));
     if (_mm_movemask_epi8(q) == 0) continue;
     uint64_t m = 0;
-    for (int i = 0; i < 64; i += 16) m |= bits16(exact_sse2(p + i)) << i;
+    for (int i = 0; i < 64; i += 16)
+      m |= bits16(exact_sse2<kLoose>(p + i)) << i;
     if (m != 0) {
       *mask = m;
       return pos;
@@ -140,48 +197,96 @@ VEXLO_AVX2 inline __m256i flags_lanes_avx2(const uint8_t* p) {
       _mm256_cmpeq_epi8(t, _mm256_set1_epi8(12)));
 }
 
-// Lanes j of the 32 offsets at p that are candidates.
+// Lanes where both bytes at +a and +a+1 are zero.
+VEXLO_AVX2 inline __m256i zero_u16_avx2(const uint8_t* p, int a) {
+  return _mm256_cmpeq_epi8(_mm256_or_si256(load32(p + a), load32(p + a + 1)),
+                           _mm256_setzero_si256());
+}
+
+// Lanes of the 32 offsets at p that begin with 10 00.
+VEXLO_AVX2 inline __m256i id_avx2(const uint8_t* p) {
+  return _mm256_and_si256(
+      _mm256_cmpeq_epi8(load32(p), _mm256_set1_epi8(0x10)),
+      _mm256_cmpeq_epi8(load32(p + 1), _mm256_setzero_si256()));
+}
+
+// For the looser filter, the flags byte's low nibble looked up: 0x80 when it
+// passes flags_can_pass, 0x40 when it is flags_without_palette, else 0.
+VEXLO_AVX2 inline __m256i flag_kinds_avx2(const uint8_t* p) {
+  const __m256i table = _mm256_setr_epi8(
+      0x40, 0x40, -128, -128, 0, 0, 0, 0, -128, -128, 0, 0, -128, 0, 0, 0, 0x40,
+      0x40, -128, -128, 0, 0, 0, 0, -128, -128, 0, 0, -128, 0, 0, 0);
+  return _mm256_shuffle_epi8(
+      table, _mm256_and_si256(load32(p + 4), _mm256_set1_epi8(0x0F)));
+}
+
+// Lanes j of the 32 offsets at p that are candidates (bit 7 of each lane).
+template <bool kLoose>
 VEXLO_AVX2 inline __m256i exact_avx2(const uint8_t* p) {
   const __m256i k0 = _mm256_setzero_si256();
-  __m256i z = _mm256_and_si256(_mm256_cmpeq_epi8(load32(p + 1), k0),
-                               _mm256_cmpeq_epi8(load32(p + 2), k0));
-  z = _mm256_and_si256(z, _mm256_cmpeq_epi8(load32(p + 3), k0));
-  z = _mm256_and_si256(z, _mm256_cmpeq_epi8(load32(p + 5), k0));
-  z = _mm256_and_si256(z, _mm256_cmpeq_epi8(load32(p + 6), k0));
-  z = _mm256_and_si256(z, _mm256_cmpeq_epi8(load32(p + 7), k0));
-  z = _mm256_and_si256(z, _mm256_cmpeq_epi8(load32(p), _mm256_set1_epi8(0x10)));
-  z = _mm256_and_si256(z, flags_lanes_avx2(p));
+  __m256i id = _mm256_and_si256(_mm256_cmpeq_epi8(load32(p + 1), k0),
+                                _mm256_cmpeq_epi8(load32(p + 2), k0));
+  id = _mm256_and_si256(id, _mm256_cmpeq_epi8(load32(p + 3), k0));
+  id = _mm256_and_si256(id,
+                        _mm256_cmpeq_epi8(load32(p), _mm256_set1_epi8(0x10)));
   // No CLUT bit, or a CLUT length of 32 k + 12.
   const __m256i f8 = _mm256_and_si256(load32(p + 4), _mm256_set1_epi8(8));
   const __m256i len = _mm256_and_si256(load32(p + 8), _mm256_set1_epi8(0x1F));
-  return _mm256_and_si256(
-      z, _mm256_or_si256(_mm256_cmpeq_epi8(f8, k0),
-                         _mm256_cmpeq_epi8(len, _mm256_set1_epi8(12))));
+  const __m256i clut_ok = _mm256_or_si256(
+      _mm256_cmpeq_epi8(f8, k0), _mm256_cmpeq_epi8(len, _mm256_set1_epi8(12)));
+  if constexpr (!kLoose) {
+    id = _mm256_and_si256(id, _mm256_cmpeq_epi8(load32(p + 5), k0));
+    id = _mm256_and_si256(id, _mm256_cmpeq_epi8(load32(p + 6), k0));
+    id = _mm256_and_si256(id, _mm256_cmpeq_epi8(load32(p + 7), k0));
+    return _mm256_and_si256(id, _mm256_and_si256(flags_lanes_avx2(p), clut_ok));
+  }
+  // 0x80 kinds need clut_ok; 0x40 kinds, moved to bit 7, need no palette:
+  // an even image length, w and h not zero. Most data has none of those.
+  const __m256i kind = flag_kinds_avx2(p);
+  __m256i pass = _mm256_and_si256(kind, clut_ok);
+  const __m256i np_kind =
+      _mm256_and_si256(_mm256_add_epi8(kind, kind), _mm256_set1_epi8(-128));
+  if (!_mm256_testz_si256(np_kind, id)) {
+    const __m256i even = _mm256_cmpeq_epi8(
+        _mm256_and_si256(load32(p + 8), _mm256_set1_epi8(1)), k0);
+    const __m256i np = _mm256_andnot_si256(
+        zero_u16_avx2(p, 16), _mm256_andnot_si256(zero_u16_avx2(p, 18), even));
+    pass = _mm256_or_si256(pass, _mm256_and_si256(np_kind, np));
+  }
+  return _mm256_and_si256(id, pass);
+}
+
+// As quick_sse2, for 32 offsets; only bit 7 of each lane counts.
+template <bool kLoose>
+VEXLO_AVX2 inline __m256i quick_avx2(const uint8_t* p) {
+  const __m256i t = id_avx2(p);
+  if constexpr (!kLoose) return _mm256_and_si256(t, flags_lanes_avx2(p));
+  // Without a palette only where h is not zero: 0x40 moves to bit 7.
+  const __m256i kind = flag_kinds_avx2(p);
+  const __m256i h = _mm256_andnot_si256(zero_u16_avx2(p, 18), kind);
+  const __m256i pass = _mm256_or_si256(kind, _mm256_add_epi8(h, h));
+  return _mm256_and_si256(_mm256_and_si256(t, pass), _mm256_set1_epi8(-128));
 }
 
 VEXLO_AVX2 inline uint64_t bits32(__m256i v) {
   return static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(v)));
 }
 
+template <bool kLoose>
 VEXLO_AVX2 std::size_t scan_blocks_avx2(const uint8_t* data, std::size_t pos,
                                         std::size_t last, uint64_t* mask) {
-  const __m256i k10 = _mm256_set1_epi8(0x10);
-  const __m256i k0 = _mm256_setzero_si256();
   for (; pos <= last; pos += kBlock) {
     const uint8_t* p = data + pos;
     // As in the SSE2 kernel: 10 00 and the flags byte first.
-    const __m256i a =
-        _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi8(load32(p), k10),
-                                          _mm256_cmpeq_epi8(load32(p + 1), k0)),
-                         flags_lanes_avx2(p));
-    const __m256i b = _mm256_and_si256(
-        _mm256_and_si256(_mm256_cmpeq_epi8(load32(p + 32), k10),
-                         _mm256_cmpeq_epi8(load32(p + 33), k0)),
-        flags_lanes_avx2(p + 32));
-    const __m256i q = _mm256_or_si256(a, b);
+    if constexpr (kLoose) {
+      const __m256i a = _mm256_or_si256(id_avx2(p), id_avx2(p + 32));
+      if (_mm256_testz_si256(a, a)) continue;
+    }
+    const __m256i q =
+        _mm256_or_si256(quick_avx2<kLoose>(p), quick_avx2<kLoose>(p + 32));
     if (_mm256_testz_si256(q, q)) continue;
-    const uint64_t m =
-        bits32(exact_avx2(p)) | (bits32(exact_avx2(p + 32)) << 32);
+    const uint64_t m = bits32(exact_avx2<kLoose>(p)) |
+                       (bits32(exact_avx2<kLoose>(p + 32)) << 32);
     if (m != 0) {
       *mask = m;
       return pos;
@@ -225,17 +330,42 @@ CandidateKernel best_candidate_kernel() {
   return best;
 }
 
+namespace {
+
+using ScanBlocks = std::size_t (*)(const uint8_t*, std::size_t, std::size_t,
+                                   uint64_t*);
+
+template <bool kLoose>
+ScanBlocks pick_kernel(CandidateKernel kernel) {
+  switch (kernel) {
+#ifdef VEXLO_HAVE_AVX2
+    case CandidateKernel::kAvx2:
+      return scan_blocks_avx2<kLoose>;
+#endif
+#ifdef VEXLO_HAVE_SSE2
+    case CandidateKernel::kSse2:
+      return scan_blocks_sse2<kLoose>;
+#endif
+    default:
+      return scan_blocks_portable<kLoose>;
+  }
+}
+
+}  // namespace
+
 CandidateCursor::CandidateCursor(std::span<const uint8_t> data,
                                  std::size_t from, std::size_t end,
-                                 CandidateKernel kernel)
+                                 CandidateKernel kernel, CandidateFilter filter)
     : data_(data.data()),
       size_(data.size()),
       end_(end),
       stop_(0),
       block_(from),
       next_block_(from),
-      kernel_(candidate_kernel_available(kernel) ? kernel
-                                                 : CandidateKernel::kPortable) {
+      looseflags_(filter.looseflags) {
+  if (!candidate_kernel_available(kernel)) kernel = CandidateKernel::kPortable;
+  scan_blocks_ =
+      looseflags_ ? pick_kernel<true>(kernel) : pick_kernel<false>(kernel);
   if (size_ >= kCandidateBytes) {
     const std::size_t starts = size_ - kCandidateBytes + 1;
     stop_ = end < starts ? end : starts;
@@ -250,22 +380,7 @@ bool CandidateCursor::refill() {
     std::size_t last = size_ - kBlockReach;
     if (last > stop_ - 1) last = stop_ - 1;
     uint64_t m = 0;
-    std::size_t b;
-    switch (kernel_) {
-#ifdef VEXLO_HAVE_AVX2
-      case CandidateKernel::kAvx2:
-        b = scan_blocks_avx2(data_, next_block_, last, &m);
-        break;
-#endif
-#ifdef VEXLO_HAVE_SSE2
-      case CandidateKernel::kSse2:
-        b = scan_blocks_sse2(data_, next_block_, last, &m);
-        break;
-#endif
-      default:
-        b = scan_blocks_portable(data_, next_block_, last, &m);
-        break;
-    }
+    const std::size_t b = scan_blocks_(data_, next_block_, last, &m);
     if (m != 0) {
       if (stop_ - b < kBlock) m &= (uint64_t{1} << (stop_ - b)) - 1;
       block_ = b;
@@ -280,7 +395,7 @@ bool CandidateCursor::refill() {
   const std::size_t left = stop_ - next_block_;
   const std::size_t n = left < kBlock ? left : kBlock;
   block_ = next_block_;
-  mask_ = block_mask_portable(data_ + block_, n);
+  mask_ = block_mask(data_ + block_, n, looseflags_);
   next_block_ = block_ + n;
   return true;
 }

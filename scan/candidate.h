@@ -19,9 +19,9 @@
 namespace vexlo {
 
 // True when a flags byte names a pixel mode and CLUT combination that
-// examine_offset can accept (low nibble 02, 03, 08, 09 or 0C). It rejects
-// every other flags byte before reading past the header, so a scan may skip
-// such offsets as well.
+// examine_offset can accept (low nibble 02, 03, 08, 09 or 0C). Without
+// looseflags it rejects every other flags byte before reading past the
+// header, so a scan may skip such offsets as well.
 constexpr bool flags_can_pass(uint8_t f) {
   const unsigned t = f & 0x0Fu;
   return (t | 1u) == 0x03u || (t | 1u) == 0x09u || t == 0x0Cu;
@@ -34,17 +34,46 @@ constexpr bool clut_length_can_pass(uint8_t low) {
   return (low & 0x1Fu) == 12u;
 }
 
+// True when a flags byte names a 4-bit or 8-bit mode without the CLUT bit,
+// which only looseflags accepts (as a TIM whose palette lives elsewhere).
+constexpr bool flags_without_palette(uint8_t f) { return (f & 0x0Eu) == 0; }
+
 // Bytes an offset needs after it to be a candidate at all: a TIM takes at
 // least its header and one block header.
 constexpr std::size_t kCandidateBytes = kTimHeaderSize + kBlockHeaderSize;
 
-// True when the kCandidateBytes bytes at `p` pass all that examine_offset can
-// tell from the first twelve: tim_header_candidate, flags_can_pass and, with
-// a CLUT, clut_length_can_pass. Offsets that fail are ones it rejects.
-inline bool is_candidate(const uint8_t* p) {
-  return tim_header_candidate(p) && flags_can_pass(p[4]) &&
-         ((p[4] & 8) == 0 || clut_length_can_pass(p[8]));
+// True when the image block header right after the TIM header at `p` can
+// belong to a TIM without a palette: its length must be 12 + 2 * w * h, so
+// even, with w and h not zero.
+inline bool no_palette_block_can_pass(const uint8_t* p) {
+  return (p[8] & 1u) == 0 && (p[16] | p[17]) != 0 && (p[18] | p[19]) != 0;
 }
+
+// What the candidate search is to keep: offsets that examine_offset, with
+// the same looseflags, may accept.
+struct CandidateFilter {
+  bool looseflags = false;
+};
+
+// The one definition of a candidate, which every kernel below must yield
+// exactly: the kCandidateBytes bytes at `p` pass all that examine_offset can
+// tell from them. Offsets that fail are ones it rejects.
+//  - bytes 0-3 are 10 00 00 00, and bytes 5-7 are zero unless looseflags;
+//  - the flags byte passes flags_can_pass and, with a CLUT, the CLUT length
+//    passes clut_length_can_pass;
+//  - or, with looseflags only, it is flags_without_palette and the image
+//    block passes no_palette_block_can_pass.
+inline bool is_candidate(const uint8_t* p, CandidateFilter filter) {
+  if (p[0] != 0x10 || p[1] != 0 || p[2] != 0 || p[3] != 0) return false;
+  if (!filter.looseflags && (p[5] | p[6] | p[7]) != 0) return false;
+  const uint8_t f = p[4];
+  if (flags_can_pass(f)) return (f & 8) == 0 || clut_length_can_pass(p[8]);
+  return filter.looseflags && flags_without_palette(f) &&
+         no_palette_block_can_pass(p);
+}
+
+// The documented recognition's candidates.
+inline bool is_candidate(const uint8_t* p) { return is_candidate(p, {}); }
 
 enum class CandidateKernel { kPortable, kSse2, kAvx2 };
 
@@ -54,13 +83,14 @@ bool candidate_kernel_available(CandidateKernel k);
 CandidateKernel best_candidate_kernel();
 
 // Yields, in increasing order, the offsets in [from, end) that have
-// kCandidateBytes bytes in the data and pass is_candidate, then `end` for
-// good. Works a block of 64
-// offsets at a time and keeps the block's hits, so dense hits cost little.
+// kCandidateBytes bytes in the data and pass is_candidate with `filter`,
+// then `end` for good. Works a block of 64 offsets at a time and keeps the
+// block's hits, so dense hits cost little.
 class CandidateCursor {
  public:
   CandidateCursor(std::span<const uint8_t> data, std::size_t from,
-                  std::size_t end, CandidateKernel kernel);
+                  std::size_t end, CandidateKernel kernel,
+                  CandidateFilter filter = {});
 
   std::size_t next() {
     while (mask_ == 0) {
@@ -82,7 +112,10 @@ class CandidateCursor {
   std::size_t block_;       // first offset of the block in mask_
   std::size_t next_block_;  // where the next refill starts
   uint64_t mask_ = 0;
-  CandidateKernel kernel_;
+  bool looseflags_;
+  // The kernel's block search for this filter.
+  std::size_t (*scan_blocks_)(const uint8_t* data, std::size_t pos,
+                              std::size_t last, uint64_t* mask);
 };
 
 }  // namespace vexlo

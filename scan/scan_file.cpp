@@ -104,12 +104,19 @@ uint64_t pixel_data_bytes(const TimInfo& info) {
   }
 }
 
+ExamineOptions examine_options(const Settings& s) {
+  return {.typefilter = s.typefilter,
+          .looseflags = s.looseflags,
+          .strict = s.strict};
+}
+
 constexpr std::size_t kStraddle = kCandidateBytes - 1;
 constexpr std::size_t kOwn = kSectorDataSize - kStraddle;
 
 // Bit i set: the candidate bytes at `tail` + i, which run on into `next`,
 // pass is_candidate.
-uint32_t straddle_mask(const uint8_t* tail, const uint8_t* next) {
+uint32_t straddle_mask(const uint8_t* tail, const uint8_t* next,
+                       CandidateFilter filter) {
   // Every candidate begins with 0x10: most sector ends have none.
   if (std::memchr(tail, 0x10, kStraddle) == nullptr) return 0;
   uint8_t joint[2 * kStraddle];
@@ -117,7 +124,7 @@ uint32_t straddle_mask(const uint8_t* tail, const uint8_t* next) {
   std::memcpy(joint + kStraddle, next, kStraddle);
   uint32_t mask = 0;
   for (std::size_t i = 0; i < kStraddle; ++i)
-    if (is_candidate(joint + i)) mask |= uint32_t{1} << i;
+    if (is_candidate(joint + i, filter)) mask |= uint32_t{1} << i;
   return mask;
 }
 
@@ -135,7 +142,7 @@ struct DiscPass {
 // Far more than any real image has; 4 MiB.
 constexpr std::size_t kMaxHits = std::size_t{1} << 20;
 
-DiscPass first_pass(std::span<const uint8_t> file) {
+DiscPass first_pass(std::span<const uint8_t> file, CandidateFilter filter) {
   DiscPass pass;
   DiscMap& map = pass.map;
   map.whole_sectors = file.size() / kRawSectorSize;
@@ -150,7 +157,7 @@ DiscPass first_pass(std::span<const uint8_t> file) {
     const std::size_t c_end = std::min(map.whole_sectors, c + kChunk);
     if (pass.have_hits) {
       const std::size_t to = c_end * kRawSectorSize;
-      CandidateCursor candidates(file, c * kRawSectorSize, to, kernel);
+      CandidateCursor candidates(file, c * kRawSectorSize, to, kernel, filter);
       for (std::size_t at = candidates.next(); at < to;
            at = candidates.next()) {
         if (pass.hits.size() == kMaxHits) {
@@ -169,7 +176,7 @@ DiscPass first_pass(std::span<const uint8_t> file) {
       if (!map.segment_start.empty())
         pass.straddling.back() =
             straddle_mask(file.data() + map.segment_start.back() + kOwn,
-                          file.data() + at + start);
+                          file.data() + at + start, filter);
       map.segment_start.push_back(static_cast<uint32_t>(at + start));
       pass.straddling.push_back(0);
     }
@@ -195,6 +202,8 @@ void scan_disc_stream(Run& run, std::span<const uint8_t> file,
   const uint32_t hi = static_cast<uint32_t>(s.maxtimsize);
   const std::size_t segments = map.segment_start.size();
   const CandidateKernel kernel = best_candidate_kernel();
+  const ExamineOptions options = examine_options(s);
+  const CandidateFilter filter{.looseflags = s.looseflags};
   std::vector<uint8_t> gathered;
 
   // Looks at stream offset `pos`; true when the scan is to stop.
@@ -210,7 +219,7 @@ void scan_disc_stream(Run& run, std::span<const uint8_t> file,
     };
     const uint64_t avail = static_cast<uint64_t>(size) - pos;
     uint64_t image_pos = 0;
-    const auto found = examine_tim(read, avail, s.typefilter, &image_pos);
+    const auto found = examine_tim(read, avail, options, &image_pos);
     if (!found) return false;
     if (lo <= found->total && found->total <= hi) {
       const uint32_t shown = raw_offset(map, pos);
@@ -244,7 +253,7 @@ void scan_disc_stream(Run& run, std::span<const uint8_t> file,
         window = {gathered.data(), n};
       }
       // The window holds the whole TIM, so the decision there is the same.
-      if (const auto again = examine_offset(window, 0, s.typefilter))
+      if (const auto again = examine_offset(window, 0, options))
         emit_tim(run, window, 0, again->total, again->info);
     }
     return hit_limit(run);
@@ -258,7 +267,7 @@ void scan_disc_stream(Run& run, std::span<const uint8_t> file,
         pass != nullptr
             ? pass->straddling[k]
             : straddle_mask(file.data() + map.segment_start[k] + kOwn,
-                            file.data() + map.segment_start[k + 1]);
+                            file.data() + map.segment_start[k + 1], filter);
     for (; mask != 0; mask &= mask - 1) {
       const std::size_t pos = k * kSectorDataSize + kOwn +
                               static_cast<std::size_t>(std::countr_zero(mask));
@@ -287,7 +296,8 @@ void scan_disc_stream(Run& run, std::span<const uint8_t> file,
     for (const uint32_t at : pass->hits)
       if (on_hit(at)) return;
   } else {
-    CandidateCursor candidates(file, map.segment_start[0], file.size(), kernel);
+    CandidateCursor candidates(file, map.segment_start[0], file.size(), kernel,
+                               filter);
     for (std::size_t at = candidates.next(); at < file.size();
          at = candidates.next())
       if (on_hit(at)) return;
@@ -313,11 +323,13 @@ void scan_buffer(Run& run, std::span<const uint8_t> data, const DiscMap* disc) {
   const uint32_t hi = static_cast<uint32_t>(s.maxtimsize);
 
   // Offsets the cursor skips are ones examine_offset rejects on their first
-  // eight bytes alone, whatever typefilter is.
-  CandidateCursor candidates(data, 0, end, best_candidate_kernel());
+  // bytes alone, whatever typefilter and strict are.
+  const ExamineOptions options = examine_options(s);
+  CandidateCursor candidates(data, 0, end, best_candidate_kernel(),
+                             {.looseflags = s.looseflags});
   for (std::size_t off = candidates.next(); off < end;
        off = candidates.next()) {
-    const auto found = examine_offset(data, off, s.typefilter);
+    const auto found = examine_offset(data, off, options);
     if (!found) continue;
     if (lo <= found->total && found->total <= hi) {
       run.last_offset = static_cast<int32_t>(off);
@@ -329,7 +341,8 @@ void scan_buffer(Run& run, std::span<const uint8_t> data, const DiscMap* disc) {
 }
 
 void scan_disc_image(Run& run, std::span<const uint8_t> file) {
-  const DiscPass pass = first_pass(file);
+  const DiscPass pass =
+      first_pass(file, {.looseflags = run.settings.looseflags});
   std::printf(
       "Disc image: %i sectors of %i bytes, scanning %i bytes of data.\n",
       static_cast<int>(pass.map.whole_sectors),

@@ -1,6 +1,7 @@
 // TIM layout and recognition at one byte offset of a loaded file.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -33,9 +34,12 @@ extern const char* const kModeNames[kModeCount];
 struct TimInfo {
   int32_t mode = 0;
   int32_t bits_per_pixel = 0;
-  int32_t width = 0;                    // pixels, 1..65535
-  int32_t height = 0;                   // pixel rows, 1..65535
-  std::span<const uint8_t> clut_block;  // empty when the TIM has no CLUT
+  int32_t width = 0;   // pixels, 1..65535
+  int32_t height = 0;  // pixel rows, 1..65535
+  // Empty when the TIM has no CLUT block. A 4-bit or 8-bit TIM without one
+  // (only with looseflags) keeps its palette elsewhere: converters use a
+  // grey ramp.
+  std::span<const uint8_t> clut_block;
   std::span<const uint8_t> image_block;
 };
 
@@ -53,27 +57,66 @@ inline bool tim_header_candidate(const uint8_t* p) {
          p[5] == 0 && p[6] == 0 && p[7] == 0;
 }
 
+// The settings that shape recognition.
+struct ExamineOptions {
+  int32_t typefilter = -1;  // -1 for every mode
+  // Ignore flags bytes 1-3 (common writers leave garbage there), and take
+  // 4-bit and 8-bit TIMs without a CLUT block when their image block length
+  // is exactly 12 + 2 * w * h.
+  bool looseflags = false;
+  // Accept only TIMs whose blocks agree with their pixels
+  // (blocks_consistent).
+  bool strict = false;
+};
+
+// 12 + 2 * w * h of the block header at `block`, in 64 bits: no field can
+// wrap it.
+inline uint64_t natural_block_length(const uint8_t* block) {
+  return kBlockHeaderSize +
+         2 * uint64_t{read_u16le(block + 8)} * uint64_t{read_u16le(block + 10)};
+}
+
+// blocks_consistent on the block headers themselves: `clut` is null without
+// a CLUT block.
+inline bool block_lengths_agree(const uint8_t* clut, const uint8_t* image) {
+  const uint64_t image_len = read_u32le(image);
+  const uint64_t natural = natural_block_length(image);
+  // Several games pad the image block by 2 bytes.
+  if (image_len != natural && image_len != natural + 2) return false;
+  return clut == nullptr || read_u32le(clut) == natural_block_length(clut);
+}
+
 // examine_offset's decision for a TIM that has `avail` bytes of data from
 // its first byte on, when those bytes need not lie in one span (a disc
 // image's sectors). `read(pos, n)` returns a pointer to the n bytes at `pos`
 // from the TIM's first byte, valid until the next call; it is called only
 // with pos + n <= avail. The result's block views are left empty;
-// `*image_pos` gets the image block's position from the TIM's first byte.
+// `*image_pos` gets the image block's position from the TIM's first byte,
+// which is past kTimHeaderSize exactly when the TIM has a CLUT block.
 template <class Read>
 std::optional<Examined> examine_tim(Read&& read, uint64_t avail,
-                                    int32_t typefilter, uint64_t* image_pos) {
+                                    const ExamineOptions& options,
+                                    uint64_t* image_pos) {
   if (avail < kTimHeaderSize) return std::nullopt;
   const uint8_t* header = read(0, kTimHeaderSize);
-  if (!tim_header_candidate(header)) return std::nullopt;
+  if (options.looseflags) {
+    if (header[0] != 0x10 || header[1] != 0 || header[2] != 0 || header[3] != 0)
+      return std::nullopt;
+  } else if (!tim_header_candidate(header)) {
+    return std::nullopt;
+  }
 
   const uint8_t flags = header[4];
   const int32_t mode = flags & 7;
   if (mode > 4) return std::nullopt;
+  const int32_t typefilter = options.typefilter;
   if (typefilter != -1 && mode != typefilter) return std::nullopt;
 
   const bool clut_bit = (flags & 8) != 0;
   int32_t bpp = 0;
   uint32_t expected_clut = 0;
+  // A 4-bit or 8-bit TIM whose palette lives in another file.
+  bool no_palette = false;
   if (mode == 0 && clut_bit) {
     bpp = 4;
     expected_clut = 44;
@@ -84,6 +127,9 @@ std::optional<Examined> examine_tim(Read&& read, uint64_t avail,
     bpp = 15;
   } else if (mode == 3 && !clut_bit) {
     bpp = 24;
+  } else if (options.looseflags && mode <= 1 && !clut_bit) {
+    bpp = mode == 0 ? 4 : 8;
+    no_palette = true;
   } else {
     return std::nullopt;
   }
@@ -93,12 +139,14 @@ std::optional<Examined> examine_tim(Read&& read, uint64_t avail,
   // CLUT length near 2^32 cannot wrap a position back inside the data.
   uint64_t pos = kTimHeaderSize;
   uint32_t clut_len = 0;
+  uint8_t clut_header[kBlockHeaderSize];  // read() may reuse its buffer
   if (clut_bit) {
     if (avail < kTimHeaderSize + kBlockHeaderSize) return std::nullopt;
     const uint8_t* clut = read(kTimHeaderSize, kBlockHeaderSize);
-    clut_len = read_u32le(clut);
+    std::copy(clut, clut + kBlockHeaderSize, clut_header);
+    clut_len = read_u32le(clut_header);
     if (clut_len != expected_clut) {
-      const uint32_t rows = read_u16le(clut + 10);
+      const uint32_t rows = read_u16le(clut_header + 10);
       const uint32_t row_bytes = bpp == 4 ? (rows << 5) : (rows << 9);
       if (clut_len != row_bytes + 12) return std::nullopt;
       result.multi_clut = true;
@@ -108,6 +156,10 @@ std::optional<Examined> examine_tim(Read&& read, uint64_t avail,
   if (avail < pos || avail - pos < kBlockHeaderSize) return std::nullopt;
   const uint8_t* image = read(pos, kBlockHeaderSize);
   const uint32_t image_len = read_u32le(image);
+  // `10 00 00 00 00 00 00 00` is everywhere in data: without a CLUT to
+  // check, only an exact image length lets such a header through.
+  if (no_palette && image_len != natural_block_length(image))
+    return std::nullopt;
   result.total = static_cast<uint32_t>(8u + clut_len + image_len);
 
   const uint32_t w = read_u16le(image + 8);
@@ -130,6 +182,9 @@ std::optional<Examined> examine_tim(Read&& read, uint64_t avail,
   const uint32_t height = read_u16le(image + 10);
   if (height == 0) return std::nullopt;
   if (result.total > avail) return std::nullopt;
+  if (options.strict &&
+      !block_lengths_agree(clut_bit ? clut_header : nullptr, image))
+    return std::nullopt;
 
   result.info.mode = mode;
   result.info.bits_per_pixel = bpp;
@@ -140,14 +195,22 @@ std::optional<Examined> examine_tim(Read&& read, uint64_t avail,
 }
 
 // Decides whether a TIM begins at `off` (off < data.size()). Reads only the
-// data and never past its end. `typefilter` is -1 for every mode.
+// data and never past its end.
 std::optional<Examined> examine_offset(std::span<const uint8_t> data,
-                                       std::size_t off, int32_t typefilter);
+                                       std::size_t off,
+                                       const ExamineOptions& options);
 
-// True when the blocks' lengths agree with their contents: the image block's
-// length is 12 + 2 * w * h (w and h its own fields, w in 16-bit units) or
-// that plus 2, which several real games write; and a CLUT block's length is
-// 12 + 2 * its w * its h.
+// The documented recognition; `typefilter` is -1 for every mode.
+inline std::optional<Examined> examine_offset(std::span<const uint8_t> data,
+                                              std::size_t off,
+                                              int32_t typefilter) {
+  return examine_offset(data, off, ExamineOptions{.typefilter = typefilter});
+}
+
+// True when the block lengths of an accepted TIM agree with its pixels: the
+// image block's length is 12 + 2 * w * h (its w and h fields), or 2 more,
+// and a CLUT block's length is 12 + 2 * w * h of the CLUT block's fields,
+// all computed in 64 bits. False when a block header is not in the views.
 bool blocks_consistent(const TimInfo& info);
 
 }  // namespace vexlo

@@ -174,6 +174,28 @@ TEST(ClutColour, EmptyClutStaysInsideTheData) {
   EXPECT_EQ(clut_colour(r->info, 256), clut_colour(r->info, 0));
 }
 
+TEST(BuildBmp, NoClutBlockGivesAGreyRamp) {
+  // 4-bit index i is grey 17 * i (low nibble first), 8-bit index i grey i.
+  const std::pair<TimLayout, std::vector<uint8_t>> cases[] = {
+      {{.flags = 0x00, .w = 1, .h = 1, .pixels = {0x10, 0xF2}},
+       {0, 17, 34, 255}},
+      {{.flags = 0x01, .w = 2, .h = 1, .pixels = {0, 1, 200, 255}},
+       {0, 1, 200, 255}},
+  };
+  for (const auto& [layout, greys] : cases) {
+    const Bytes tim = make_tim(layout);
+    const auto r = examine_offset(tim, 0, {.looseflags = true});
+    ASSERT_TRUE(r);
+    ASSERT_TRUE(r->info.clut_block.empty());
+    std::vector<uint8_t> bmp;
+    ASSERT_EQ(build_bmp(r->info, bmp), BmpStatus::kBuilt);
+    for (int x = 0; x < 4; ++x) {
+      const uint8_t g = greys[static_cast<std::size_t>(x)];
+      EXPECT_EQ(pixel(bmp, x, 0), (Bgr{g, g, g})) << x;
+    }
+  }
+}
+
 TEST(BmpName, CountAndOffset) {
   vexlo::Run run;
   run.settings.outname = "x";

@@ -14,38 +14,42 @@ namespace {
 const CandidateKernel kKernels[] = {
     CandidateKernel::kPortable, CandidateKernel::kSse2, CandidateKernel::kAvx2};
 
+const CandidateFilter kFilters[] = {{}, {.looseflags = true}};
+
 // The definition, one offset at a time.
 std::size_t oracle_next(std::span<const uint8_t> d, std::size_t from,
-                        std::size_t end) {
+                        std::size_t end, CandidateFilter f = {}) {
   for (std::size_t off = from; off < end; ++off) {
     if (off >= d.size() || d.size() - off < kCandidateBytes) break;
-    if (is_candidate(d.data() + off)) return off;
+    if (is_candidate(d.data() + off, f)) return off;
   }
   return end;
 }
 
 std::vector<std::size_t> oracle_all(std::span<const uint8_t> d,
-                                    std::size_t from, std::size_t end) {
+                                    std::size_t from, std::size_t end,
+                                    CandidateFilter f = {}) {
   std::vector<std::size_t> out;
-  for (std::size_t off = oracle_next(d, from, end); off < end;
-       off = oracle_next(d, off + 1, end))
+  for (std::size_t off = oracle_next(d, from, end, f); off < end;
+       off = oracle_next(d, off + 1, end, f))
     out.push_back(off);
   return out;
 }
 
 std::vector<std::size_t> cursor_all(std::span<const uint8_t> d,
                                     std::size_t from, std::size_t end,
-                                    CandidateKernel k) {
+                                    CandidateKernel k, CandidateFilter f = {}) {
   std::vector<std::size_t> out;
-  CandidateCursor c(d, from, end, k);
+  CandidateCursor c(d, from, end, k, f);
   for (std::size_t off = c.next(); off < end; off = c.next())
     out.push_back(off);
   EXPECT_EQ(c.next(), end) << "a finished cursor stays finished";
   return out;
 }
 
-void put_header(std::vector<uint8_t>& v, std::size_t at, uint8_t flags) {
-  const uint8_t h[8] = {0x10, 0, 0, 0, flags, 0, 0, 0};
+void put_header(std::vector<uint8_t>& v, std::size_t at, uint8_t flags,
+                uint8_t upper = 0) {
+  const uint8_t h[8] = {0x10, 0, 0, 0, flags, upper, upper, upper};
   std::memcpy(v.data() + at, h, sizeof h);
 }
 
@@ -56,6 +60,7 @@ struct Case {
   // Written in order, later ones on top; one running past `size` is cut.
   std::vector<std::size_t> headers;
   uint8_t flags;
+  uint8_t upper = 0;  // flags bytes 1-3
 };
 
 // Buffers with hits at the edges of blocks and of the data, near-misses and
@@ -80,11 +85,16 @@ const Case kCases[] = {
     {"flags the filter drops", 300, 0xFF, {10, 90, 170}, 0x10},
     {"flags 0x18 kept", 300, 0xFF, {10, 90, 170}, 0x18},
     {"overlapping headers", 300, 0xAA, {40, 44, 48}, 0x10},
+    // Kept only by the looser filter.
+    {"upper flag bytes set", 400, 0xFF, {0, 63, 64, 200, 380}, 0x09, 0xF6},
+    {"no palette, even length, w and h", 300, 0x02, {0, 63, 64, 127, 280}, 0},
+    {"no palette, odd length", 300, 0x01, {0, 63, 64, 127, 280}, 0x01},
+    {"no palette, w or h zero", 300, 0, {10, 90, 200}, 0x10},
 };
 
 std::vector<uint8_t> build(const Case& c) {
   std::vector<uint8_t> v(c.size + kTimHeaderSize, c.filler);
-  for (std::size_t at : c.headers) put_header(v, at, c.flags);
+  for (std::size_t at : c.headers) put_header(v, at, c.flags, c.upper);
   v.resize(c.size);
   return v;
 }
@@ -100,14 +110,18 @@ TEST(CandidateSearch, TableThroughEveryKernelAtEveryAlignment) {
       const std::span<const uint8_t> d(holder.data() + shift, base.size());
       for (CandidateKernel k : kKernels) {
         if (!candidate_kernel_available(k)) continue;
-        SCOPED_TRACE(testing::Message() << c.name << " shift " << shift
-                                        << " kernel " << static_cast<int>(k));
-        const std::size_t size = d.size();
-        // Whole data, an end past it, and an end cutting off the tail.
-        for (std::size_t end : {size, size + 100, size > 3 ? size - 3 : 0})
-          ASSERT_EQ(cursor_all(d, 0, end, k), oracle_all(d, 0, end));
-        for (std::size_t from = 0; from <= size + 1; from += 7)
-          ASSERT_EQ(cursor_all(d, from, size, k), oracle_all(d, from, size));
+        for (CandidateFilter f : kFilters) {
+          SCOPED_TRACE(testing::Message()
+                       << c.name << " shift " << shift << " kernel "
+                       << static_cast<int>(k) << " loose " << f.looseflags);
+          const std::size_t size = d.size();
+          // Whole data, an end past it, and an end cutting off the tail.
+          for (std::size_t end : {size, size + 100, size > 3 ? size - 3 : 0})
+            ASSERT_EQ(cursor_all(d, 0, end, k, f), oracle_all(d, 0, end, f));
+          for (std::size_t from = 0; from <= size + 1; from += 7)
+            ASSERT_EQ(cursor_all(d, from, size, k, f),
+                      oracle_all(d, from, size, f));
+        }
       }
     }
   }
@@ -147,25 +161,34 @@ TEST(CandidateSearch, SseAndPortableAreBuiltAsConfigured) {
 }
 
 // A flags byte the filter drops must be one examine_offset rejects with any
-// bytes after the header, and one it keeps must be accepted with some.
+// bytes after the header, and one it keeps must be accepted with some; with
+// looseflags whatever flags bytes 1-3 hold.
 TEST(CandidateSearch, FlagsFilterMatchesExamineOffset) {
   for (int f = 0; f < 256; ++f) {
-    bool accepted = false;
+    bool accepted = false, loose = false;
     for (uint32_t clut_len : {44u, 524u}) {
       std::vector<uint8_t> v(8 + 524 + 12 + 64, 0);
-      put_header(v, 0, static_cast<uint8_t>(f));
+      put_header(v, 0, static_cast<uint8_t>(f), 0x53);
       std::size_t image = 8;
       if (f & 8) {
         v[8] = static_cast<uint8_t>(clut_len);
         v[9] = static_cast<uint8_t>(clut_len >> 8);
         image += clut_len;
       }
-      v[image] = 12 + 12;  // image block length
+      v[image] = 12 + 12;  // image block length, 12 + 2 * w * h
       v[image + 8] = 6;    // w: non-zero width in every mode
       v[image + 10] = 1;   // h
+      if (examine_offset(v, 0, {.looseflags = true})) {
+        loose = true;
+        EXPECT_TRUE(is_candidate(v.data(), {.looseflags = true})) << f;
+      }
+      v[5] = v[6] = v[7] = 0;
       accepted = accepted || examine_offset(v, 0, -1).has_value();
     }
-    EXPECT_EQ(accepted, flags_can_pass(static_cast<uint8_t>(f))) << f;
+    const auto flags = static_cast<uint8_t>(f);
+    EXPECT_EQ(accepted, flags_can_pass(flags)) << f;
+    EXPECT_EQ(loose, flags_can_pass(flags) || flags_without_palette(flags))
+        << f;
   }
 }
 
@@ -214,11 +237,14 @@ TEST(CandidateSearch, RandomizedKernelsAgreeOverMillionsOfOffsets) {
   while (offsets < 4'000'000) {
     const std::size_t n = 1 + rng() % 70000;
     std::vector<uint8_t> v = hit_rich(n, rng);
-    const auto want = oracle_all(v, 0, n);
-    for (CandidateKernel k : kKernels) {
-      if (!candidate_kernel_available(k)) continue;
-      ASSERT_EQ(cursor_all(v, 0, n, k), want)
-          << "size " << n << " kernel " << static_cast<int>(k);
+    for (CandidateFilter f : kFilters) {
+      const auto want = oracle_all(v, 0, n, f);
+      for (CandidateKernel k : kKernels) {
+        if (!candidate_kernel_available(k)) continue;
+        ASSERT_EQ(cursor_all(v, 0, n, k, f), want)
+            << "size " << n << " kernel " << static_cast<int>(k) << " loose "
+            << f.looseflags;
+      }
     }
     offsets += n;
   }
@@ -227,10 +253,12 @@ TEST(CandidateSearch, RandomizedKernelsAgreeOverMillionsOfOffsets) {
   for (int i = 0; i < 20000; ++i) {
     const std::size_t from = rng() % 100010;
     const std::size_t end = from + rng() % 300;
-    const std::size_t want = oracle_next(v, from, end);
-    for (CandidateKernel k : kKernels) {
-      if (candidate_kernel_available(k)) {
-        ASSERT_EQ(CandidateCursor(v, from, end, k).next(), want);
+    for (CandidateFilter f : kFilters) {
+      const std::size_t want = oracle_next(v, from, end, f);
+      for (CandidateKernel k : kKernels) {
+        if (candidate_kernel_available(k)) {
+          ASSERT_EQ(CandidateCursor(v, from, end, k, f).next(), want);
+        }
       }
     }
   }

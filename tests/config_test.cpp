@@ -62,6 +62,19 @@ TEST(ApplyConfig, FlagsFollowTheFirstCharacter) {
   }
 }
 
+TEST(ApplyConfig, RecognitionKeys) {
+  Settings s;
+  apply_config(s, "");
+  EXPECT_FALSE(s.looseflags);
+  EXPECT_FALSE(s.strict);
+  apply_config(s, "looseflags=\"1\" strict=\"no\"");
+  EXPECT_TRUE(s.looseflags);
+  EXPECT_TRUE(s.strict);
+  apply_config(s, "looseflags=\"0\"");
+  EXPECT_FALSE(s.looseflags);
+  EXPECT_FALSE(s.strict);
+}
+
 TEST(ApplyConfig, AbsentFlagsAreOffOnceAFileIsRead) {
   Settings s;
   apply_config(s, "");

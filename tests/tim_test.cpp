@@ -119,6 +119,134 @@ TEST(ExamineOffset, RecognitionTable) {
   }
 }
 
+// The four settings of looseflags and strict, in the order of the `want`
+// strings below: default, strict, looseflags, both.
+const ExamineOptions kKeys[4] = {{},
+                                 {.strict = true},
+                                 {.looseflags = true},
+                                 {.looseflags = true, .strict = true}};
+
+// A 4-bit TIM whose image block is 65535 x 32769 units: 12 + 2 * w * h is
+// 65546 in 32 bits, far more in 64.
+TimLayout wrapped_length(uint32_t flags) {
+  TimLayout s{.flags = flags,
+              .image_len = 65546,
+              .w = 65535,
+              .h = 32769,
+              .pixels = Bytes(65534, 0)};
+  return s;
+}
+
+TEST(ExamineOffset, LooseflagsAndStrictTable) {
+  struct KeyCase {
+    const char* what;
+    TimLayout layout;
+    const char* want;  // '+' accepted, '-' rejected, per kKeys
+    int width = 0;
+    int bpp = 0;
+  };
+  const auto flags_word = [](uint32_t flags) {
+    return [flags](TimLayout& s) { s.flags = flags; };
+  };
+  const KeyCase cases[] = {
+      {"4-bit, lengths agree", four_bit(), "++++", 32, 4},
+      {"8-bit, flags 0x0028F609", with(eight_bit(), flags_word(0x0028F609)),
+       "--++", 8, 8},
+      {"4-bit, upper flag bytes set", with(four_bit(), flags_word(0xFFFFFF08)),
+       "--++", 32, 4},
+      {"mixed, upper flag bytes set", with(eight_bit(), flags_word(0x0100000C)),
+       "--++", 8, 8},
+      {"15-bit, upper flag bytes set", direct(0x004353D2, 3, 2, 12), "--++", 3,
+       15},
+      {"24-bit, upper flag bytes set", direct(0x00010003, 96, 1, 192), "--++",
+       64, 24},
+      {"15-bit with the CLUT bit and upper bytes", direct(0x0100000A, 3, 2, 12),
+       "----"},
+      {"mode 5 with upper bytes", with(four_bit(), flags_word(0x0100000D)),
+       "----"},
+      {"image length 2 more",
+       with(four_bit(),
+            [](TimLayout& s) {
+              s.image_len = 270;
+              s.pixels.resize(258);
+            }),
+       "++++", 32, 4},
+      {"image length 4 more",
+       with(four_bit(),
+            [](TimLayout& s) {
+              s.image_len = 272;
+              s.pixels.resize(260);
+            }),
+       "+-+-", 32, 4},
+      {"image length short, as in a real font",
+       with(four_bit(), [](TimLayout& s) { s.image_len = 28; }), "+-+-", 32, 4},
+      {"image length right only in 32 bits", wrapped_length(0x08), "+-+-",
+       65532, 4},
+      {"CLUT of 256 x 1 entries in 44 bytes",
+       with(four_bit(),
+            [](TimLayout& s) {
+              s.clut_w = 256;
+              s.clut_len = 44;
+            }),
+       "+-+-", 32, 4},
+      {"CLUT of 16 x 2 entries in 44 bytes",
+       with(four_bit(),
+            [](TimLayout& s) {
+              s.clut_h = 2;
+              s.clut_len = 44;
+            }),
+       "+-+-", 32, 4},
+      {"three CLUT rows of 16",
+       with(four_bit(), [](TimLayout& s) { s.clut_h = 3; }), "++++", 32, 4},
+      {"4-bit without CLUT, flags 0x00", with(four_bit(), flags_word(0x00)),
+       "--++", 32, 4},
+      {"8-bit without CLUT, flags 0x01", direct(0x01, 4, 2, 16), "--++", 8, 8},
+      {"without CLUT, only bits 4-7 and upper bytes",
+       with(four_bit(), flags_word(0x12345610)), "--++", 32, 4},
+      {"without CLUT, image length 2 more",
+       with(four_bit(),
+            [](TimLayout& s) {
+              s.flags = 0;
+              s.image_len = 270;
+              s.pixels.resize(258);
+            }),
+       "----"},
+      {"without CLUT, image length short",
+       with(four_bit(),
+            [](TimLayout& s) {
+              s.flags = 0;
+              s.image_len = 28;
+            }),
+       "----"},
+      {"without CLUT, length right only in 32 bits", wrapped_length(0x00),
+       "----"},
+      {"mixed without CLUT", direct(0x04, 4, 2, 16), "----"},
+  };
+  for (const KeyCase& c : cases) {
+    const Bytes tim = make_tim(c.layout);
+    for (int k = 0; k < 4; ++k) {
+      SCOPED_TRACE(testing::Message() << c.what << ", keys " << k);
+      const auto r = examine_offset(tim, 0, kKeys[k]);
+      ASSERT_EQ(r.has_value(), c.want[k] == '+');
+      if (!r) continue;
+      EXPECT_EQ(r->info.width, c.width);
+      EXPECT_EQ(r->info.bits_per_pixel, c.bpp);
+      EXPECT_EQ(r->info.clut_block.empty(), (c.layout.flags & 8) == 0);
+      EXPECT_EQ(blocks_consistent(r->info), c.want[3] == '+');
+    }
+  }
+}
+
+TEST(ExamineOffset, NoPaletteTimsFollowTypefilter) {
+  const Bytes tim = make_tim(direct(0x00, 8, 16, 256));
+  EXPECT_TRUE(examine_offset(tim, 0, {.typefilter = 0, .looseflags = true}));
+  EXPECT_FALSE(examine_offset(tim, 0, {.typefilter = 1, .looseflags = true}));
+  // Block headers cut off: never consistent, never read past.
+  TimInfo info;
+  info.image_block = std::span(tim).first(11);
+  EXPECT_FALSE(blocks_consistent(info));
+}
+
 TEST(ExamineOffset, EndOfData) {
   const Bytes tim = make_tim(four_bit());
   Bytes exact = test::embed(tim, 5, 0);
