@@ -74,5 +74,5 @@ set(CPACK_PACKAGE_DESCRIPTION "${VEXLO_DESCRIPTION}")
 set(CPACK_STRIP_FILES ON)
 # `cpack --config CPackSourceConfig.cmake`: the sources without build trees.
 set(CPACK_SOURCE_GENERATOR TGZ)
-set(CPACK_SOURCE_IGNORE_FILES "/\\.git/" "/\\.git$" "/build[^/]*/" "/examples/out/")
+set(CPACK_SOURCE_IGNORE_FILES "/[.]git/" "/[.]git$" "/build[^/]*/" "/examples/out/")
 include(CPack)
