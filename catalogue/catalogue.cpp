@@ -3,6 +3,7 @@
 #include <iterator>
 #include <utility>
 
+#include "convert/pixels.h"
 #include "scan/dir_list.h"
 
 namespace vexlo {
@@ -141,9 +142,7 @@ CatalogueEntry catalogue_entry(const Run& run, std::size_t off, uint32_t total,
   }
   const std::span<const uint8_t> clut = info.clut_block;
   if (clut.size() >= kBlockHeaderSize) {
-    const uint32_t length = read_u32le(clut.data());
-    const uint32_t row = info.bits_per_pixel == 4 ? 32 : 512;
-    e.palettes = length >= kBlockHeaderSize ? (length - 12) / row : 0;
+    e.palettes = static_cast<uint32_t>(clut_rows(info));
     e.clut_x = read_u16le(clut.data() + 4);
     e.clut_y = read_u16le(clut.data() + 6);
   }

@@ -4,20 +4,6 @@ namespace vexlo {
 
 namespace {
 
-// Bytes of pixel data that W x H pixels of a mode take, in 64 bits.
-uint64_t pixel_bytes(int32_t bpp, uint64_t pixels) {
-  switch (bpp) {
-    case 4:
-      return (pixels + 1) / 2;
-    case 8:
-      return pixels;
-    case 15:
-      return pixels * 2;
-    default:
-      return pixels * 3;
-  }
-}
-
 int entries_per_row(int32_t bpp) { return bpp == 4 ? 16 : 256; }
 
 }  // namespace
@@ -45,7 +31,7 @@ PixelStatus check_pixels(const TimInfo& info) {
   const std::span<const uint8_t> image = info.image_block;
   // At most 65535^2 pixels: no overflow in 64 bits.
   if (image.size() < kBlockHeaderSize ||
-      image.size() - kBlockHeaderSize < pixel_bytes(info.bits_per_pixel, w * h))
+      image.size() - kBlockHeaderSize < pixel_data_bytes(info))
     return PixelStatus::kTruncated;
   const uint64_t row = (w * 3 + 3) & ~uint64_t{3};
   if (54 + row * h > UINT32_MAX) return PixelStatus::kTooLarge;

@@ -88,22 +88,6 @@ bool hit_limit(const Run& run) {
   return true;
 }
 
-// Bytes of pixel data the converters read: width x height pixels in one run.
-uint64_t pixel_data_bytes(const TimInfo& info) {
-  const uint64_t pixels =
-      static_cast<uint64_t>(info.width) * static_cast<uint64_t>(info.height);
-  switch (info.bits_per_pixel) {
-    case 4:
-      return (pixels + 1) / 2;
-    case 8:
-      return pixels;
-    case 15:
-      return pixels * 2;
-    default:
-      return pixels * 3;
-  }
-}
-
 ExamineOptions examine_options(const Settings& s) {
   return {.typefilter = s.typefilter,
           .looseflags = s.looseflags,

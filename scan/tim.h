@@ -207,6 +207,23 @@ inline std::optional<Examined> examine_offset(std::span<const uint8_t> data,
   return examine_offset(data, off, ExamineOptions{.typefilter = typefilter});
 }
 
+// Bytes of pixel data that the TIM's width x height pixels take as one
+// continuous run, in 64 bits: what converters read from the image data.
+inline uint64_t pixel_data_bytes(const TimInfo& info) {
+  const uint64_t pixels =
+      static_cast<uint64_t>(info.width) * static_cast<uint64_t>(info.height);
+  switch (info.bits_per_pixel) {
+    case 4:
+      return (pixels + 1) / 2;
+    case 8:
+      return pixels;
+    case 15:
+      return pixels * 2;
+    default:
+      return pixels * 3;
+  }
+}
+
 // True when the block lengths of an accepted TIM agree with its pixels: the
 // image block's length is 12 + 2 * w * h (its w and h fields), or 2 more,
 // and a CLUT block's length is 12 + 2 * w * h of the CLUT block's fields,
