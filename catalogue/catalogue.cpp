@@ -154,8 +154,10 @@ std::vector<std::string> keys_on(const Settings& s) {
   // Every flag key, in the order of the key table.
   const std::pair<const char*, bool> flags[] = {
       {"writetim", s.writetim},       {"writebmp", s.writebmp},
-      {"numbyoffset", s.numbyoffset}, {"cdimage", s.cdimage},
-      {"writeindex", s.writeindex},
+      {"numbyoffset", s.numbyoffset}, {"writepng", s.writepng},
+      {"allcluts", s.allcluts},       {"writeindex", s.writeindex},
+      {"cdimage", s.cdimage},         {"looseflags", s.looseflags},
+      {"strict", s.strict},
   };
   std::vector<std::string> on;
   for (const auto& [name, value] : flags)
