@@ -116,8 +116,9 @@ void check_candidates(std::span<const uint8_t> data, std::size_t from,
     const vexlo::CandidateFilter filter{.looseflags = loose};
     const std::vector<std::size_t> want =
         defined_offsets(data, from, end, filter);
-    for (CandidateKernel k : {CandidateKernel::kPortable,
-                              CandidateKernel::kSse2, CandidateKernel::kAvx2}) {
+    for (CandidateKernel k :
+         {CandidateKernel::kPortable, CandidateKernel::kSse2,
+          CandidateKernel::kAvx2, CandidateKernel::kAvx512}) {
       if (!vexlo::candidate_kernel_available(k)) continue;
       FUZZ_CHECK(cursor_offsets(data, from, end, k, filter) == want);
     }
