@@ -71,13 +71,9 @@ CandidateStream::CandidateStream(std::span<const uint8_t> data, std::size_t end,
   } catch (const std::system_error&) {
   }
   // Whatever could not be had is done without: fewer threads, or the
-  // search over `data` by the caller alone.
-  if (copies_.size() < threads) {
-    for (std::thread& t : threads_) t.join();  // none: copies come first
-    threads_.clear();
-    copies_.clear();
-    source_ = nullptr;
-  }
+  // search over `data`. The copies come before the threads: short of them,
+  // there are none.
+  if (source_ != nullptr && copies_.size() < threads) source_ = nullptr;
   if (slots_.empty() || (threads_.empty() && source_ == nullptr)) {
     // Alone over `data`: one piece, one cursor.
     slots_.clear();
@@ -88,10 +84,14 @@ CandidateStream::CandidateStream(std::span<const uint8_t> data, std::size_t end,
 
 CandidateStream::~CandidateStream() {
   stop_.store(true);
-  // Wakes threads that wait for the caller to make room.
-  consumed_.store(pieces_ + slots_.size());
-  consumed_.notify_all();
+  wake();
   for (std::thread& t : threads_) t.join();
+}
+
+void CandidateStream::wake() {
+  // Taking the lock orders the change before a waiter's look at it.
+  { const std::lock_guard<std::mutex> lock(mutex_); }
+  changed_.notify_all();
 }
 
 std::size_t CandidateStream::piece_end(std::size_t piece) const {
@@ -138,13 +138,14 @@ void CandidateStream::search(std::size_t piece, Slot& slot,
 
 void CandidateStream::work(std::size_t thread) {
   while (!stop_.load()) {
-    if (!claim_and_search(thread)) {
-      if (next_claim_.load() >= pieces_) return;
-      const std::size_t done = consumed_.load();
-      // No room: results of `slots_.size()` pieces wait for the caller.
-      if (next_claim_.load() >= done + slots_.size() && !stop_.load())
-        consumed_.wait(done);
-    }
+    if (claim_and_search(thread)) continue;
+    if (next_claim_.load() >= pieces_) return;
+    // No room: results of `slots_.size()` pieces wait for the caller.
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] {
+      return stop_.load() ||
+             next_claim_.load() < consumed_.load() + slots_.size();
+    });
   }
 }
 
@@ -156,7 +157,7 @@ bool CandidateStream::claim_and_search(std::size_t thread) {
   Slot& slot = *slots_[i % slots_.size()];
   search(i, slot, copies_.empty() ? nullptr : copies_[thread].get());
   slot.ready.store(i + 1, std::memory_order_release);
-  slot.ready.notify_all();
+  wake();
   return true;
 }
 
@@ -170,10 +171,13 @@ bool CandidateStream::start_piece() {
   }
   // The caller searches pieces too while its next one is not ready.
   const Slot& slot = *slots_[piece_ % slots_.size()];
-  for (;;) {
-    const std::size_t r = slot.ready.load(std::memory_order_acquire);
-    if (r == piece_ + 1) break;
-    if (!claim_and_search(0)) slot.ready.wait(r, std::memory_order_acquire);
+  const auto ready = [&] {
+    return slot.ready.load(std::memory_order_acquire) == piece_ + 1;
+  };
+  while (!ready()) {
+    if (claim_and_search(0)) continue;
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, ready);
   }
   slot_ = &slot;
   index_ = 0;
@@ -189,7 +193,7 @@ bool CandidateStream::start_piece() {
 void CandidateStream::finish_piece() {
   ++piece_;
   consumed_.store(piece_);
-  if (!threads_.empty()) consumed_.notify_all();
+  if (!threads_.empty()) wake();
 }
 
 std::size_t CandidateStream::next() {

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <thread>
@@ -54,6 +56,7 @@ class CandidateStream {
   bool start_piece();
   void finish_piece();
   void work(std::size_t thread);
+  void wake();
   // Takes the next piece if there is room for its results and searches it;
   // false when there is none to take.
   bool claim_and_search(std::size_t thread);
@@ -76,6 +79,9 @@ class CandidateStream {
   std::atomic<std::size_t> next_claim_{0};  // first piece no one has taken
   std::atomic<std::size_t> consumed_{0};    // pieces the caller is done with
   std::atomic<bool> stop_{false};
+  // Waits for a piece's results or for room for them.
+  std::mutex mutex_;
+  std::condition_variable changed_;
 
   // The caller's piece and where it is in it.
   std::size_t piece_ = 0;
