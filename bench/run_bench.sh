@@ -109,7 +109,7 @@ compare() {
   size=$(stat -c %s "$file")
   awk -v n="$name" -v c="$mc" -v f="$mf" -v v="$mv" -v rss="$rss" -v size="$size" 'BEGIN {
     printf "%-10s cat %7.1f ms  floor %7.1f ms  vexlo %7.1f ms  /cat %5.2fx  /floor %5.2fx  peak RSS %7.1f MiB (file %6.1f MiB, +%.1f)\n",
-           n, c, f, v, v / c, f > 0 ? v / f : 0, rss / 1024, size / 1048576, rss / 1024 - size / 1048576 }'
+           n, c, f, v, v / c, (f > 0 ? v / f : 0), rss / 1024, size / 1048576, rss / 1024 - size / 1048576 }'
   LAST_MS=$mv
 }
 

@@ -402,9 +402,8 @@ VEXLO_AVX512 inline __mmask64 length_ok_avx512(__m512i x) {
 
 // The candidates among the offsets `id` of the block at p, which begin with
 // 10 00 and have a flags byte that can pass, from the classes of this block
-// and the next: the rest of the test is on bytes 2-8, also in reach of
-// shifts. Offsets without a palette (looseflags) need bytes up to +19 and go
-// through exact_avx512.
+// and the next: the rest of the test is on bytes 2-19, also in reach of
+// shifts.
 template <bool kLoose>
 VEXLO_AVX512 inline uint64_t finish_avx512(const uint8_t* p, uint64_t id,
                                            const ByteClasses& cur,
@@ -415,16 +414,31 @@ VEXLO_AVX512 inline uint64_t finish_avx512(const uint8_t* p, uint64_t id,
           ahead(cur.zero, next.zero, 7);
   if (id == 0) return 0;
   const __m512i v = load64(p), w = load64(p + kBlock);
+  uint64_t no_palette = 0;
   if constexpr (kLoose) {
-    if ((id & ahead(no_palette_avx512(v), no_palette_avx512(w), 4)) != 0)
-      return exact_avx512<true>(p, id);
+    // Without a palette: an even image length at +8, w at +16 and h at +18
+    // not zero.
+    const uint64_t np =
+        id & ahead(no_palette_avx512(v), no_palette_avx512(w), 4);
+    if (np != 0) {
+      const __m512i one = _mm512_set1_epi8(1);
+      const uint64_t even = ahead(_mm512_testn_epi8_mask(v, one),
+                                  _mm512_testn_epi8_mask(w, one), 8);
+      auto some = [&](int n) {
+        return ~ahead(cur.zero, next.zero, n) |
+               ~ahead(cur.zero, next.zero, n + 1);
+      };
+      no_palette = np & even & some(16) & some(18);
+      id &= ~np;
+    }
   }
   // Here every flags byte of `id` has a low nibble of 2, 3, 8, 9 or C: no
   // CLUT bit, or a CLUT length of 32 k + 12.
   const __m512i bit3 = _mm512_set1_epi8(8);
   const uint64_t no_clut = ahead(_mm512_testn_epi8_mask(v, bit3),
                                  _mm512_testn_epi8_mask(w, bit3), 4);
-  return id & (no_clut | ahead(length_ok_avx512(v), length_ok_avx512(w), 8));
+  return no_palette |
+         (id & (no_clut | ahead(length_ok_avx512(v), length_ok_avx512(w), 8)));
 }
 
 template <bool kLoose>
