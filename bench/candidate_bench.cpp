@@ -117,6 +117,7 @@ BENCHMARK(BM_PerOffset)->VEXLO_INPUTS;
 BENCHMARK(BM_Cursor<CandidateKernel::kPortable>)->VEXLO_INPUTS;
 BENCHMARK(BM_Cursor<CandidateKernel::kSse2>)->VEXLO_INPUTS;
 BENCHMARK(BM_Cursor<CandidateKernel::kAvx2>)->VEXLO_INPUTS;
+BENCHMARK(BM_Cursor<CandidateKernel::kAvx512>)->VEXLO_INPUTS;
 
 }  // namespace
 

@@ -15,6 +15,7 @@
 #include "driver/settings.h"
 #include "fuzz/check.h"
 #include "scan/candidate.h"
+#include "scan/candidate_stream.h"
 #include "scan/scan_file.h"
 #include "scan/tim.h"
 
@@ -116,11 +117,28 @@ void check_candidates(std::span<const uint8_t> data, std::size_t from,
     const vexlo::CandidateFilter filter{.looseflags = loose};
     const std::vector<std::size_t> want =
         defined_offsets(data, from, end, filter);
-    for (CandidateKernel k : {CandidateKernel::kPortable,
-                              CandidateKernel::kSse2, CandidateKernel::kAvx2}) {
+    for (CandidateKernel k :
+         {CandidateKernel::kPortable, CandidateKernel::kSse2,
+          CandidateKernel::kAvx2, CandidateKernel::kAvx512}) {
       if (!vexlo::candidate_kernel_available(k)) continue;
       FUZZ_CHECK(cursor_offsets(data, from, end, k, filter) == want);
     }
+  }
+}
+
+// The search split over threads in pieces of `piece` bytes, against the
+// definition.
+void check_stream(std::span<const uint8_t> data, std::size_t end,
+                  std::size_t piece) {
+  for (bool loose : {false, true}) {
+    const vexlo::CandidateFilter filter{.looseflags = loose};
+    const std::vector<std::size_t> want = defined_offsets(data, 0, end, filter);
+    std::vector<std::size_t> got;
+    vexlo::CandidateStream s(data, end, vexlo::best_candidate_kernel(), filter,
+                             {.threads = 3, .piece = piece});
+    for (std::size_t off = s.next(); off < end; off = s.next())
+      got.push_back(off);
+    FUZZ_CHECK(got == want);
   }
 }
 
@@ -159,5 +177,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
           ? data.size() + (bytes[3] & 15)
           : data.size() - std::min<std::size_t>(bytes[3], data.size());
   check_candidates(data, from, std::max(from, end));
+  check_stream(data, std::max(from, end), 64 + bytes[2] * 3);
   return 0;
 }

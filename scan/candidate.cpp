@@ -298,6 +298,189 @@ VEXLO_AVX2 std::size_t scan_blocks_avx2(const uint8_t* data, std::size_t pos,
 
 #endif  // VEXLO_HAVE_AVX2
 
+#ifdef VEXLO_HAVE_AVX512
+
+#define VEXLO_AVX512 __attribute__((target("avx512f,avx512bw")))
+
+VEXLO_AVX512 inline __m512i load64(const uint8_t* p) {
+  return _mm512_loadu_si512(p);
+}
+
+// Offsets of the 64 at p whose bytes at +a are `v`, among those in `m`.
+VEXLO_AVX512 inline __mmask64 eq_at(__mmask64 m, const uint8_t* p, int a,
+                                    char v) {
+  return _mm512_mask_cmpeq_epi8_mask(m, load64(p + a), _mm512_set1_epi8(v));
+}
+
+// Offsets of the 64 at p that begin with 10 00: the first look, which
+// random data almost never passes.
+VEXLO_AVX512 inline __mmask64 id_avx512(const uint8_t* p) {
+  return eq_at(_mm512_cmpeq_epi8_mask(load64(p), _mm512_set1_epi8(0x10)), p, 1,
+               0);
+}
+
+// The candidates among the offsets `id` of the 64 at p, which begin with
+// 10 00. With mask registers the whole test costs a few instructions per
+// byte of a block that has such an offset.
+template <bool kLoose>
+VEXLO_AVX512 inline __mmask64 exact_avx512(const uint8_t* p, __mmask64 id) {
+  // The flags byte's low nibble looked up, as in flag_kinds_avx2, first:
+  // data of 10 00 00 00 words fails there. Bytes 40 40 80 80, 00 00 00 00,
+  // 80 80 00 00, 80 00 00 00 in each 16-byte lane.
+  const __m512i table =
+      _mm512_set4_epi32(0x80, 0x8080, 0, static_cast<int>(0x80804040u));
+  const __m512i flags = load64(p + 4);
+  const __m512i kind = _mm512_shuffle_epi8(
+      table, _mm512_and_si512(flags, _mm512_set1_epi8(0x0F)));
+  id = _mm512_mask_test_epi8_mask(
+      id, kind, _mm512_set1_epi8(static_cast<char>(kLoose ? 0xC0 : 0x80)));
+  id = eq_at(eq_at(id, p, 2, 0), p, 3, 0);
+  if constexpr (!kLoose)
+    id = eq_at(eq_at(eq_at(id, p, 5, 0), p, 6, 0), p, 7, 0);
+  if (id == 0) return 0;
+  // No CLUT bit, or a CLUT length of 32 k + 12.
+  const __m512i len = load64(p + 8);
+  const __mmask64 clut_ok =
+      _mm512_testn_epi8_mask(flags, _mm512_set1_epi8(8)) |
+      _mm512_cmpeq_epi8_mask(_mm512_and_si512(len, _mm512_set1_epi8(0x1F)),
+                             _mm512_set1_epi8(12));
+  __mmask64 pass =
+      _mm512_mask_test_epi8_mask(clut_ok, kind, _mm512_set1_epi8(-128));
+  if constexpr (kLoose) {
+    // No palette: an even image length, w and h not zero.
+    __mmask64 np = _mm512_mask_test_epi8_mask(id, kind, _mm512_set1_epi8(0x40));
+    if (np != 0) {
+      np = _mm512_mask_testn_epi8_mask(np, len, _mm512_set1_epi8(1));
+      const __m512i w = _mm512_or_si512(load64(p + 16), load64(p + 17));
+      const __m512i h = _mm512_or_si512(load64(p + 18), load64(p + 19));
+      np = _mm512_mask_test_epi8_mask(np, w, w);
+      np = _mm512_mask_test_epi8_mask(np, h, h);
+      pass |= np;
+    }
+  }
+  return id & pass;
+}
+
+// What one aligned look at 64 bytes tells, one bit per byte: 0x10, zero,
+// and a flags byte the filter can keep.
+struct ByteClasses {
+  uint64_t ten, zero, flags;
+};
+
+template <bool kLoose>
+VEXLO_AVX512 inline ByteClasses classes_avx512(const uint8_t* p) {
+  const __m512i v = load64(p);
+  const __m512i table =
+      _mm512_set4_epi32(0x80, 0x8080, 0, static_cast<int>(0x80804040u));
+  const __m512i kind =
+      _mm512_shuffle_epi8(table, _mm512_and_si512(v, _mm512_set1_epi8(0x0F)));
+  return {_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(0x10)),
+          _mm512_testn_epi8_mask(v, v),
+          _mm512_test_epi8_mask(
+              kind, _mm512_set1_epi8(static_cast<char>(kLoose ? 0xC0 : 0x80)))};
+}
+
+// The bits of the offsets n bytes on: `lo` of this block, `hi` of the next.
+inline uint64_t ahead(uint64_t lo, uint64_t hi, int n) {
+  return (lo >> n) | (hi << (64 - n));
+}
+
+// Bytes whose low nibble is flags_without_palette.
+VEXLO_AVX512 inline __mmask64 no_palette_avx512(__m512i x) {
+  const __m512i table =
+      _mm512_set4_epi32(0x80, 0x8080, 0, static_cast<int>(0x80804040u));
+  const __m512i kind =
+      _mm512_shuffle_epi8(table, _mm512_and_si512(x, _mm512_set1_epi8(0x0F)));
+  return _mm512_test_epi8_mask(kind, _mm512_set1_epi8(0x40));
+}
+
+// Bytes that pass clut_length_can_pass.
+VEXLO_AVX512 inline __mmask64 length_ok_avx512(__m512i x) {
+  return _mm512_cmpeq_epi8_mask(_mm512_and_si512(x, _mm512_set1_epi8(0x1F)),
+                                _mm512_set1_epi8(12));
+}
+
+// The candidates among the offsets `id` of the block at p, which begin with
+// 10 00 and have a flags byte that can pass, from the classes of this block
+// and the next: the rest of the test is on bytes 2-19, also in reach of
+// shifts.
+template <bool kLoose>
+VEXLO_AVX512 inline uint64_t finish_avx512(const uint8_t* p, uint64_t id,
+                                           const ByteClasses& cur,
+                                           const ByteClasses& next) {
+  id &= ahead(cur.zero, next.zero, 2) & ahead(cur.zero, next.zero, 3);
+  if constexpr (!kLoose)
+    id &= ahead(cur.zero, next.zero, 5) & ahead(cur.zero, next.zero, 6) &
+          ahead(cur.zero, next.zero, 7);
+  if (id == 0) return 0;
+  const __m512i v = load64(p), w = load64(p + kBlock);
+  uint64_t no_palette = 0;
+  if constexpr (kLoose) {
+    // Without a palette: an even image length at +8, w at +16 and h at +18
+    // not zero.
+    const uint64_t np =
+        id & ahead(no_palette_avx512(v), no_palette_avx512(w), 4);
+    if (np != 0) {
+      const __m512i one = _mm512_set1_epi8(1);
+      const uint64_t even = ahead(_mm512_testn_epi8_mask(v, one),
+                                  _mm512_testn_epi8_mask(w, one), 8);
+      auto some = [&](int n) {
+        return ~ahead(cur.zero, next.zero, n) |
+               ~ahead(cur.zero, next.zero, n + 1);
+      };
+      no_palette = np & even & some(16) & some(18);
+      id &= ~np;
+    }
+  }
+  // Here every flags byte of `id` has a low nibble of 2, 3, 8, 9 or C: no
+  // CLUT bit, or a CLUT length of 32 k + 12.
+  const __m512i bit3 = _mm512_set1_epi8(8);
+  const uint64_t no_clut = ahead(_mm512_testn_epi8_mask(v, bit3),
+                                 _mm512_testn_epi8_mask(w, bit3), 4);
+  return no_palette |
+         (id & (no_clut | ahead(length_ok_avx512(v), length_ok_avx512(w), 8)));
+}
+
+template <bool kLoose>
+VEXLO_AVX512 std::size_t scan_blocks_avx512(const uint8_t* data,
+                                            std::size_t pos, std::size_t last,
+                                            uint64_t* mask) {
+  // Each 64 bytes are loaded once and classified; an offset whose byte is
+  // 0x10, whose next is zero and whose flags byte can pass is found with
+  // shifts of those masks, carried over from the next block. Most data has
+  // none, and only blocks that do are tested in full. The next block's load
+  // reaches pos + 128, which blocks up to last - 45 may make.
+  constexpr std::size_t kAhead = 2 * kBlock - kBlockReach;
+  if (pos + kAhead <= last) {
+    ByteClasses cur = classes_avx512<kLoose>(data + pos);
+    for (; pos + kAhead <= last; pos += kBlock) {
+      const ByteClasses next = classes_avx512<kLoose>(data + pos + kBlock);
+      const uint64_t id = cur.ten & ahead(cur.zero, next.zero, 1) &
+                          ahead(cur.flags, next.flags, 4);
+      if (id != 0) {
+        if (const uint64_t m =
+                finish_avx512<kLoose>(data + pos, id, cur, next)) {
+          *mask = m;
+          return pos;
+        }
+      }
+      cur = next;
+    }
+  }
+  for (; pos <= last; pos += kBlock) {
+    const uint8_t* p = data + pos;
+    const __mmask64 id = id_avx512(p);
+    if (const __mmask64 m = id == 0 ? 0 : exact_avx512<kLoose>(p, id)) {
+      *mask = m;
+      return pos;
+    }
+  }
+  *mask = 0;
+  return pos;
+}
+
+#endif  // VEXLO_HAVE_AVX512
+
 }  // namespace
 
 bool candidate_kernel_available(CandidateKernel k) {
@@ -316,13 +499,22 @@ bool candidate_kernel_available(CandidateKernel k) {
 #else
       return false;
 #endif
+    case CandidateKernel::kAvx512:
+#ifdef VEXLO_HAVE_AVX512
+      // Also checks that the system saves the AVX-512 registers.
+      return __builtin_cpu_supports("avx512bw") != 0;
+#else
+      return false;
+#endif
   }
   return false;
 }
 
 CandidateKernel best_candidate_kernel() {
   static const CandidateKernel best =
-      candidate_kernel_available(CandidateKernel::kAvx2)
+      candidate_kernel_available(CandidateKernel::kAvx512)
+          ? CandidateKernel::kAvx512
+      : candidate_kernel_available(CandidateKernel::kAvx2)
           ? CandidateKernel::kAvx2
       : candidate_kernel_available(CandidateKernel::kSse2)
           ? CandidateKernel::kSse2
@@ -338,6 +530,10 @@ using ScanBlocks = std::size_t (*)(const uint8_t*, std::size_t, std::size_t,
 template <bool kLoose>
 ScanBlocks pick_kernel(CandidateKernel kernel) {
   switch (kernel) {
+#ifdef VEXLO_HAVE_AVX512
+    case CandidateKernel::kAvx512:
+      return scan_blocks_avx512<kLoose>;
+#endif
 #ifdef VEXLO_HAVE_AVX2
     case CandidateKernel::kAvx2:
       return scan_blocks_avx2<kLoose>;

@@ -13,6 +13,7 @@
 #define VEXLO_HAVE_SSE2 1
 #if defined(__GNUC__) || defined(__clang__)
 #define VEXLO_HAVE_AVX2 1
+#define VEXLO_HAVE_AVX512 1
 #endif
 #endif
 
@@ -75,7 +76,7 @@ inline bool is_candidate(const uint8_t* p, CandidateFilter filter) {
 // The documented recognition's candidates.
 inline bool is_candidate(const uint8_t* p) { return is_candidate(p, {}); }
 
-enum class CandidateKernel { kPortable, kSse2, kAvx2 };
+enum class CandidateKernel { kPortable, kSse2, kAvx2, kAvx512 };
 
 // Whether this build and this CPU can run `k`.
 bool candidate_kernel_available(CandidateKernel k);

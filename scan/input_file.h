@@ -36,6 +36,15 @@ class InputData {
   void set_size(std::size_t n) { size_ = n; }
   std::span<const uint8_t> bytes() const { return {data_, size_}; }
 
+  // Copies bytes [at, at + n) of the file into `out` by reading it again,
+  // which for a mapped file in the page cache beats touching the mapping
+  // (no page tables to fill); false when that cannot be done, and the
+  // caller reads bytes() instead.
+  bool read_at(std::size_t at, uint8_t* out, std::size_t n) const;
+  // Fills in the page tables of a mapped file before a pass that reads all
+  // of it through bytes(); a hint that may do nothing.
+  void populate() const;
+
  private:
   // Takes over `length` bytes of a read-only mapping of the input file.
   // Only the platform's read_input makes one.
@@ -47,10 +56,12 @@ class InputData {
     std::swap(data_, other.data_);
     std::swap(size_, other.size_);
     std::swap(capacity_, other.capacity_);
+    std::swap(handle_, other.handle_);
   }
   uint8_t* data_ = nullptr;
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
+  intptr_t handle_ = -1;  // the mapped file, kept open for read_at
 };
 
 enum class LoadStatus {

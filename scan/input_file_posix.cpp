@@ -88,9 +88,10 @@ constexpr std::size_t kHugePage = std::size_t{2} << 20;
 // cannot be mapped, and the caller reads it instead. `*got` is how many of
 // the bytes the file still has.
 uint8_t* map_input(int fd, std::size_t want, std::size_t* got) {
-  // MAP_POPULATE: a cached file costs one pass over its page tables here
-  // instead of a fault per few pages during the scan.
-  void* p = ::mmap(nullptr, want, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+  // Not populated: the candidate search reads the file with pread, so that
+  // only the pages of candidates and TIMs are ever mapped (a raw disc
+  // image's pass asks for all of them, see populate).
+  void* p = ::mmap(nullptr, want, PROT_READ, MAP_PRIVATE, fd, 0);
   if (p == MAP_FAILED) return nullptr;
   uint8_t* bytes = static_cast<uint8_t*>(p);
   if (!guard_mapping(bytes, want)) {
@@ -144,8 +145,32 @@ void InputData::release() {
     ::munmap(data_, capacity_);
     unguard_mapping(data_);
   }
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+  handle_ = -1;
   data_ = nullptr;
   size_ = capacity_ = 0;
+}
+
+bool InputData::read_at(std::size_t at, uint8_t* out, std::size_t n) const {
+  if (handle_ < 0 || at > size_ || n > size_ - at) return false;
+  while (n > 0) {
+    const ssize_t got =
+        ::pread(static_cast<int>(handle_), out, n, static_cast<off_t>(at));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;  // shrunk or failed: bytes() has the rest
+    const auto k = static_cast<std::size_t>(got);
+    out += k;
+    at += k;
+    n -= k;
+  }
+  return true;
+}
+
+void InputData::populate() const {
+#ifndef MADV_POPULATE_READ
+#define MADV_POPULATE_READ 22
+#endif
+  if (handle_ >= 0 && size_ > 0) ::madvise(data_, size_, MADV_POPULATE_READ);
 }
 
 InputFile open_input(const std::string& path) {
@@ -188,7 +213,8 @@ LoadStatus read_input(InputFile& file, InputData& data) {
     if (uint8_t* p = map_input(fd, want, &got)) {
       data.adopt_mapping(p, want);
       data.set_size(got);
-      close_input(file);
+      data.handle_ = file.handle;  // now the data's, for read_at
+      file.handle = -1;
       return LoadStatus::kLoaded;
     }
   }

@@ -25,6 +25,13 @@ void InputData::release() {
   size_ = capacity_ = 0;
 }
 
+// The whole file is in memory: nothing is gained by reading it again.
+bool InputData::read_at(std::size_t, uint8_t*, std::size_t) const {
+  return false;
+}
+
+void InputData::populate() const {}
+
 namespace {
 
 HANDLE handle_of(const InputFile& file) {

@@ -292,7 +292,8 @@ void scan_disc_stream(Run& run, std::span<const uint8_t> file,
 
 }  // namespace
 
-void scan_buffer(Run& run, std::span<const uint8_t> data, const DiscMap* disc) {
+void scan_buffer(Run& run, std::span<const uint8_t> data, const DiscMap* disc,
+                 std::optional<CandidateSplit> split, const InputData* source) {
   if (disc != nullptr) {
     scan_disc_stream(run, data, *disc, nullptr);
     return;
@@ -308,9 +309,12 @@ void scan_buffer(Run& run, std::span<const uint8_t> data, const DiscMap* disc) {
 
   // Offsets the cursor skips are ones examine_offset rejects on their first
   // bytes alone, whatever typefilter and strict are.
+  // The search runs ahead on other threads; everything from examine_offset
+  // on stays here, in offset order. Leaving the loop stops those threads.
   const ExamineOptions options = examine_options(s);
-  CandidateCursor candidates(data, 0, end, best_candidate_kernel(),
-                             {.looseflags = s.looseflags});
+  CandidateStream candidates(data, end, best_candidate_kernel(),
+                             {.looseflags = s.looseflags},
+                             split ? *split : default_split(end), source);
   for (std::size_t off = candidates.next(); off < end;
        off = candidates.next()) {
     const auto found = examine_offset(data, off, options);
@@ -361,10 +365,12 @@ void scan_file(Run& run, const std::string& path) {
   ++run.files_scanned;
   run.last_sector = -1;
   const std::span<const uint8_t> bytes = data.bytes();
-  if (run.settings.cdimage && is_disc_image(bytes))
+  if (run.settings.cdimage && is_disc_image(bytes)) {
+    data.populate();  // its first pass reads every sector in place
     scan_disc_image(run, bytes);
-  else
-    scan_buffer(run, bytes);
+  } else {
+    scan_buffer(run, bytes, nullptr, std::nullopt, &data);
+  }
   run.input_path.clear();
   run.have_input_id = false;
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "driver/settings.h"
+#include "scan/candidate_stream.h"
 #include "scan/tim.h"
 
 namespace vexlo {
@@ -19,9 +20,15 @@ struct DiscMap;
 
 // The offset loop over already loaded data. With `disc`, `data` is a raw disc
 // image of that map and the loop runs over its data stream, showing file
-// offsets.
+// offsets. `split`, when given, sets how the candidate search of plain data
+// is spread over threads (by default: over the machine's cores for large
+// data); what is found, printed and written is the same with any split.
+// `source`, the loaded file whose bytes() are `data`, lets the search read
+// the file again instead of `data` (see CandidateStream).
 void scan_buffer(Run& run, std::span<const uint8_t> data,
-                 const DiscMap* disc = nullptr);
+                 const DiscMap* disc = nullptr,
+                 std::optional<CandidateSplit> split = std::nullopt,
+                 const InputData* source = nullptr);
 
 // Reports `file`, which is_disc_image accepted, and scans its data stream.
 void scan_disc_image(Run& run, std::span<const uint8_t> file);

@@ -12,7 +12,8 @@ namespace vexlo {
 namespace {
 
 const CandidateKernel kKernels[] = {
-    CandidateKernel::kPortable, CandidateKernel::kSse2, CandidateKernel::kAvx2};
+    CandidateKernel::kPortable, CandidateKernel::kSse2, CandidateKernel::kAvx2,
+    CandidateKernel::kAvx512};
 
 const CandidateFilter kFilters[] = {{}, {.looseflags = true}};
 
