@@ -123,13 +123,17 @@ std::string name_in_index_folder(std::string_view outname,
   return name.substr(cut + 1);
 }
 
-CatalogueEntry catalogue_entry(const Run& run, std::size_t off, uint32_t total,
+CatalogueEntry catalogue_entry(const Run& run, uint32_t total,
                                const TimInfo& info) {
   CatalogueEntry e;
   e.number = run.tim_counter;
   e.file = run.input_path;
-  // The same casts as the report line, so both show the same numbers.
-  e.offset = static_cast<int32_t>(off);
+  e.offset = run.last_offset;
+  if (run.last_sector >= 0) {
+    e.sector = static_cast<uint32_t>(run.last_sector);
+    e.sector_offset = run.last_sector_offset;
+  }
+  // The same cast as the report line, so both show the same number.
   e.size = static_cast<int32_t>(total);
   e.mode = kModeNames[info.mode];
   e.bpp = info.bits_per_pixel;

@@ -87,9 +87,10 @@ std::vector<std::string> keys_on(const Settings& s);
 std::string gallery_page(const Settings& s, const CatalogueTotals& totals,
                          const std::vector<CatalogueSection>& sections);
 
-// The record of a TIM reported at `off` with size `total`, numbered with the
-// current counter: everything but `counted` and the file names.
-CatalogueEntry catalogue_entry(const Run& run, std::size_t off, uint32_t total,
+// The record of the TIM just reported (at run.last_offset, and in a raw disc
+// image at run.last_sector) with size `total`, numbered with the current
+// counter: everything but `counted` and the file names.
+CatalogueEntry catalogue_entry(const Run& run, uint32_t total,
                                const TimInfo& info);
 
 // --- The writer; each does nothing unless writeindex is on ---

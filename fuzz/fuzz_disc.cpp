@@ -17,17 +17,13 @@
 
 #include "driver/settings.h"
 #include "fuzz/check.h"
+#include "fuzz/scan_reference.h"
 #include "scan/disc_image.h"
 #include "scan/scan_file.h"
 #include "scan/tim.h"
 
 namespace {
 
-const int32_t kSizes[16] = {64,  1,    0,   -1,        8,       20,
-                            21,  22,   100, 320,       4000000, 1 << 20,
-                            -64, 4096, 12,  2147483647};
-const int32_t kFilters[8] = {-1, 0, 1, 2, 3, 4, 5, -2};
-const int32_t kLimits[8] = {10, 0, 1, 2, 3, -1, 100, 2147483647};
 constexpr uint8_t kSync[12] = {0,   255, 255, 255, 255, 255,
                                255, 255, 255, 255, 255, 0};
 
@@ -70,67 +66,16 @@ std::vector<std::size_t> reference_map(std::span<const uint8_t> f) {
   return raw;
 }
 
-void append(std::string& out, const char* fmt, auto... args) {
-  char buf[256];
-  std::snprintf(buf, sizeof buf, fmt, args...);
-  out += buf;
-}
-
-// Every offset of the copied stream below the scan's end, one by one,
-// reported at its file offset.
-std::string reference(const vexlo::Settings& s, std::span<const uint8_t> data,
-                      const std::vector<std::size_t>& raw, int32_t* counter) {
-  std::string out;
-  *counter = 1;
-  const int64_t size = static_cast<int64_t>(data.size());
-  const int64_t end = std::min<int64_t>(size - s.mintimsize, size);
-  const uint32_t lo = static_cast<uint32_t>(s.mintimsize);
-  const uint32_t hi = static_cast<uint32_t>(s.maxtimsize);
-  for (int64_t off = 0; off < end; ++off) {
-    const auto e = vexlo::examine_offset(data, static_cast<std::size_t>(off),
-                                         {.typefilter = s.typefilter,
-                                          .looseflags = s.looseflags,
-                                          .strict = s.strict});
-    if (!e) continue;
-    if (lo <= e->total && e->total <= hi) {
-      append(out, "TIM at byte %i, size of %i\n%ix%i, pixelmode: %s\n",
-             static_cast<int>(raw[static_cast<std::size_t>(off)]),
-             static_cast<int>(e->total), e->info.width, e->info.height,
-             vexlo::kModeNames[e->info.mode]);
-      if (e->multi_clut)
-        out +=
-            "WARNING: CLUT is multi-layered, defaulting to first clut entry "
-            "table (may not look correct over full image).\n";
-      ++*counter;
-    }
-    if (*counter > s.maxtims) {
-      append(out, "Hit MAX_TIMS (%i)\n", s.maxtims);
-      break;
-    }
-  }
-  return out;
-}
-
 // Console output of the scan over the stream: with `map`, the loop given
 // that map; without, the whole of a raw image's scan, with its own pass.
 std::string scanned(vexlo::Run& run, std::span<const uint8_t> file,
                     const vexlo::DiscMap* map) {
-  char* buf = nullptr;
-  std::size_t len = 0;
-  FILE* mem = open_memstream(&buf, &len);
-  FUZZ_CHECK(mem != nullptr);
-  std::fflush(stdout);
-  FILE* const saved = stdout;
-  stdout = mem;
-  if (map != nullptr)
-    vexlo::scan_buffer(run, file, map);
-  else
-    vexlo::scan_disc_image(run, file);
-  stdout = saved;
-  std::fclose(mem);
-  std::string out(buf, len);
-  std::free(buf);
-  return out;
+  return vexlo::fuzz::captured([&] {
+    if (map != nullptr)
+      vexlo::scan_buffer(run, file, map);
+    else
+      vexlo::scan_disc_image(run, file);
+  });
 }
 
 }  // namespace
@@ -138,15 +83,7 @@ std::string scanned(vexlo::Run& run, std::span<const uint8_t> file,
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
   if (size < 3) return 0;
   vexlo::Run run;
-  vexlo::Settings& s = run.settings;
-  s.mintimsize = kSizes[bytes[0] & 15];
-  s.maxtimsize = kSizes[bytes[0] >> 4];
-  s.typefilter = kFilters[bytes[1] & 7];
-  s.maxtims = kLimits[bytes[1] >> 5];
-  s.looseflags = (bytes[1] & 8) != 0;
-  s.strict = (bytes[1] & 16) != 0;
-  s.writetim = false;
-  s.writebmp = false;
+  vexlo::fuzz::pick_settings(bytes, run.settings);
   const std::vector<uint8_t> file =
       (bytes[2] & 1) ? sectors_from_records(bytes + 3, size - 3)
                      : std::vector<uint8_t>(bytes + 3, bytes + size);
@@ -170,7 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
   }
 
   int32_t counter = 0;
-  const std::string want = reference(s, stream, raw, &counter);
+  const std::string want =
+      vexlo::fuzz::reference(run.settings, stream, &counter, &raw);
   const std::string got = scanned(run, file, &map);
   if (got != want)
     std::fprintf(stderr, "scan printed:\n%s\nexpected:\n%s\n", got.c_str(),

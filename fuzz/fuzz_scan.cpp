@@ -14,74 +14,13 @@
 
 #include "driver/settings.h"
 #include "fuzz/check.h"
+#include "fuzz/scan_reference.h"
 #include "scan/candidate.h"
 #include "scan/candidate_stream.h"
 #include "scan/scan_file.h"
 #include "scan/tim.h"
 
 namespace {
-
-const int32_t kSizes[16] = {64,  1,    0,   -1,        8,       20,
-                            21,  22,   100, 320,       4000000, 1 << 20,
-                            -64, 4096, 12,  2147483647};
-const int32_t kFilters[8] = {-1, 0, 1, 2, 3, 4, 5, -2};
-const int32_t kLimits[8] = {10, 0, 1, 2, 3, -1, 100, 2147483647};
-
-void append(std::string& out, const char* fmt, auto... args) {
-  char buf[256];
-  std::snprintf(buf, sizeof buf, fmt, args...);
-  out += buf;
-}
-
-// Every offset below the scan's end, one by one.
-std::string reference(const vexlo::Settings& s, std::span<const uint8_t> data,
-                      int32_t* counter) {
-  std::string out;
-  *counter = 1;
-  const int64_t size = static_cast<int64_t>(data.size());
-  const int64_t end = std::min<int64_t>(size - s.mintimsize, size);
-  const uint32_t lo = static_cast<uint32_t>(s.mintimsize);
-  const uint32_t hi = static_cast<uint32_t>(s.maxtimsize);
-  for (int64_t off = 0; off < end; ++off) {
-    const auto e = vexlo::examine_offset(data, static_cast<std::size_t>(off),
-                                         {.typefilter = s.typefilter,
-                                          .looseflags = s.looseflags,
-                                          .strict = s.strict});
-    if (!e) continue;
-    if (lo <= e->total && e->total <= hi) {
-      append(out, "TIM at byte %i, size of %i\n%ix%i, pixelmode: %s\n",
-             static_cast<int>(off), static_cast<int>(e->total), e->info.width,
-             e->info.height, vexlo::kModeNames[e->info.mode]);
-      if (e->multi_clut)
-        out +=
-            "WARNING: CLUT is multi-layered, defaulting to first clut entry "
-            "table (may not look correct over full image).\n";
-      ++*counter;
-    }
-    if (*counter > s.maxtims) {
-      append(out, "Hit MAX_TIMS (%i)\n", s.maxtims);
-      break;
-    }
-  }
-  return out;
-}
-
-// Console output of scan_buffer, caught in memory.
-std::string scanned(vexlo::Run& run, std::span<const uint8_t> data) {
-  char* buf = nullptr;
-  std::size_t len = 0;
-  FILE* mem = open_memstream(&buf, &len);
-  FUZZ_CHECK(mem != nullptr);
-  std::fflush(stdout);
-  FILE* const saved = stdout;
-  stdout = mem;
-  vexlo::scan_buffer(run, data);
-  stdout = saved;
-  std::fclose(mem);
-  std::string out(buf, len);
-  std::free(buf);
-  return out;
-}
 
 using vexlo::CandidateKernel;
 
@@ -147,23 +86,16 @@ void check_stream(std::span<const uint8_t> data, std::size_t end,
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
   if (size < 4) return 0;
   vexlo::Run run;
-  vexlo::Settings& s = run.settings;
-  s.mintimsize = kSizes[bytes[0] & 15];
-  s.maxtimsize = kSizes[bytes[0] >> 4];
-  s.typefilter = kFilters[bytes[1] & 7];
-  s.maxtims = kLimits[bytes[1] >> 5];
-  s.looseflags = (bytes[1] & 8) != 0;
-  s.strict = (bytes[1] & 16) != 0;
-  s.writetim = false;
-  s.writebmp = false;
+  vexlo::fuzz::pick_settings(bytes, run.settings);
   // A private copy of exactly the file's bytes, so that ASan sees any read
   // past its end.
   const std::vector<uint8_t> copy(bytes + 4, bytes + size);
   const std::span<const uint8_t> data(copy);
 
   int32_t counter = 0;
-  const std::string want = reference(s, data, &counter);
-  const std::string got = scanned(run, data);
+  const std::string want = vexlo::fuzz::reference(run.settings, data, &counter);
+  const std::string got =
+      vexlo::fuzz::captured([&] { vexlo::scan_buffer(run, data); });
   if (got != want)
     std::fprintf(stderr, "scan printed:\n%s\nexpected:\n%s\n", got.c_str(),
                  want.c_str());

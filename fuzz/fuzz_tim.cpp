@@ -128,7 +128,7 @@ void check_accepted(std::span<const uint8_t> data, std::size_t off,
   // has exactly 20 fields and no quotes.
   const vexlo::Run run;
   const vexlo::CatalogueEntry entry =
-      vexlo::catalogue_entry(run, off, e.total, info);
+      vexlo::catalogue_entry(run, e.total, info);
   FUZZ_CHECK(entry.clut_x.has_value() == has_clut);
   FUZZ_CHECK(has_clut || entry.palettes == 0);
   const std::string csv = vexlo::csv_row(entry);

@@ -23,14 +23,7 @@ namespace {
 void index_tim(Run& run, uint32_t total, const TimInfo& info, bool counted,
                std::string tim, std::string bmp, std::string png = {}) {
   if (!run.settings.writeindex) return;
-  // The offset as reported: in a raw disc image the TIM was handed on in a
-  // window of its own, so its place there says nothing.
-  CatalogueEntry entry = catalogue_entry(
-      run, static_cast<std::size_t>(run.last_offset), total, info);
-  if (run.last_sector >= 0) {
-    entry.sector = static_cast<uint32_t>(run.last_sector);
-    entry.sector_offset = run.last_sector_offset;
-  }
+  CatalogueEntry entry = catalogue_entry(run, total, info);
   entry.counted = counted;
   entry.tim = std::move(tim);
   entry.bmp = std::move(bmp);
@@ -236,9 +229,9 @@ void scan_disc_stream(Run& run, std::span<const uint8_t> file,
         copy_stream(file, map, pos, {gathered.data(), n});
         window = {gathered.data(), n};
       }
-      // The window holds the whole TIM, so the decision there is the same.
-      if (const auto again = examine_offset(window, 0, options))
-        emit_tim(run, window, 0, again->total, again->info);
+      TimInfo info = found->info;
+      attach_blocks(info, window, image_pos);
+      emit_tim(run, window, 0, found->total, info);
     }
     return hit_limit(run);
   };

@@ -33,8 +33,8 @@ void scan_buffer(Run& run, std::span<const uint8_t> data,
 // Reports `file`, which is_disc_image accepted, and scans its data stream.
 void scan_disc_image(Run& run, std::span<const uint8_t> file);
 
-// Writes the .tim copy and the bitmap of one reported TIM at `off` and counts
-// it.
+// Writes the .tim copy, the images and the catalogue row of one reported TIM
+// at `off` and counts it.
 void emit_tim(Run& run, std::span<const uint8_t> data, std::size_t off,
               uint32_t total, const TimInfo& info);
 

@@ -23,10 +23,7 @@ std::optional<Examined> examine_offset(std::span<const uint8_t> data,
   auto result =
       examine_tim([tim](uint64_t pos, std::size_t) { return tim + pos; },
                   data.size() - off, options, &image_pos);
-  if (!result) return std::nullopt;
-  if (image_pos > kTimHeaderSize)
-    result->info.clut_block = data.subspan(off + kTimHeaderSize);
-  result->info.image_block = data.subspan(off + image_pos);
+  if (result) attach_blocks(result->info, data.subspan(off), image_pos);
   return result;
 }
 

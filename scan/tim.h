@@ -207,6 +207,14 @@ inline std::optional<Examined> examine_offset(std::span<const uint8_t> data,
   return examine_offset(data, off, ExamineOptions{.typefilter = typefilter});
 }
 
+// Points the block views of `info`, which examine_tim gave with
+// `image_pos`, into `tim`: the data from the TIM's first byte on.
+inline void attach_blocks(TimInfo& info, std::span<const uint8_t> tim,
+                          uint64_t image_pos) {
+  if (image_pos > kTimHeaderSize) info.clut_block = tim.subspan(kTimHeaderSize);
+  info.image_block = tim.subspan(static_cast<std::size_t>(image_pos));
+}
+
 // Bytes of pixel data that the TIM's width x height pixels take as one
 // continuous run, in 64 bits: what converters read from the image data.
 inline uint64_t pixel_data_bytes(const TimInfo& info) {

@@ -113,7 +113,7 @@ TEST(Catalogue, RecordOfARecognisedTim) {
     vexlo::Run run;
     run.tim_counter = 7;
     run.input_path = "in.bin";
-    const CatalogueEntry e = catalogue_entry(run, 0, found->total, found->info);
+    const CatalogueEntry e = catalogue_entry(run, found->total, found->info);
     EXPECT_EQ(e.palettes, c.palettes) << c.what;
     EXPECT_EQ(e.number, 7);
     EXPECT_EQ(e.file, "in.bin");
