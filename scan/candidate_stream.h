@@ -23,6 +23,12 @@ namespace vexlo {
 struct CandidateSplit {
   unsigned threads = 1;
   std::size_t piece = std::size_t{1} << 20;
+  // How a thread reads the pieces of a mapped file: in copies, or in the
+  // mapping with the piece's page tables filled in first. Which is faster
+  // depends on the size of the pages the system keeps the file in, so by
+  // default (kByPages) each piece in large pages is read in place and the
+  // others in copies.
+  enum class Read { kByPages, kCopy, kMapped } read = Read::kByPages;
 };
 
 // Buffers smaller than this are searched by the calling thread alone: they
@@ -53,6 +59,7 @@ class CandidateStream {
 
  private:
   struct Slot;
+  struct Reader;
   bool start_piece();
   void finish_piece();
   void work(std::size_t thread);
@@ -60,7 +67,7 @@ class CandidateStream {
   // Takes the next piece if there is room for its results and searches it;
   // false when there is none to take.
   bool claim_and_search(std::size_t thread);
-  void search(std::size_t piece, Slot& slot, uint8_t* buffer) const;
+  void search(std::size_t piece, Slot& slot, std::size_t thread);
   std::size_t piece_end(std::size_t piece) const;
 
   std::span<const uint8_t> data_;
@@ -72,9 +79,8 @@ class CandidateStream {
 
   const InputData* source_;
   std::vector<std::unique_ptr<Slot>> slots_;
-  std::unique_ptr<Slot> own_;  // the caller's piece, searched here
-  std::vector<std::unique_ptr<uint8_t[]>>
-      copies_;  // per thread, the caller's first
+  std::unique_ptr<Slot> own_;    // the caller's piece, searched here
+  std::vector<Reader> readers_;  // per thread, the caller's first
   std::vector<std::thread> threads_;
   std::atomic<std::size_t> next_claim_{0};  // first piece no one has taken
   std::atomic<std::size_t> consumed_{0};    // pieces the caller is done with

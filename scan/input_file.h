@@ -44,6 +44,13 @@ class InputData {
   // Fills in the page tables of a mapped file before a pass that reads all
   // of it through bytes(); a hint that may do nothing.
   void populate() const;
+  // The same for bytes [at, at + n): true when their page tables were filled
+  // in, and reading them through bytes() now costs no faults.
+  bool populate(std::size_t at, std::size_t n) const;
+  // Whether the system keeps the file's page holding byte `at` in a large
+  // page and maps it so (filling in that one entry to see); false when it
+  // cannot tell.
+  bool in_large_page(std::size_t at) const;
 
  private:
   // Takes over `length` bytes of a read-only mapping of the input file.

@@ -166,11 +166,65 @@ bool InputData::read_at(std::size_t at, uint8_t* out, std::size_t n) const {
   return true;
 }
 
-void InputData::populate() const {
 #ifndef MADV_POPULATE_READ
-#define MADV_POPULATE_READ 22
+#define MADV_POPULATE_READ 22  // Linux 5.14; older kernels refuse it
 #endif
+
+void InputData::populate() const {
   if (handle_ >= 0 && size_ > 0) ::madvise(data_, size_, MADV_POPULATE_READ);
+}
+
+bool InputData::populate(std::size_t at, std::size_t n) const {
+  if (handle_ < 0 || at > size_ || n > size_ - at || n == 0) return false;
+  static const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+  if (page == 0 || (page & (page - 1)) != 0) return false;
+  const uintptr_t begin = reinterpret_cast<uintptr_t>(data_ + at) & ~(page - 1);
+  const uintptr_t end = reinterpret_cast<uintptr_t>(data_ + at + n);
+  // Fails past a shrunk file's end (EFAULT) instead of raising SIGBUS.
+  return ::madvise(reinterpret_cast<void*>(begin), end - begin,
+                   MADV_POPULATE_READ) == 0;
+}
+
+namespace {
+
+// The page map's scan (Linux 6.7), declared here for older headers.
+struct PageRegion {
+  uint64_t start, end, categories;
+};
+struct PageScan {
+  uint64_t size, flags, start, end, walk_end, vec, vec_len, max_pages,
+      category_inverted, category_mask, category_anyof_mask, return_mask;
+};
+constexpr unsigned long kPagemapScan = _IOWR('f', 16, PageScan);
+constexpr uint64_t kPageIsHuge = 1u << 6;
+
+int page_map() {
+  static const int fd = ::open("/proc/self/pagemap", O_RDONLY | O_CLOEXEC);
+  return fd;
+}
+
+}  // namespace
+
+bool InputData::in_large_page(std::size_t at) const {
+  static const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+  if (handle_ < 0 || at >= size_ || page == 0 || (page & (page - 1)) != 0)
+    return false;
+  const uintptr_t begin = reinterpret_cast<uintptr_t>(data_ + at) & ~(page - 1);
+  // A large page's first touch maps all of it at once.
+  if (page_map() < 0 ||
+      ::madvise(reinterpret_cast<void*>(begin), page, MADV_POPULATE_READ) != 0)
+    return false;
+  PageRegion region{};
+  PageScan scan{};
+  scan.size = sizeof scan;
+  scan.start = begin;
+  scan.end = begin + page;
+  scan.vec = reinterpret_cast<uintptr_t>(&region);
+  scan.vec_len = 1;
+  scan.category_anyof_mask = kPageIsHuge;
+  scan.return_mask = kPageIsHuge;
+  return ::ioctl(page_map(), kPagemapScan, &scan) == 1 &&
+         (region.categories & kPageIsHuge) != 0;
 }
 
 InputFile open_input(const std::string& path) {

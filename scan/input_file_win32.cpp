@@ -32,6 +32,10 @@ bool InputData::read_at(std::size_t, uint8_t*, std::size_t) const {
 
 void InputData::populate() const {}
 
+bool InputData::populate(std::size_t, std::size_t) const { return false; }
+
+bool InputData::in_large_page(std::size_t) const { return false; }
+
 namespace {
 
 HANDLE handle_of(const InputFile& file) {

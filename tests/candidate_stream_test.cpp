@@ -94,13 +94,16 @@ TEST(CandidateStream, SameOffsetsReadFromTheFile) {
   InputData data;
   ASSERT_EQ(read_input(file, data), LoadStatus::kLoaded);
   ASSERT_EQ(data.bytes().size(), v.size());
+  using Read = CandidateSplit::Read;
   for (CandidateFilter filter : {CandidateFilter{}, CandidateFilter{true}}) {
     const Offsets want = cursor_all(v, v.size(), filter);
-    for (unsigned threads : {1u, 2u, 7u})
-      ASSERT_EQ(
-          stream_all(data.bytes(), v.size(), filter, {threads, 300000}, &data),
-          want)
-          << threads << " threads, loose " << filter.looseflags;
+    for (Read read : {Read::kByPages, Read::kCopy, Read::kMapped})
+      for (unsigned threads : {1u, 2u, 7u})
+        ASSERT_EQ(stream_all(data.bytes(), v.size(), filter,
+                             {threads, 300000, read}, &data),
+                  want)
+            << threads << " threads, loose " << filter.looseflags << ", read "
+            << static_cast<int>(read);
   }
   std::remove(path.c_str());
 }
