@@ -68,13 +68,14 @@ std::vector<std::size_t> reference_map(std::span<const uint8_t> f) {
 
 // Console output of the scan over the stream: with `map`, the loop given
 // that map; without, the whole of a raw image's scan, with its own pass.
+// `threads` read the sectors of the whole scan.
 std::string scanned(vexlo::Run& run, std::span<const uint8_t> file,
-                    const vexlo::DiscMap* map) {
+                    const vexlo::DiscMap* map, unsigned threads = 1) {
   return vexlo::fuzz::captured([&] {
     if (map != nullptr)
       vexlo::scan_buffer(run, file, map);
     else
-      vexlo::scan_disc_image(run, file);
+      vexlo::scan_disc_image(run, file, threads);
   });
 }
 
@@ -124,6 +125,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
                 static_cast<int>(file.size() / 2352),
                 static_cast<int>(raw.size()));
   FUZZ_CHECK(scanned(run, file, nullptr) == line + want);
+  FUZZ_CHECK(run.tim_counter == counter);
+  // The sectors split over threads, whatever the first byte says.
+  run.tim_counter = 1;
+  FUZZ_CHECK(scanned(run, file, nullptr, 2 + bytes[0] % 6) == line + want);
   FUZZ_CHECK(run.tim_counter == counter);
   return 0;
 }

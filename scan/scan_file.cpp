@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "catalogue/catalogue.h"
@@ -119,23 +121,39 @@ struct DiscPass {
 // Far more than any real image has; 4 MiB.
 constexpr std::size_t kMaxHits = std::size_t{1} << 20;
 
-DiscPass first_pass(std::span<const uint8_t> file, CandidateFilter filter) {
+// Adds the hits of `part`, which come after those of `pass`, keeping at most
+// kMaxHits in all.
+void join_hits(DiscPass& pass, DiscPass& part) {
+  if (pass.have_hits && part.have_hits &&
+      part.hits.size() <= kMaxHits - pass.hits.size()) {
+    pass.hits.insert(pass.hits.end(), part.hits.begin(), part.hits.end());
+  } else if (pass.have_hits) {
+    pass.have_hits = false;
+    std::vector<uint32_t>().swap(pass.hits);
+  }
+  std::vector<uint32_t>().swap(part.hits);
+}
+
+// The pass over sectors [from, to), whose map counts no whole sectors: as
+// the whole pass, but the straddling mask of its last segment, which needs
+// the next part's first, is left 0.
+DiscPass pass_part(std::span<const uint8_t> file, std::size_t from,
+                   std::size_t to, CandidateFilter filter) {
   DiscPass pass;
   DiscMap& map = pass.map;
-  map.whole_sectors = file.size() / kRawSectorSize;
-  map.segment_start.reserve(map.whole_sectors);
-  pass.straddling.reserve(map.whole_sectors);
+  map.segment_start.reserve(to - from);
+  pass.straddling.reserve(to - from);
   const CandidateKernel kernel = best_candidate_kernel();
   // A few sectors at a time: the candidate search streams them in, and their
   // headers are then read from the cache. Read alone, one line per sector,
   // they cost as much as the whole search.
   constexpr std::size_t kChunk = 64;
-  for (std::size_t c = 0; c < map.whole_sectors; c += kChunk) {
-    const std::size_t c_end = std::min(map.whole_sectors, c + kChunk);
+  for (std::size_t c = from; c < to; c += kChunk) {
+    const std::size_t c_end = std::min(to, c + kChunk);
     if (pass.have_hits) {
-      const std::size_t to = c_end * kRawSectorSize;
-      CandidateCursor candidates(file, c * kRawSectorSize, to, kernel, filter);
-      for (std::size_t at = candidates.next(); at < to;
+      const std::size_t end = c_end * kRawSectorSize;
+      CandidateCursor candidates(file, c * kRawSectorSize, end, kernel, filter);
+      for (std::size_t at = candidates.next(); at < end;
            at = candidates.next()) {
         if (pass.hits.size() == kMaxHits) {
           pass.have_hits = false;
@@ -157,6 +175,69 @@ DiscPass first_pass(std::span<const uint8_t> file, CandidateFilter filter) {
       map.segment_start.push_back(static_cast<uint32_t>(at + start));
       pass.straddling.push_back(0);
     }
+  }
+  return pass;
+}
+
+// Adds `part`, the pass over the sectors after those of `pass`, to it.
+void join_part(std::span<const uint8_t> file, DiscPass& pass, DiscPass& part,
+               CandidateFilter filter) {
+  std::vector<uint32_t>& starts = pass.map.segment_start;
+  const std::vector<uint32_t>& more = part.map.segment_start;
+  if (!more.empty()) {
+    if (!starts.empty())
+      pass.straddling.back() =
+          straddle_mask(file.data() + starts.back() + kOwn,
+                        file.data() + more.front(), filter);
+    starts.insert(starts.end(), more.begin(), more.end());
+    pass.straddling.insert(pass.straddling.end(), part.straddling.begin(),
+                           part.straddling.end());
+  }
+  join_hits(pass, part);
+}
+
+// The pass over the whole image, its sectors split in `threads` runs made
+// side by side (0: one per core for a large image). The result is the same
+// for any split.
+DiscPass first_pass(std::span<const uint8_t> file, CandidateFilter filter,
+                    unsigned threads) {
+  const std::size_t sectors = file.size() / kRawSectorSize;
+  if (threads == 0) threads = default_split(file.size()).threads;
+  const std::size_t parts =
+      std::clamp<std::size_t>(threads, 1, std::max<std::size_t>(sectors, 1));
+  const auto bound = [&](std::size_t k) { return sectors * k / parts; };
+  std::vector<DiscPass> part(parts);
+  std::vector<char> made(parts, 0);  // not vector<bool>: written by threads
+  std::vector<std::thread> helpers;
+  for (std::size_t k = 1; k < parts; ++k) {
+    try {
+      helpers.emplace_back([&, k] {
+        try {
+          part[k] = pass_part(file, bound(k), bound(k + 1), filter);
+          made[k] = 1;
+        } catch (const std::bad_alloc&) {
+          // made again below, where a lack of memory is reported
+        }
+      });
+    } catch (const std::system_error&) {
+      break;  // the parts without a thread are made below
+    }
+  }
+  try {
+    part[0] = pass_part(file, 0, bound(1), filter);
+  } catch (...) {
+    for (std::thread& t : helpers) t.join();
+    throw;
+  }
+  for (std::thread& t : helpers) t.join();
+  for (std::size_t k = 1; k < parts; ++k)
+    if (!made[k]) part[k] = pass_part(file, bound(k), bound(k + 1), filter);
+
+  DiscPass pass = std::move(part[0]);
+  pass.map.whole_sectors = sectors;
+  for (std::size_t k = 1; k < parts; ++k) {
+    join_part(file, pass, part[k], filter);
+    part[k] = DiscPass();  // freed as it goes
   }
   return pass;
 }
@@ -321,9 +402,10 @@ void scan_buffer(Run& run, std::span<const uint8_t> data, const DiscMap* disc,
   }
 }
 
-void scan_disc_image(Run& run, std::span<const uint8_t> file) {
+void scan_disc_image(Run& run, std::span<const uint8_t> file,
+                     unsigned threads) {
   const DiscPass pass =
-      first_pass(file, {.looseflags = run.settings.looseflags});
+      first_pass(file, {.looseflags = run.settings.looseflags}, threads);
   std::printf(
       "Disc image: %i sectors of %i bytes, scanning %i bytes of data.\n",
       static_cast<int>(pass.map.whole_sectors),

@@ -31,7 +31,10 @@ void scan_buffer(Run& run, std::span<const uint8_t> data,
                  const InputData* source = nullptr);
 
 // Reports `file`, which is_disc_image accepted, and scans its data stream.
-void scan_disc_image(Run& run, std::span<const uint8_t> file);
+// Its sectors are first read by `threads` threads side by side (0: one per
+// core for a large image); the results are the same for any number.
+void scan_disc_image(Run& run, std::span<const uint8_t> file,
+                     unsigned threads = 0);
 
 // Writes the .tim copy, the images and the catalogue row of one reported TIM
 // at `off` and counts it.

@@ -1,8 +1,14 @@
-// Raw disc images: the probe and the data stream's mapping.
+// Raw disc images: the probe, the data stream's mapping and the scan.
 #include "scan/disc_image.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "driver/settings.h"
+#include "scan/scan_file.h"
 #include "tests/disc_builder.h"
 
 namespace vexlo::test {
@@ -62,6 +68,33 @@ TEST(DiscImage, StreamMapping) {
   Bytes copy(stream.size() - 3000);
   copy_stream(d.image, map, 3000, copy);
   EXPECT_TRUE(std::equal(copy.begin(), copy.end(), stream.begin() + 3000));
+}
+
+// The first pass over the sectors split over threads: TIMs across sector
+// ends and across the parts' borders are reported as by one thread.
+TEST(DiscImage, SameReportsForEveryNumberOfThreads) {
+  const Bytes tim = tim_4bit_32x16();
+  Bytes stream(60 * 2048, 0xAA);
+  // One whose header runs across every sector end, one inside each sector.
+  for (std::size_t at = 2048 - 10; at + tim.size() <= stream.size();
+       at += 2048) {
+    std::memcpy(stream.data() + at, tim.data(), tim.size());
+    std::memcpy(stream.data() + at + 1000, tim.data(), tim.size());
+  }
+  const Disc d = wrap_stream(stream, 700);
+  auto scan = [&](unsigned threads) {
+    vexlo::Run run;
+    run.settings.writebmp = false;
+    testing::internal::CaptureStdout();
+    scan_disc_image(run, d.image, threads);
+    std::fflush(stdout);
+    return testing::internal::GetCapturedStdout() + "\ncounted " +
+           std::to_string(run.tim_counter);
+  };
+  const std::string one = scan(1);
+  ASSERT_NE(one.find("TIM at byte"), std::string::npos);
+  for (unsigned threads : {2u, 3u, 7u, 200u})
+    EXPECT_EQ(scan(threads), one) << threads << " threads";
 }
 
 }  // namespace
