@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "tests/expected.h"
 #include "tests/sandbox.h"
@@ -277,6 +279,33 @@ void check_container(const std::string& name, const RealTim* tims,
     EXPECT_EQ(box.read("out_" + std::to_string(i + 1) + ".tim"), real)
         << tims[i].file;
   }
+}
+
+// A file large enough to be searched by threads in pieces of 1 MiB, read
+// in place or in copies: TIMs across or on every piece's border, and after
+// it, are all reported, in order, and copied whole.
+TEST(Run, LargeFileSearchedInPieces) {
+  Sandbox box;
+  const Bytes tim = tim_4bit_32x16();
+  const std::size_t mib = std::size_t{1} << 20;
+  Bytes file(20 * mib + 999, 0xAA);
+  std::vector<std::size_t> at;
+  for (std::size_t border = mib; border < file.size(); border += mib)
+    for (std::size_t off : {border - (border / mib % 2) * 7, border + 4000})
+      if (off + tim.size() <= file.size() - tim.size()) at.push_back(off);
+  at.push_back(file.size() - tim.size());
+  for (std::size_t off : at)
+    std::copy(tim.begin(), tim.end(), file.begin() + off);
+  box.write("big.bin", file);
+  box.config(
+      "infile=\"big.bin\" outname=\"t\" writetim=\"1\" writebmp=\"0\" "
+      "maxtims=\"1000\"");
+  std::string want = kHead + reading("big.bin", file.size());
+  for (std::size_t off : at) want += report(off, 320, 32, 16, "4-bit CLUT");
+  want += total(static_cast<int>(at.size()));
+  EXPECT_EQ(box.run().out, want);
+  EXPECT_EQ(box.read(std::string("t") + std::to_string(at.size()) + ".tim"),
+            tim);
 }
 
 TEST(Run, RealTimsInsideAConcatenation) {
