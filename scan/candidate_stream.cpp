@@ -27,13 +27,11 @@ constexpr unsigned kMaxBackoff = 64;
 // How one thread reads its pieces of a mapped file.
 struct CandidateStream::Reader {
   std::unique_ptr<uint8_t[]> copy;
-  CandidateSplit::Read read = CandidateSplit::Read::kCopy;
-  unsigned skip = 0;     // pieces to copy before the next look
+  unsigned skip = 0;     // pieces to copy before the next look at the pages
   unsigned backoff = 0;  // the next run of them
 
   // Whether to look at the next piece's pages.
   bool look() {
-    if (read != CandidateSplit::Read::kByPages) return false;
     if (skip == 0) return true;
     --skip;
     return false;
@@ -71,7 +69,8 @@ CandidateStream::CandidateStream(std::span<const uint8_t> data, std::size_t end,
       kernel_(kernel),
       filter_(filter),
       piece_size_(std::max<std::size_t>(split.piece, 64)),
-      source_(source) {
+      source_(source),
+      read_(split.read) {
   const std::size_t bytes = std::min(end, data.size());
   if (bytes == 0) return;
   pieces_ = (bytes - 1) / piece_size_ + 1;
@@ -89,10 +88,8 @@ CandidateStream::CandidateStream(std::span<const uint8_t> data, std::size_t end,
     }
     if (source_ != nullptr) {
       readers_.resize(threads);
-      for (Reader& r : readers_) {
+      for (Reader& r : readers_)
         r.copy.reset(new uint8_t[kCopy + kCandidateBytes]);
-        r.read = split.read;
-      }
     }
     for (std::size_t t = 1; t < threads; ++t)
       threads_.emplace_back([this, t] { work(t); });
@@ -158,9 +155,9 @@ void CandidateStream::search(std::size_t piece, Slot& slot,
   if (reader != nullptr) {
     const std::size_t n =
         std::min(to + kCandidateBytes - 1, data_.size()) - from;
-    if (reader->read == CandidateSplit::Read::kMapped) {
+    if (read_ == CandidateSplit::Read::kMapped) {
       mapped = source_->populate(from, n);
-    } else if (reader->look()) {
+    } else if (read_ == CandidateSplit::Read::kByPages && reader->look()) {
       mapped = source_->in_large_page(from) && source_->populate(from, n);
       reader->looked(mapped);
     }

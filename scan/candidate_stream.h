@@ -78,8 +78,8 @@ class CandidateStream {
   std::size_t pieces_ = 0;
 
   const InputData* source_;
+  CandidateSplit::Read read_;
   std::vector<std::unique_ptr<Slot>> slots_;
-  std::unique_ptr<Slot> own_;    // the caller's piece, searched here
   std::vector<Reader> readers_;  // per thread, the caller's first
   std::vector<std::thread> threads_;
   std::atomic<std::size_t> next_claim_{0};  // first piece no one has taken

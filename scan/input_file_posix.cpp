@@ -49,18 +49,26 @@ void on_sigbus(int sig, siginfo_t* info, void*) {
   if (info->si_code <= 0) ::raise(sig);  // sent, not a fault: send it again
 }
 
+// The system's page size; 0 when it cannot be had.
+uintptr_t page_size() {
+  static const uintptr_t page = [] {
+    const long n = ::sysconf(_SC_PAGESIZE);
+    return n > 0 && (n & (n - 1)) == 0 ? static_cast<uintptr_t>(n) : 0;
+  }();
+  return page;
+}
+
 bool guard_mapping(uint8_t* p, std::size_t length) {
   uintptr_t idle = 0;
   if (!g_guard_begin.compare_exchange_strong(idle, 1)) return false;
-  const long page = ::sysconf(_SC_PAGESIZE);
-  if (page <= 0) {
+  const uintptr_t page = page_size();
+  if (page == 0) {
     g_guard_begin.store(0);
     return false;
   }
-  g_page_mask = ~static_cast<uintptr_t>(page - 1);
+  g_page_mask = ~(page - 1);
   const uintptr_t begin = reinterpret_cast<uintptr_t>(p);
-  const uintptr_t end =
-      (begin + length + static_cast<uintptr_t>(page) - 1) & g_page_mask;
+  const uintptr_t end = (begin + length + page - 1) & g_page_mask;
   struct sigaction sa;
   std::memset(&sa, 0, sizeof sa);
   sa.sa_sigaction = on_sigbus;
@@ -175,9 +183,9 @@ void InputData::populate() const {
 }
 
 bool InputData::populate(std::size_t at, std::size_t n) const {
-  if (handle_ < 0 || at > size_ || n > size_ - at || n == 0) return false;
-  static const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
-  if (page == 0 || (page & (page - 1)) != 0) return false;
+  const uintptr_t page = page_size();
+  if (handle_ < 0 || at > size_ || n > size_ - at || n == 0 || page == 0)
+    return false;
   const uintptr_t begin = reinterpret_cast<uintptr_t>(data_ + at) & ~(page - 1);
   const uintptr_t end = reinterpret_cast<uintptr_t>(data_ + at + n);
   // Fails past a shrunk file's end (EFAULT) instead of raising SIGBUS.
@@ -206,9 +214,8 @@ int page_map() {
 }  // namespace
 
 bool InputData::in_large_page(std::size_t at) const {
-  static const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
-  if (handle_ < 0 || at >= size_ || page == 0 || (page & (page - 1)) != 0)
-    return false;
+  const uintptr_t page = page_size();
+  if (handle_ < 0 || at >= size_ || page == 0) return false;
   const uintptr_t begin = reinterpret_cast<uintptr_t>(data_ + at) & ~(page - 1);
   // A large page's first touch maps all of it at once.
   if (page_map() < 0 ||

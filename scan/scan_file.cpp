@@ -121,19 +121,6 @@ struct DiscPass {
 // Far more than any real image has; 4 MiB.
 constexpr std::size_t kMaxHits = std::size_t{1} << 20;
 
-// Adds the hits of `part`, which come after those of `pass`, keeping at most
-// kMaxHits in all.
-void join_hits(DiscPass& pass, DiscPass& part) {
-  if (pass.have_hits && part.have_hits &&
-      part.hits.size() <= kMaxHits - pass.hits.size()) {
-    pass.hits.insert(pass.hits.end(), part.hits.begin(), part.hits.end());
-  } else if (pass.have_hits) {
-    pass.have_hits = false;
-    std::vector<uint32_t>().swap(pass.hits);
-  }
-  std::vector<uint32_t>().swap(part.hits);
-}
-
 // The pass over sectors [from, to), whose map counts no whole sectors: as
 // the whole pass, but the straddling mask of its last segment, which needs
 // the next part's first, is left 0.
@@ -179,9 +166,10 @@ DiscPass pass_part(std::span<const uint8_t> file, std::size_t from,
   return pass;
 }
 
-// Adds `part`, the pass over the sectors after those of `pass`, to it.
-void join_part(std::span<const uint8_t> file, DiscPass& pass, DiscPass& part,
-               CandidateFilter filter) {
+// Adds `part`, the pass over the sectors after those of `pass`, to it,
+// keeping at most kMaxHits hits in all.
+void join_part(std::span<const uint8_t> file, DiscPass& pass,
+               const DiscPass& part, CandidateFilter filter) {
   std::vector<uint32_t>& starts = pass.map.segment_start;
   const std::vector<uint32_t>& more = part.map.segment_start;
   if (!more.empty()) {
@@ -193,7 +181,13 @@ void join_part(std::span<const uint8_t> file, DiscPass& pass, DiscPass& part,
     pass.straddling.insert(pass.straddling.end(), part.straddling.begin(),
                            part.straddling.end());
   }
-  join_hits(pass, part);
+  if (pass.have_hits && part.have_hits &&
+      part.hits.size() <= kMaxHits - pass.hits.size()) {
+    pass.hits.insert(pass.hits.end(), part.hits.begin(), part.hits.end());
+  } else if (pass.have_hits) {
+    pass.have_hits = false;
+    std::vector<uint32_t>().swap(pass.hits);
+  }
 }
 
 // The pass over the whole image, its sectors split in `threads` runs made
