@@ -52,6 +52,9 @@ for f in bin/vexlo share/man/man1/vexlo.1 share/doc/vexlo/README.md \
          share/doc/vexlo/examples/TIM-SOURCES.md; do
   [ -f "$prefix/$f" ] || missing="$missing $f"
 done
+for page in doc/*.md; do
+  [ -f "$prefix/share/doc/vexlo/$page" ] || missing="$missing share/doc/vexlo/$page"
+done
 [ -z "$missing" ] && ok "cmake --install lays out the tree" ||
   bad "cmake --install: missing$missing"
 
@@ -71,6 +74,9 @@ contents=$(dpkg-deb --contents "$deb")
 
 dpkg -i "$deb" >/dev/null
 installed=1
+grep -q '^License: Expat' /usr/share/doc/vexlo/copyright &&
+  grep -q 'Permission is hereby granted' /usr/share/doc/vexlo/copyright &&
+  ok ".deb states Vexlo's MIT licence" || bad ".deb copyright lacks the MIT licence"
 # The example, run by the installed tool in a fresh directory. No terminal:
 # the key wait ends at once with -1, seen as 255.
 run=$work/run
@@ -138,14 +144,18 @@ echo "package: built $zip"
 mkdir "$work/zip"
 (cd "$work/zip" && cmake -E tar xf "$root/$zip")
 top=$(basename "$zip" .zip)
-(cd "$work/zip/$top" && find . | sort) >"$work/zip-list"
-printf '%s\n' . ./README.txt ./SOURCES.txt ./TIM-SOURCES.txt ./out \
-  ./sample.bin ./vexlo.cfg ./vexlo.exe >"$work/zip-expected"
+(cd "$work/zip/$top" && find . | LC_ALL=C sort) >"$work/zip-list"
+{ printf '%s\n' . ./LICENSE.txt ./README.txt ./SOURCES.txt ./TIM-SOURCES.txt ./doc \
+    ./out ./sample.bin ./vexlo.cfg ./vexlo.exe
+  for page in doc/*.md; do echo "./$page"; done; } | LC_ALL=C sort >"$work/zip-expected"
 cmp -s "$work/zip-expected" "$work/zip-list" && ok "zip holds the expected files" ||
   { bad "zip contents"; diff "$work/zip-expected" "$work/zip-list" || true; }
 z=$work/zip/$top
 crlf() { sed 's/$/\r/' "$1" | cmp -s - "$2"; }
-crlf README.md "$z/README.txt" && crlf examples/vexlo.cfg "$z/vexlo.cfg" &&
+pages_crlf=1
+for page in doc/*.md; do crlf "$page" "$z/$page" || pages_crlf=0; done
+crlf README.md "$z/README.txt" && crlf LICENSE "$z/LICENSE.txt" &&
+  [ $pages_crlf -eq 1 ] && crlf examples/vexlo.cfg "$z/vexlo.cfg" &&
   crlf examples/SOURCES.md "$z/SOURCES.txt" &&
   crlf tests/data/real/SOURCES.md "$z/TIM-SOURCES.txt" &&
   cmp -s examples/sample.bin "$z/sample.bin" &&

@@ -14,15 +14,29 @@ current directory sets everything.")
 set(VEXLO_MAINTAINER "Vexlo developers <vexlo@example.org>"
     CACHE STRING "Maintainer named in the Debian package")
 
+# The pages the README links to, shipped beside it so that its links hold.
+set(VEXLO_DOC_PAGES
+    doc/architecture.md doc/catalogue.md doc/configuration.md
+    doc/development.md doc/disc-images.md doc/hardening.md doc/install.md
+    doc/messages.md doc/output-files.md doc/performance.md doc/windows.md)
+
 if(WIN32)
   # One folder to unpack and double-click in: the exe beside the example it
-  # runs on, and an empty out\ for the example's output. Text files get CRLF
-  # line ends so that every Windows editor shows their lines.
+  # runs on, an empty out\ for the example's output, the licence and the
+  # documentation. Text files get CRLF line ends so that every Windows editor
+  # shows their lines.
   set(crlf_dir ${CMAKE_CURRENT_BINARY_DIR}/crlf)
   set(crlf_files)
-  foreach(pair IN ITEMS "README.md:README.txt" "examples/vexlo.cfg:vexlo.cfg"
+  set(crlf_docs)
+  set(crlf_pages)
+  foreach(page IN LISTS VEXLO_DOC_PAGES)
+    list(APPEND crlf_pages "${page}:${page}")
+  endforeach()
+  foreach(pair IN ITEMS "README.md:README.txt" "LICENSE:LICENSE.txt"
+                        "examples/vexlo.cfg:vexlo.cfg"
                         "examples/SOURCES.md:SOURCES.txt"
-                        "tests/data/real/SOURCES.md:TIM-SOURCES.txt")
+                        "tests/data/real/SOURCES.md:TIM-SOURCES.txt"
+                        ${crlf_pages})
     string(REPLACE ":" ";" pair "${pair}")
     list(GET pair 0 from)
     list(GET pair 1 to)
@@ -32,10 +46,15 @@ if(WIN32)
     file(WRITE ${crlf_dir}/${to} "${text}")
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
                  ${PROJECT_SOURCE_DIR}/${from})
-    list(APPEND crlf_files ${crlf_dir}/${to})
+    if(to MATCHES "^doc/")
+      list(APPEND crlf_docs ${crlf_dir}/${to})
+    else()
+      list(APPEND crlf_files ${crlf_dir}/${to})
+    endif()
   endforeach()
   install(TARGETS vexlo RUNTIME DESTINATION .)
   install(FILES ${crlf_files} examples/sample.bin DESTINATION .)
+  install(FILES ${crlf_docs} DESTINATION doc)
   install(DIRECTORY DESTINATION out)
 
   set(CPACK_GENERATOR ZIP)
@@ -43,7 +62,10 @@ if(WIN32)
 else()
   install(TARGETS vexlo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES doc/vexlo.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # doc/copyright holds the MIT licence text as Debian wants it, so LICENSE
+  # itself is not installed twice.
   install(FILES README.md doc/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES ${VEXLO_DOC_PAGES} DESTINATION ${CMAKE_INSTALL_DOCDIR}/doc)
   install(FILES examples/vexlo.cfg examples/sample.bin examples/SOURCES.md
           DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
   # The licence notes of the real TIMs inside sample.bin.
