@@ -1,6 +1,6 @@
 // Independent checks of written PNGs: pngcheck for the structure,
 // ImageMagick for the pixels, a chunk reader for IHDR/PLTE/tRNS, and a
-// reference decoder applying the README's colour and alpha rules to a TIM.
+// reference decoder applying the colour and alpha rules of doc/output-files.md to a TIM.
 #pragma once
 
 #include <filesystem>
