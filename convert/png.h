@@ -15,8 +15,8 @@
 namespace vexlo {
 
 // zlib level of written PNGs whose rows reach 4 KiB (smaller ones are
-// stored), chosen by the dense benchmark (doc/performance.md); other levels can be
-// measured by building with -DVEXLO_PNG_LEVEL=n.
+// stored), chosen by the dense benchmark (doc/performance.md); other levels
+// can be measured by building with -DVEXLO_PNG_LEVEL=n.
 #ifndef VEXLO_PNG_LEVEL
 #define VEXLO_PNG_LEVEL 1
 #endif
