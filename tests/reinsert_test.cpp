@@ -1,0 +1,460 @@
+// Unit tests of the reinsertion modules: sector codes, PPF, the catalogue
+// reader, the picture readers and the picture-to-TIM rules.
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+
+#include "catalogue/reader.h"
+#include "convert/bmp.h"
+#include "convert/png.h"
+#include "disc/edc_ecc.h"
+#include "reinsert/picture.h"
+#include "reinsert/ppf.h"
+#include "reinsert/to_tim.h"
+#include "tests/ppf_apply.h"
+#include "tests/tim_builder.h"
+
+namespace vexlo {
+namespace {
+
+using test::Bytes;
+
+// GF(2^8) of ECMA-130 (x^8+x^4+x^3+x^2+1), multiplied bit by bit.
+uint8_t gf_mul(uint8_t a, uint8_t b) {
+  uint8_t r = 0;
+  for (; b != 0; b >>= 1) {
+    if (b & 1) r ^= a;
+    a = static_cast<uint8_t>((a << 1) ^ ((a & 0x80) ? 0x1D : 0));
+  }
+  return r;
+}
+
+// A codeword c_0..c_{n-1} of ECMA-130's P or Q code has both syndromes
+// zero: the sum of c_i and the sum of c_i * alpha^(n-1-i).
+bool codeword_ok(const Bytes& c) {
+  uint8_t s0 = 0, s1 = 0;
+  for (uint8_t v : c) {
+    s0 ^= v;
+    s1 = gf_mul(s1, 2) ^ v;
+  }
+  return s0 == 0 && s1 == 0;
+}
+
+// ECMA-130 Annex A, in 16-bit words from the header on: P vector Np holds
+// words 43 * Mp + Np (Mp 0..25), Q vector Nq holds words
+// (43 * Nq + 44 * Mq) mod 1118 (Mq 0..42) and then words 1118 + Nq and
+// 1144 + Nq; each byte plane is one codeword.
+bool parity_ok(Bytes s, bool form1) {
+  if (form1) std::fill(s.begin() + 12, s.begin() + 16, 0);
+  const uint8_t* w = s.data() + 12;
+  for (int plane = 0; plane < 2; ++plane) {
+    for (int np = 0; np < 43; ++np) {
+      Bytes c;
+      for (int mp = 0; mp < 26; ++mp)
+        c.push_back(w[2 * (43 * mp + np) + plane]);
+      if (!codeword_ok(c)) return false;
+    }
+    for (int nq = 0; nq < 26; ++nq) {
+      Bytes c;
+      for (int mq = 0; mq < 43; ++mq)
+        c.push_back(w[2 * ((43 * nq + 44 * mq) % 1118) + plane]);
+      c.push_back(w[2 * (1118 + nq) + plane]);
+      c.push_back(w[2 * (1144 + nq) + plane]);
+      if (!codeword_ok(c)) return false;
+    }
+  }
+  return true;
+}
+
+Bytes raw_sector(uint8_t mode, uint8_t submode, uint8_t seed) {
+  Bytes s(2352);
+  for (std::size_t i = 12; i < s.size(); ++i)
+    s[i] = static_cast<uint8_t>(i * 7 + seed);
+  std::fill(s.begin() + 1, s.begin() + 11, 0xFF);
+  s[0] = s[11] = 0;
+  s[15] = mode;
+  s[18] = s[22] = submode;
+  return s;
+}
+
+TEST(SectorCodes, RebuiltSectorsCheckOutByEcmaRules) {
+  struct Case {
+    uint8_t mode, submode;
+    bool rebuilt;
+  } cases[] = {{1, 0, true}, {2, 0x08, true}, {2, 0x20, false}, {0, 0, false}};
+  for (const Case& c : cases) {
+    for (uint8_t seed : {0, 1, 200}) {
+      Bytes s = raw_sector(c.mode, c.submode, seed);
+      const Bytes before = s;
+      ASSERT_EQ(rebuild_edc_ecc(s), c.rebuilt) << int(c.mode);
+      if (!c.rebuilt) {
+        EXPECT_EQ(s, before);
+        continue;
+      }
+      const bool form1 = c.mode == 2;
+      // A CRC with no final XOR is zero over its data followed by itself.
+      const std::size_t from = form1 ? 16 : 0, to = form1 ? 2076 : 2068;
+      EXPECT_EQ(sector_edc(std::span(s).subspan(from, to - from)), 0u);
+      EXPECT_NE(sector_edc(std::span(s).subspan(from, to - from - 4)), 0u);
+      EXPECT_TRUE(parity_ok(s, form1)) << int(c.mode) << " " << int(seed);
+      EXPECT_TRUE(std::equal(s.begin(), s.begin() + 2064, before.begin()));
+      if (!form1) {
+        EXPECT_EQ(Bytes(s.begin() + 2068, s.begin() + 2076), Bytes(8));
+      }
+    }
+  }
+}
+
+TEST(PpfWriter, PatchAndUndoRestoreEitherFile) {
+  Bytes original(0x9320 + 2000);
+  for (std::size_t i = 0; i < original.size(); ++i)
+    original[i] = static_cast<uint8_t>(i * 13);
+  struct Case {
+    std::size_t size;                                        // of the file
+    std::vector<std::pair<std::size_t, std::size_t>> edits;  // at, length
+  } cases[] = {{original.size(), {{5, 1}, {100, 300}, {0x9320 + 10, 3}}},
+               {1000, {{0, 2}, {998, 2}}},
+               {1000, {}}};
+  for (const Case& c : cases) {
+    const Bytes before(original.begin(), original.begin() + c.size);
+    Bytes after = before;
+    std::vector<PatchRun> runs;
+    for (auto [at, n] : c.edits) {
+      for (std::size_t i = at; i < at + n; ++i) after[i] ^= (i % 3) ? 0xFF : 0;
+      runs.push_back({at, Bytes(before.begin() + at, before.begin() + at + n),
+                      Bytes(after.begin() + at, after.begin() + at + n)});
+    }
+    const std::span<const uint8_t> block =
+        c.size >= kPpfBlockAt + kPpfBlockSize
+            ? std::span(before).subspan(kPpfBlockAt, kPpfBlockSize)
+            : std::span<const uint8_t>();
+    const Bytes ppf = ppf_patch("Vexlo: test", block, runs);
+    EXPECT_EQ(ppf[57], block.empty() ? 0 : 1);
+    EXPECT_EQ(std::string(ppf.begin() + 6, ppf.begin() + 56),
+              "Vexlo: test" + std::string(39, ' '));
+    Bytes file = before;
+    ASSERT_TRUE(test::ppf_apply(ppf, file, false));
+    EXPECT_EQ(file, after);
+    ASSERT_TRUE(test::ppf_apply(ppf, file, true));
+    EXPECT_EQ(file, before);
+  }
+}
+
+TEST(CatalogueReader, TakesOurCsvAndNamesWhatIsWrong) {
+  const std::string header =
+      "number,counted,file,offset,sector,sector_offset,size,mode,bpp,width,"
+      "height,palettes,image_x,image_y,clut_x,clut_y,consistent,tim,bmp,png";
+  const std::string row =
+      "7,yes,\"a,\"\"b\"\".bin\",4096,2,24,320,4-bit CLUT,4,32,16,1,0,0,0,480,"
+      "yes,x7.tim,,x7.png";
+  struct Case {
+    std::string text, why;
+  } cases[] = {
+      {header + "\r\n" + row + "\r\n", ""},
+      {header + ",duplicate_of\n" + row + ",3\n", ""},
+      {"number,file\r\n1,a\r\n", "its header is not a catalogue's"},
+      {header + "\r\n" + row.substr(0, 30), "row 1: too few columns"},
+      {header + "\r\n7,yes,\"a.bin,4096", "a quoted field is not closed"},
+      {header + "\r\n7,yes,a,40x6,,,320,m,4,32,16,1,0,0,0,480,yes,,,",
+       "row 1: offset is not a number"},
+  };
+  for (const Case& c : cases) {
+    std::vector<CatalogueRow> rows;
+    EXPECT_EQ(read_catalogue(c.text, rows), c.why) << c.text;
+    if (!c.why.empty()) continue;
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].file, "a,\"b\".bin");
+    EXPECT_EQ(rows[0].sector, 2u);
+    EXPECT_EQ(rows[0].sector_offset, 24u);
+    EXPECT_EQ(rows[0].png, "x7.png");
+    EXPECT_EQ(rows[0].duplicate_of.has_value(),
+              c.text.find("duplicate_of") != std::string::npos);
+  }
+}
+
+// TIMs of every mode with the values the colour rules single out: 0x0000,
+// opaque black, STP colours, several CLUT rows and odd widths.
+std::vector<Bytes> sample_tims() {
+  const std::vector<uint16_t> clut = {0x0000, 0x8000, 0x801F, 0x03E0, 0x7C00,
+                                      0x7FFF, 0x0421, 0x0000, 0x8421};
+  std::vector<uint16_t> two_rows = clut;
+  two_rows.resize(16, 0x1234);
+  two_rows.insert(two_rows.end(), clut.rbegin(), clut.rend());
+  Bytes p4, p8, p15, p24;
+  for (int i = 0; i < 30; ++i) p4.push_back(static_cast<uint8_t>(i * 0x31));
+  for (int i = 0; i < 40; ++i) p8.push_back(static_cast<uint8_t>(i % 9));
+  for (uint16_t v : {0x0000, 0x8000, 0x801F, 0x7FFF, 0x0001, 0x8401})
+    test::put16(p15, v);
+  for (int i = 0; i < 3 * 3 * 3 + 3; ++i)
+    p24.push_back(static_cast<uint8_t>(i * 37));
+  return {
+      test::make_tim(
+          {.clut_h = 2, .clut = two_rows, .w = 5, .h = 3, .pixels = p4}),
+      test::make_tim({.flags = 9,
+                      .clut_w = 256,
+                      .clut = clut,
+                      .w = 4,
+                      .h = 5,
+                      .pixels = p8}),
+      test::make_tim({.flags = 2, .w = 3, .h = 2, .pixels = p15}),
+      test::make_tim({.flags = 3, .w = 5, .h = 3, .pixels = p24}),
+  };
+}
+
+TimInfo info_of(const Bytes& tim) {
+  return examine_offset(tim, 0, ExamineOptions{.looseflags = true})->info;
+}
+
+// The PNG or bitmap this program writes for `tim` and CLUT row `row`.
+Bytes written_picture(const Bytes& tim, int32_t row, Target target) {
+  Bytes out;
+  if (target == Target::kBitmap) {
+    EXPECT_EQ(build_bmp(info_of(tim), out, row), BmpStatus::kBuilt);
+  } else {
+    encode_png(info_of(tim), row, 6, [&](std::span<const uint8_t> b) {
+      out.insert(out.end(), b.begin(), b.end());
+      return true;
+    });
+  }
+  return out;
+}
+
+TEST(PictureToTim, UneditedPicturesGiveTheTimBack) {
+  for (const Bytes& tim : sample_tims()) {
+    const TimInfo info = info_of(tim);
+    const int32_t rows = std::max(1, clut_rows(info));
+    for (Target target : {Target::kPng, Target::kBitmap}) {
+      for (int32_t row = 0; row < rows; ++row) {
+        Picture pic;
+        ASSERT_EQ(read_picture(written_picture(tim, row, target), info.width,
+                               info.height, pic),
+                  "");
+        for (bool keep : {false, true}) {
+          Bytes back = tim;
+          EXPECT_EQ(apply_picture(back, pic, row, target, keep, "p"), "");
+          EXPECT_EQ(back, tim) << info.bits_per_pixel << " row " << row;
+        }
+      }
+    }
+  }
+}
+
+// Pixel (x, y) of `pic` set to `c`, and to index k in a palette picture.
+void paint(Picture& pic, uint32_t x, uint32_t y, Rgba c, int k = -1) {
+  pic.pixels[y * pic.width + x] = c;
+  if (k >= 0) pic.index[y * pic.width + x] = static_cast<uint8_t>(k);
+}
+
+TEST(PictureToTim, EditsFollowTheColourRules) {
+  const std::vector<Bytes> tims = sample_tims();
+  struct Case {
+    int tim;
+    std::function<void(Picture&)> edit;
+    bool keep_indices;
+    std::string why;
+    std::size_t at;  // first changed byte of the TIM
+    Bytes want;      // its new bytes
+  } cases[] = {
+      // 15-bit: alpha 254 sets STP, black is opaque black, alpha < 128 is 0.
+      {2,
+       [](Picture& p) {
+         paint(p, 0, 0, {255, 0, 0, 254});
+       },
+       false,
+       "",
+       20,
+       {0x1F, 0x80}},
+      {2,
+       [](Picture& p) {
+         paint(p, 1, 1, {7, 7, 7, 255});
+       },
+       false,
+       "",
+       28,
+       {0x00, 0x80}},
+      {2,
+       [](Picture& p) {
+         paint(p, 2, 0, {90, 90, 90, 3});
+       },
+       false,
+       "",
+       24,
+       {0x00, 0x00}},
+      // 4-bit: a colour of the row takes its first entry; others refused.
+      {0,
+       [](Picture& p) {
+         p.indexed = false;
+         paint(p, 1, 0, {0, 255, 0, 255});
+       },
+       false,
+       "",
+       20 + 64 + 12,
+       {0x30}},
+      {0,
+       [](Picture& p) {
+         p.indexed = false;
+         paint(p, 4, 2, {1, 2, 3, 255});
+       },
+       false,
+       "colour (1,2,3,255) at 4,2 of p is not in the TIM's palette",
+       0,
+       {}},
+      // 8-bit palette PNG: a changed PLTE entry rewrites that entry only.
+      {1,
+       [](Picture& p) {
+         p.palette[5] = {0, 0, 255, 255};
+         p.pixels = {};
+       },
+       false,
+       "p is not the TIM's size",
+       0,
+       {}},
+      {1,
+       [](Picture& p) {
+         p.palette[5] = {0, 0, 255, 255};
+         for (std::size_t i = 0; i < p.pixels.size(); ++i)
+           p.pixels[i] = p.palette[p.index[i]];
+       },
+       true,
+       "",
+       20 + 10,
+       {0x00, 0x7C}},
+      {1,
+       [](Picture& p) { paint(p, 3, 4, p.palette[7], 7); },
+       true,
+       "the pixels of p differ from the TIM's at 3,4",
+       0,
+       {}},
+      {1,
+       [](Picture& p) {
+         paint(p, 0, 0, {9, 9, 9, 255}, 200);
+       },
+       false,
+       "",
+       20 + 512 + 12,
+       {200}},
+  };
+  for (const Case& c : cases) {
+    const Bytes& tim = tims[c.tim];
+    const TimInfo info = info_of(tim);
+    Picture pic;
+    ASSERT_EQ(read_picture(written_picture(tim, 0, Target::kPng), info.width,
+                           info.height, pic),
+              "");
+    c.edit(pic);
+    Bytes back = tim;
+    EXPECT_EQ(apply_picture(back, pic, 0, Target::kPng, c.keep_indices, "p"),
+              c.why);
+    if (!c.why.empty()) continue;
+    Bytes want = tim;
+    std::copy(c.want.begin(), c.want.end(), want.begin() + c.at);
+    EXPECT_EQ(back, want) << c.tim << " " << c.at;
+  }
+}
+
+// A PNG made of `chunks` (type and data), with valid CRCs.
+Bytes png_of(const std::vector<std::pair<std::string, Bytes>>& chunks) {
+  Bytes out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  for (const auto& [type, data] : chunks) {
+    for (int s = 24; s >= 0; s -= 8)
+      out.push_back(static_cast<uint8_t>(data.size() >> s));
+    Bytes body(type.begin(), type.end());
+    body.insert(body.end(), data.begin(), data.end());
+    const uint32_t crc =
+        static_cast<uint32_t>(crc32(0, body.data(), body.size()));
+    out.insert(out.end(), body.begin(), body.end());
+    for (int s = 24; s >= 0; s -= 8)
+      out.push_back(static_cast<uint8_t>(crc >> s));
+  }
+  return out;
+}
+
+TEST(PictureReader, RefusesWhatItCannotRead) {
+  const Bytes good = written_picture(sample_tims()[2], 0, Target::kPng);
+  Bytes bad_crc = good;
+  bad_crc[40] ^= 1;
+  auto ihdr = [](uint32_t w, uint32_t h, uint8_t depth, uint8_t type) {
+    Bytes d;
+    for (uint32_t v : {w, h})
+      for (int s = 24; s >= 0; s -= 8)
+        d.push_back(static_cast<uint8_t>(v >> s));
+    d.insert(d.end(), {depth, type, 0, 0, 0});
+    return d;
+  };
+  Bytes deflated(64);
+  uLongf n = deflated.size();
+  const Bytes rows = {0, 1, 2, 3, 0, 4, 5, 6};  // short of 3x2 RGB rows
+  compress(deflated.data(), &n, rows.data(), rows.size());
+  deflated.resize(n);
+  Bytes bmp = written_picture(sample_tims()[2], 0, Target::kBitmap);
+  struct Case {
+    Bytes file;
+    std::string why;
+  } cases[] = {
+      {Bytes(good.begin(), good.end() - 20),
+       "is not a PNG this program reads (truncated)"},
+      {bad_crc, "is not a PNG this program reads (bad CRC)"},
+      {png_of({{"IHDR", ihdr(3, 2, 16, 2)}}),
+       "is not a PNG this program reads (16-bit samples)"},
+      {png_of({{"IHDR", ihdr(0x7FFFFFFF, 0x7FFFFFFF, 8, 6)}}),
+       "is 2147483647x2147483647, the TIM is 3x2"},
+      {png_of({{"IHDR", ihdr(3, 2, 8, 2)}, {"IDAT", deflated}, {"IEND", {}}}),
+       "is not a PNG this program reads (broken image data)"},
+      {png_of({{"IHDR", ihdr(3, 2, 8, 3)}, {"IEND", {}}}),
+       "is not a PNG this program reads (no palette)"},
+      {Bytes(bmp.begin(), bmp.end() - 1),
+       "is not a BMP this program reads (truncated)"},
+      {Bytes(10, 'x'), "is not a PNG or BMP picture"},
+  };
+  for (const Case& c : cases) {
+    Picture pic;
+    EXPECT_EQ(read_picture(c.file, 3, 2, pic), c.why);
+  }
+}
+
+// Interlaced, grey and re-encoded pictures as another program saves them
+// decode to the same pixels.
+TEST(PictureReader, ReadsWhatAnEditorSaves) {
+  if (std::system("convert -version >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "ImageMagick (convert) is not installed";
+  const auto dir = std::filesystem::temp_directory_path() /
+                   ("vexlo-pic-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  for (const Bytes& tim : sample_tims()) {
+    const TimInfo info = info_of(tim);
+    Picture want;
+    const Bytes png = written_picture(tim, 0, Target::kPng);
+    ASSERT_EQ(read_picture(png, info.width, info.height, want), "");
+    std::ofstream(dir / "in.png", std::ios::binary)
+        .write(reinterpret_cast<const char*>(png.data()), std::ssize(png));
+    for (const char* out : {"-interlace PNG PNG32:", "-interlace PNG PNG8:",
+                            "-interlace none PNG24:", "BMP3:"}) {
+      const std::string cmd = "cd '" + dir.string() + "' && convert in.png " +
+                              out + "out >/dev/null 2>&1";
+      ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+      std::ifstream f(dir / "out", std::ios::binary);
+      const Bytes file(std::istreambuf_iterator<char>(f), {});
+      Picture pic;
+      ASSERT_EQ(read_picture(file, info.width, info.height, pic), "") << out;
+      // Colours survive every format, but those of unseen pixels and alpha
+      // only full-colour RGBA.
+      const bool alpha = std::string(out).find("PNG32") != std::string::npos;
+      for (std::size_t i = 0; i < pic.pixels.size(); ++i) {
+        Rgba c = want.pixels[i];
+        if (!alpha && c.a == 0) continue;
+        if (!alpha) c.a = pic.pixels[i].a;
+        EXPECT_EQ(pic.pixels[i], c) << out << " pixel " << i;
+      }
+    }
+  }
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace vexlo
