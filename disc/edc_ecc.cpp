@@ -3,7 +3,7 @@
 #include <array>
 #include <cstring>
 
-#include "scan/disc_image.h"
+#include "disc/disc_image.h"
 
 namespace vexlo {
 

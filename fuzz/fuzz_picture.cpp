@@ -10,7 +10,7 @@
 #include "fuzz/check.h"
 #include "reinsert/picture.h"
 #include "reinsert/to_tim.h"
-#include "scan/tim.h"
+#include "tim/tim.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "scan/tim.h"
+#include "tim/tim.h"
 
 namespace vexlo {
 
