@@ -1,0 +1,284 @@
+// End-to-end: edited pictures and .tim copies put back with reinsert.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <filesystem>
+#include <functional>
+#include <set>
+
+#include "tests/disc_builder.h"
+#include "tests/expected.h"
+#include "tests/ppf_apply.h"
+#include "tests/sandbox.h"
+
+namespace vexlo::test {
+namespace {
+
+const std::string kScanKeys =
+    " writetim=\"1\" writebmp=\"1\" writepng=\"1\" allcluts=\"1\" "
+    "writeindex=\"1\" looseflags=\"1\" cdimage=\"1\" maxtims=\"100\"";
+
+std::string reinserted(int n) {
+  return "A total of " + std::to_string(n) + " tim(s) reinserted.\n";
+}
+
+// A 4-bit TIM of 32x8 with two CLUT rows: row 0 of distinct greys (opaque
+// black, STP white among them), row 1 of colours.
+Bytes two_row_tim() {
+  std::vector<uint16_t> clut;
+  for (uint16_t k = 0; k < 16; ++k) clut.push_back(k * 0x0421);
+  clut[0] = 0x8000;
+  clut[15] = 0xFFFF;
+  for (uint16_t k = 0; k < 16; ++k) clut.push_back(0x0400 + k);
+  Bytes pixels(128);
+  for (std::size_t i = 0; i < pixels.size(); ++i)
+    pixels[i] = static_cast<uint8_t>(i * 37);
+  return make_tim(
+      {.clut_h = 2, .clut = clut, .w = 8, .h = 8, .pixels = pixels});
+}
+
+// Scans `input` into x* files; `extra` adds keys.
+void scan(const Sandbox& box, const std::string& keys) {
+  box.config(keys + " outname=\"x\"" + kScanKeys);
+  ASSERT_NE(box.run().out.find("tim(s) found"), std::string::npos);
+}
+
+std::string reinsert_config(const std::string& outname = "x") {
+  return "reinsert=\"xindex.csv\" infile=\"nothing\"" +
+         (outname.empty() ? std::string() : " outname=\"" + outname + "\"");
+}
+
+TEST(Reinsert, UneditedPicturesWriteNothing) {
+  Bytes stream;
+  for (const char* f : {"4bit_16x16_ball16c.tim", "8bit_128x129_sky.tim",
+                        "15bit_144x144_stp_alpha.tim",
+                        "4bit_256x24_psxsnake_font_flags0_noclut.tim",
+                        "4bit_128x32_dbugfont_short_imglen.tim",
+                        "8bit_24x32_airport_gamepln.tim"})
+    stream = concat({stream, read_file(data_path(std::string("real/") + f)),
+                     Bytes(7, 0xAA)});
+  stream =
+      concat({stream, two_row_tim(),
+              make_tim({.flags = 3, .w = 5, .h = 3, .pixels = Bytes(30, 9)})});
+  struct Case {
+    const char* what;
+    std::function<std::string(const Sandbox&)> input;  // returns keys
+  } cases[] = {
+      {"plain",
+       [&](const Sandbox& b) {
+         b.write("game.bin", stream);
+         return "infile=\"game.bin\"";
+       }},
+      {"raw image",
+       [&](const Sandbox& b) {
+         b.write("game.bin", wrap_stream(stream, 100).image);
+         return "infile=\"game.bin\"";
+       }},
+      {"tree",
+       [&](const Sandbox& b) {
+         std::filesystem::create_directories(b.path("in/sub"));
+         b.write("in/a.bin", stream);
+         b.write("in/sub/b.bin", wrap_stream(stream, 0).image);
+         return "inpath=\"in\"";
+       }},
+  };
+  for (const Case& c : cases) {
+    Sandbox box;
+    scan(box, c.input(box));
+    const auto before = box.files();
+    ASSERT_GT(before.size(), 20u) << c.what;
+    box.config(reinsert_config());
+    EXPECT_EQ(box.run().out,
+              kHead + "Reinserting from xindex.csv\n" + reinserted(0))
+        << c.what;
+    EXPECT_EQ(box.files(), before) << c.what;
+  }
+}
+
+// Each kind of source, edited by writing the picture of an edited TIM over
+// it, lands in the copy exactly; the patch gives the copy and undoes it.
+TEST(Reinsert, EditsFromEachSourceLandExactly) {
+  const Bytes tim = two_row_tim();
+  Bytes indices = tim, palette = tim;
+  for (std::size_t i = 0; i < 9; ++i) indices[96 + 3 * i] = 0x5A;  // pixels
+  palette[8 + 12 + 32 + 6] = 0x1F;  // row 1, entry 3
+  const Bytes real = read_file(data_path("real/15bit_8x8_airport_mouse.tim"));
+  Bytes real_edit = real;
+  real_edit[20] ^= 0x21;
+  struct Case {
+    const char* source;  // copied from the edited TIM's files over x<n>...
+    int number;
+    bool disc, dry;
+    const Bytes& edited;
+  } cases[] = {
+      {"1.png", 1, false, false, indices},
+      {"1.bmp", 1, true, false, indices},
+      {"1.tim", 1, false, false, indices},
+      {"1_pal1.png", 1, true, false, palette},
+      {"2.png", 2, true, false, real_edit},
+      {"1.png", 1, false, true, indices},
+  };
+  for (const Case& c : cases) {
+    const std::string what = std::string(c.source) + (c.disc ? " disc" : "");
+    const Bytes stream =
+        concat({Bytes(3000, 1), tim, Bytes(5, 2), real, Bytes(9, 3)});
+    const Bytes edited_stream =
+        concat({Bytes(3000, 1), c.number == 1 ? c.edited : tim, Bytes(5, 2),
+                c.number == 2 ? c.edited : real, Bytes(9, 3)});
+    const Disc disc = wrap_stream(stream, 0);
+    const Bytes input = c.disc ? disc.image : stream;
+    Sandbox box;
+    box.write("game.bin", input);
+    scan(box, "infile=\"game.bin\"");
+    // The edited TIM's own pictures.
+    std::filesystem::create_directories(box.path("e"));
+    box.write("e/t.tim", c.edited);
+    box.config("infile=\"e/t.tim\" outname=\"e/e\"" + kScanKeys);
+    box.run();
+    box.write(std::string("x") + c.source,
+              box.read("e/e1" + std::string(c.source).substr(1)));
+    box.config(reinsert_config(c.dry ? "" : "x"));
+    const std::size_t at = c.number == 1 ? 3000 : 3000 + tim.size() + 5;
+    const std::size_t shown = c.disc ? disc.raw[at] : at;
+    std::string want =
+        kHead + (c.dry ? kNoOut : "") + "Reinserting from xindex.csv\nTIM " +
+        std::to_string(c.number) + " at byte " + std::to_string(shown) +
+        ": patched from x" + c.source + "\n";
+    if (!c.dry)
+      want += "Wrote xgame.bin and xgame.bin.ppf (1 tim(s) patched).\n";
+    EXPECT_EQ(box.run().out, want + reinserted(1)) << what;
+    if (c.dry) {
+      EXPECT_FALSE(box.exists("xgame.bin")) << what;
+      continue;
+    }
+    const Bytes copy = box.read("xgame.bin");
+    if (c.disc) {
+      // Only sectors holding the TIM's bytes change.
+      std::set<std::size_t> touched;
+      for (std::size_t i = 0; i < c.edited.size(); ++i)
+        touched.insert(disc.raw[at + i] / 2352);
+      ASSERT_EQ(copy.size(), input.size());
+      for (std::size_t s = 0; s < input.size() / 2352; ++s) {
+        const bool same =
+            std::equal(copy.begin() + s * 2352, copy.begin() + s * 2352 + 2352,
+                       input.begin() + s * 2352);
+        EXPECT_TRUE(same || touched.count(s)) << what << " sector " << s;
+      }
+      for (std::size_t i = 0; i < c.edited.size(); ++i)
+        ASSERT_EQ(copy[disc.raw[at + i]], c.edited[i]) << what << " byte " << i;
+    } else {
+      EXPECT_EQ(copy, edited_stream) << what;
+    }
+    Bytes patched = input;
+    ASSERT_TRUE(ppf_apply(box.read("xgame.bin.ppf"), patched, false)) << what;
+    EXPECT_EQ(patched, copy) << what;
+    ASSERT_TRUE(ppf_apply(box.read("xgame.bin.ppf"), patched, true)) << what;
+    EXPECT_EQ(patched, input) << what;
+  }
+}
+
+// `png` with IHDR byte `at` (from the chunk's data) set to `v`, CRC fixed.
+Bytes with_ihdr(Bytes png, std::size_t at, uint8_t v) {
+  png[16 + at] = v;
+  const uint32_t crc = static_cast<uint32_t>(crc32(0, png.data() + 12, 17));
+  for (int i = 0; i < 4; ++i)
+    png[29 + i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
+  return png;
+}
+
+TEST(Reinsert, WrongInputGivesItsLineAndChangesNothing) {
+  const Bytes game = embed(two_row_tim(), 100, 50);
+  const std::string row = "TIM 1 at byte 100: ";
+  using Edit = std::function<void(const Sandbox&)>;
+  auto replace = [](const char* name, std::function<Bytes(Bytes)> f) -> Edit {
+    return [=](const Sandbox& b) { b.write(name, f(b.read(name))); };
+  };
+  struct Case {
+    Edit edit;
+    std::string lines;
+    std::string outname = "x";
+  } cases[] = {
+      {replace("xindex.csv",
+               [](Bytes b) {
+                 b[0] = 'N';
+                 return b;
+               }),
+       "Can't reinsert from xindex.csv: its header is not a catalogue's.\n"},
+      {[](const Sandbox& b) { std::filesystem::remove(b.path("xindex.csv")); },
+       "Can't reinsert from xindex.csv: it cannot be read.\n"},
+      {replace("xindex.csv",
+               [](Bytes b) {
+                 b.resize(b.size() - 30);
+                 return b;
+               }),
+       "Can't reinsert from xindex.csv: row 1: too few columns.\n"},
+      {replace("game.bin",
+               [](Bytes b) {
+                 b.insert(b.begin(), 0);
+                 return b;
+               }),
+       row + "no TIM of 4-bit CLUT 32x8 at byte 100 of game.bin any more\n"},
+      {replace("x1.png",
+               [](Bytes b) {
+                 b.resize(b.size() - 13);
+                 return b;
+               }),
+       row + "x1.png is not a PNG this program reads (truncated)\n"},
+      {replace("x1.png",
+               [](Bytes b) {
+                 b[40] ^= 1;
+                 return b;
+               }),
+       row + "x1.png is not a PNG this program reads (bad CRC)\n"},
+      {replace("x1.png", [](Bytes b) { return with_ihdr(b, 8, 16); }),
+       row + "x1.png is not a PNG this program reads (16-bit samples)\n"},
+      {replace("x1.png", [](Bytes b) { return with_ihdr(b, 0, 0x7F); }),
+       row + "x1.png is 2130706464x8, the TIM is 32x8\n"},
+      {replace("x1.bmp",
+               [](Bytes b) {
+                 b[54] = 1;
+                 return b;
+               }),
+       row +
+           "colour (0,0,1,255) at 0,7 of x1.bmp is not in the TIM's palette\n"},
+      {replace("x1.tim",
+               [](Bytes b) {
+                 b[4] = 9;
+                 return b;
+               }),
+       row + "x1.tim does not have the TIM's headers\n"},
+      {[](const Sandbox& b) {
+         Bytes bmp = b.read("x1.bmp"), tim = b.read("x1.tim");
+         bmp[54] = bmp[55] = bmp[56] = 0x08;  // a grey of the palette
+         tim[96] ^= 0x11;
+         b.write("x1.bmp", bmp);
+         b.write("x1.tim", tim);
+       },
+       row + "x1.bmp and x1.tim disagree\n"},
+      {replace("x1.tim",
+               [](Bytes b) {
+                 b[96] ^= 0x11;
+                 return b;
+               }),
+       row + "patched from x1.tim\nCould not write ./game.bin\n", "./"},
+  };
+  for (const Case& c : cases) {
+    Sandbox box;
+    box.write("game.bin", game);
+    scan(box, "infile=\"game.bin\"");
+    c.edit(box);
+    const auto before = box.files();
+    box.config(reinsert_config(c.outname));
+    const bool wrote = c.lines.find("patched") != std::string::npos;
+    EXPECT_EQ(box.run().out,
+              kHead + "Reinserting from xindex.csv\n" + c.lines + reinserted(0))
+        << c.lines;
+    EXPECT_EQ(box.files(), before) << c.lines;
+    if (wrote) {
+      EXPECT_EQ(box.read("game.bin"), game);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vexlo::test
