@@ -7,6 +7,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "catalogue/reader.h"
@@ -376,6 +377,18 @@ int32_t reinsert(Run& run) {
     if (row.duplicate_of) {
       const auto it = done.find(*row.duplicate_of);
       if (it != done.end()) same = &it->second;
+    }
+    const std::span<const uint8_t> head =
+        t.bytes().first(std::min<std::size_t>(t.bytes().size(), 8));
+    if (std::string_view(reinterpret_cast<const char*>(head.data()),
+                         head.size()) == "MComprHD") {
+      // Compressed images are patched through the BIN they hold: not here.
+      if (!sources.empty())
+        std::printf(
+            "TIM %i at byte %i: %s is a CHD image, which reinsert "
+            "does not patch\n",
+            row.number, row.offset, row.file.c_str());
+      continue;
     }
     if (!f) {
       if (!sources.empty() || same)
