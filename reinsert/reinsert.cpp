@@ -184,8 +184,10 @@ std::string apply_source(const Source& s, Bytes& tim, uint32_t total,
   if (!load(s.path, data)) return s.name + " cannot be read";
   if (s.kind == Source::kTim)
     return apply_tim_file(tim, total, data.bytes(), s.name);
-  const TimInfo& info =
-      examine_offset(tim, 0, ExamineOptions{.looseflags = true})->info;
+  const std::optional<Examined> found =
+      examine_offset(tim, 0, ExamineOptions{.looseflags = true});
+  if (!found) return "the TIM cannot be read";
+  const TimInfo& info = found->info;
   Picture pic;
   const std::string why =
       read_picture(data.bytes(), static_cast<uint32_t>(info.width),

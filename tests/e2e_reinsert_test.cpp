@@ -37,7 +37,7 @@ Bytes two_row_tim() {
       {.clut_h = 2, .clut = clut, .w = 8, .h = 8, .pixels = pixels});
 }
 
-// Scans `input` into x* files; `extra` adds keys.
+// Scans with every output key into x* files; `keys` names the input.
 void scan(const Sandbox& box, const std::string& keys) {
   box.config(keys + " outname=\"x\"" + kScanKeys);
   ASSERT_NE(box.run().out.find("tim(s) found"), std::string::npos);
@@ -60,38 +60,24 @@ TEST(Reinsert, UneditedPicturesWriteNothing) {
   stream =
       concat({stream, two_row_tim(),
               make_tim({.flags = 3, .w = 5, .h = 3, .pixels = Bytes(30, 9)})});
-  struct Case {
-    const char* what;
-    std::function<std::string(const Sandbox&)> input;  // returns keys
-  } cases[] = {
-      {"plain",
-       [&](const Sandbox& b) {
-         b.write("game.bin", stream);
-         return "infile=\"game.bin\"";
-       }},
-      {"raw image",
-       [&](const Sandbox& b) {
-         b.write("game.bin", wrap_stream(stream, 100).image);
-         return "infile=\"game.bin\"";
-       }},
-      {"tree",
-       [&](const Sandbox& b) {
-         std::filesystem::create_directories(b.path("in/sub"));
-         b.write("in/a.bin", stream);
-         b.write("in/sub/b.bin", wrap_stream(stream, 0).image);
-         return "inpath=\"in\"";
-       }},
-  };
-  for (const Case& c : cases) {
+  for (const std::string what : {"plain", "raw image", "tree"}) {
     Sandbox box;
-    scan(box, c.input(box));
+    if (what == "tree") {
+      box.write("in/a.bin", stream);
+      box.write("in/sub/b.bin", wrap_stream(stream, 0).image);
+      scan(box, "inpath=\"in\"");
+    } else {
+      box.write("game.bin",
+                what == "plain" ? stream : wrap_stream(stream, 100).image);
+      scan(box, "infile=\"game.bin\"");
+    }
     const auto before = box.files();
-    ASSERT_GT(before.size(), 20u) << c.what;
+    ASSERT_GT(before.size(), 20u) << what;
     box.config(reinsert_config());
     EXPECT_EQ(box.run().out,
               kHead + "Reinserting from xindex.csv\n" + reinserted(0))
-        << c.what;
-    EXPECT_EQ(box.files(), before) << c.what;
+        << what;
+    EXPECT_EQ(box.files(), before) << what;
   }
 }
 
@@ -121,9 +107,9 @@ TEST(Reinsert, EditsFromEachSourceLandExactly) {
   for (const Case& c : cases) {
     const std::string what = std::string(c.source) + (c.disc ? " disc" : "");
     const Bytes stream =
-        concat({Bytes(3000, 1), tim, Bytes(5, 2), real, Bytes(9, 3)});
+        concat({Bytes(40000, 1), tim, Bytes(5, 2), real, Bytes(9, 3)});
     const Bytes edited_stream =
-        concat({Bytes(3000, 1), c.number == 1 ? c.edited : tim, Bytes(5, 2),
+        concat({Bytes(40000, 1), c.number == 1 ? c.edited : tim, Bytes(5, 2),
                 c.number == 2 ? c.edited : real, Bytes(9, 3)});
     const Disc disc = wrap_stream(stream, 0);
     const Bytes input = c.disc ? disc.image : stream;
@@ -138,7 +124,7 @@ TEST(Reinsert, EditsFromEachSourceLandExactly) {
     box.write(std::string("x") + c.source,
               box.read("e/e1" + std::string(c.source).substr(1)));
     box.config(reinsert_config(c.dry ? "" : "x"));
-    const std::size_t at = c.number == 1 ? 3000 : 3000 + tim.size() + 5;
+    const std::size_t at = c.number == 1 ? 40000 : 40000 + tim.size() + 5;
     const std::size_t shown = c.disc ? disc.raw[at] : at;
     std::string want =
         kHead + (c.dry ? kNoOut : "") + "Reinserting from xindex.csv\nTIM " +
@@ -170,6 +156,7 @@ TEST(Reinsert, EditsFromEachSourceLandExactly) {
       EXPECT_EQ(copy, edited_stream) << what;
     }
     Bytes patched = input;
+    EXPECT_EQ(box.read("xgame.bin.ppf")[57], 1) << what;  // block check
     ASSERT_TRUE(ppf_apply(box.read("xgame.bin.ppf"), patched, false)) << what;
     EXPECT_EQ(patched, copy) << what;
     ASSERT_TRUE(ppf_apply(box.read("xgame.bin.ppf"), patched, true)) << what;
@@ -234,6 +221,10 @@ TEST(Reinsert, WrongInputGivesItsLineAndChangesNothing) {
        row + "x1.png is not a PNG this program reads (16-bit samples)\n"},
       {replace("x1.png", [](Bytes b) { return with_ihdr(b, 0, 0x7F); }),
        row + "x1.png is 2130706464x8, the TIM is 32x8\n"},
+      {replace("x1.bmp", [](Bytes b) { return Bytes(b.begin(), b.end() - 1); }),
+       row + "x1.bmp is not a BMP this program reads (truncated)\n"},
+      {[](const Sandbox& b) { b.write("x1.png", std::string("GIF89a")); },
+       row + "x1.png is not a PNG or BMP picture\n"},
       {replace("x1.bmp",
                [](Bytes b) {
                  b[54] = 1;

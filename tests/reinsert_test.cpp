@@ -1,13 +1,11 @@
-// Unit tests of the reinsertion modules: sector codes, PPF, the catalogue
-// reader, the picture readers and the picture-to-TIM rules.
+// Unit tests of the reinsertion modules: sector codes, the catalogue reader,
+// the picture readers and the picture-to-TIM rules.
 #include <gtest/gtest.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 
 #include "catalogue/reader.h"
@@ -73,10 +71,10 @@ bool parity_ok(Bytes s, bool form1) {
   return true;
 }
 
-Bytes raw_sector(uint8_t mode, uint8_t submode, uint8_t seed) {
+Bytes raw_sector(uint8_t mode, uint8_t submode) {
   Bytes s(2352);
   for (std::size_t i = 12; i < s.size(); ++i)
-    s[i] = static_cast<uint8_t>(i * 7 + seed);
+    s[i] = static_cast<uint8_t>(i * 7);
   std::fill(s.begin() + 1, s.begin() + 11, 0xFF);
   s[0] = s[11] = 0;
   s[15] = mode;
@@ -90,8 +88,8 @@ TEST(SectorCodes, RebuiltSectorsCheckOutByEcmaRules) {
     bool rebuilt;
   } cases[] = {{1, 0, true}, {2, 0x08, true}, {2, 0x20, false}, {0, 0, false}};
   for (const Case& c : cases) {
-    for (uint8_t seed : {0, 1, 200}) {
-      Bytes s = raw_sector(c.mode, c.submode, seed);
+    {
+      Bytes s = raw_sector(c.mode, c.submode);
       const Bytes before = s;
       ASSERT_EQ(rebuild_edc_ecc(s), c.rebuilt) << int(c.mode);
       if (!c.rebuilt) {
@@ -103,7 +101,7 @@ TEST(SectorCodes, RebuiltSectorsCheckOutByEcmaRules) {
       const std::size_t from = form1 ? 16 : 0, to = form1 ? 2076 : 2068;
       EXPECT_EQ(sector_edc(std::span(s).subspan(from, to - from)), 0u);
       EXPECT_NE(sector_edc(std::span(s).subspan(from, to - from - 4)), 0u);
-      EXPECT_TRUE(parity_ok(s, form1)) << int(c.mode) << " " << int(seed);
+      EXPECT_TRUE(parity_ok(s, form1)) << int(c.mode);
       EXPECT_TRUE(std::equal(s.begin(), s.begin() + 2064, before.begin()));
       if (!form1) {
         EXPECT_EQ(Bytes(s.begin() + 2068, s.begin() + 2076), Bytes(8));
@@ -163,41 +161,6 @@ TEST(SectorCodes, AgreeWithAnImageWrittenByVcdimager) {
   }
   EXPECT_GT(form1, 100u);
   std::filesystem::remove_all(dir);
-}
-
-TEST(PpfWriter, PatchAndUndoRestoreEitherFile) {
-  Bytes original(0x9320 + 2000);
-  for (std::size_t i = 0; i < original.size(); ++i)
-    original[i] = static_cast<uint8_t>(i * 13);
-  struct Case {
-    std::size_t size;                                        // of the file
-    std::vector<std::pair<std::size_t, std::size_t>> edits;  // at, length
-  } cases[] = {{original.size(), {{5, 1}, {100, 300}, {0x9320 + 10, 3}}},
-               {1000, {{0, 2}, {998, 2}}},
-               {1000, {}}};
-  for (const Case& c : cases) {
-    const Bytes before(original.begin(), original.begin() + c.size);
-    Bytes after = before;
-    std::vector<PatchRun> runs;
-    for (auto [at, n] : c.edits) {
-      for (std::size_t i = at; i < at + n; ++i) after[i] ^= (i % 3) ? 0xFF : 0;
-      runs.push_back({at, Bytes(before.begin() + at, before.begin() + at + n),
-                      Bytes(after.begin() + at, after.begin() + at + n)});
-    }
-    const std::span<const uint8_t> block =
-        c.size >= kPpfBlockAt + kPpfBlockSize
-            ? std::span(before).subspan(kPpfBlockAt, kPpfBlockSize)
-            : std::span<const uint8_t>();
-    const Bytes ppf = ppf_patch("Vexlo: test", block, runs);
-    EXPECT_EQ(ppf[57], block.empty() ? 0 : 1);
-    EXPECT_EQ(std::string(ppf.begin() + 6, ppf.begin() + 56),
-              "Vexlo: test" + std::string(39, ' '));
-    Bytes file = before;
-    ASSERT_TRUE(test::ppf_apply(ppf, file, false));
-    EXPECT_EQ(file, after);
-    ASSERT_TRUE(test::ppf_apply(ppf, file, true));
-    EXPECT_EQ(file, before);
-  }
 }
 
 TEST(CatalogueReader, TakesOurCsvAndNamesWhatIsWrong) {
@@ -279,196 +242,59 @@ Bytes written_picture(const Bytes& tim, int32_t row, Target target) {
   return out;
 }
 
-TEST(PictureToTim, UneditedPicturesGiveTheTimBack) {
-  for (const Bytes& tim : sample_tims()) {
-    const TimInfo info = info_of(tim);
-    const int32_t rows = std::max(1, clut_rows(info));
-    for (Target target : {Target::kPng, Target::kBitmap}) {
-      for (int32_t row = 0; row < rows; ++row) {
-        Picture pic;
-        ASSERT_EQ(read_picture(written_picture(tim, row, target), info.width,
-                               info.height, pic),
-                  "");
-        for (bool keep : {false, true}) {
-          Bytes back = tim;
-          EXPECT_EQ(apply_picture(back, pic, row, target, keep, "p"), "");
-          EXPECT_EQ(back, tim) << info.bits_per_pixel << " row " << row;
-        }
-      }
-    }
-  }
-}
-
-// Pixel (x, y) of `pic` set to `c`, and to index k in a palette picture.
-void paint(Picture& pic, uint32_t x, uint32_t y, Rgba c, int k = -1) {
-  pic.pixels[y * pic.width + x] = c;
-  if (k >= 0) pic.index[y * pic.width + x] = static_cast<uint8_t>(k);
-}
-
 TEST(PictureToTim, EditsFollowTheColourRules) {
   const std::vector<Bytes> tims = sample_tims();
+  const std::string not_in =
+      "colour (1,2,3,255) at 4,2 of p is not in the TIM's palette";
+  const std::string moved = "the pixels of p differ from the TIM's at 3,4";
   struct Case {
     int tim;
-    std::function<void(Picture&)> edit;
+    bool rgb;       // the picture saved again without its palette
+    int plte;       // PLTE entry set to `c` (pixels follow), or -1
+    uint32_t x, y;  // else the pixel set to `c`, with index `k`
+    Rgba c;
+    int k;
     bool keep_indices;
     std::string why;
-    std::size_t at;  // first changed byte of the TIM
-    Bytes want;      // its new bytes
+    std::size_t at;  // first changed byte of the TIM, and its new bytes
+    Bytes want;
   } cases[] = {
       // 15-bit: alpha 254 sets STP, black is opaque black, alpha < 128 is 0.
-      {2,
-       [](Picture& p) {
-         paint(p, 0, 0, {255, 0, 0, 254});
-       },
-       false,
-       "",
-       20,
-       {0x1F, 0x80}},
-      {2,
-       [](Picture& p) {
-         paint(p, 1, 1, {7, 7, 7, 255});
-       },
-       false,
-       "",
-       28,
-       {0x00, 0x80}},
-      {2,
-       [](Picture& p) {
-         paint(p, 2, 0, {90, 90, 90, 3});
-       },
-       false,
-       "",
-       24,
-       {0x00, 0x00}},
+      {2, true, -1, 0, 0, {255, 0, 0, 254}, 0, false, "", 20, {0x1F, 0x80}},
+      {2, true, -1, 1, 1, {7, 7, 7, 255}, 0, false, "", 28, {0x00, 0x80}},
+      {2, true, -1, 2, 0, {90, 90, 90, 3}, 0, false, "", 24, {0x00, 0x00}},
       // 4-bit: a colour of the row takes its first entry; others refused.
-      {0,
-       [](Picture& p) {
-         p.indexed = false;
-         paint(p, 1, 0, {0, 255, 0, 255});
-       },
-       false,
-       "",
-       20 + 64 + 12,
-       {0x30}},
-      {0,
-       [](Picture& p) {
-         p.indexed = false;
-         paint(p, 4, 2, {1, 2, 3, 255});
-       },
-       false,
-       "colour (1,2,3,255) at 4,2 of p is not in the TIM's palette",
-       0,
-       {}},
-      // 8-bit palette PNG: a changed PLTE entry rewrites that entry only.
-      {1,
-       [](Picture& p) {
-         p.palette[5] = {0, 0, 255, 255};
-         p.pixels = {};
-       },
-       false,
-       "p is not the TIM's size",
-       0,
-       {}},
-      {1,
-       [](Picture& p) {
-         p.palette[5] = {0, 0, 255, 255};
-         for (std::size_t i = 0; i < p.pixels.size(); ++i)
-           p.pixels[i] = p.palette[p.index[i]];
-       },
-       true,
-       "",
-       20 + 10,
-       {0x00, 0x7C}},
-      {1,
-       [](Picture& p) { paint(p, 3, 4, p.palette[7], 7); },
-       true,
-       "the pixels of p differ from the TIM's at 3,4",
-       0,
-       {}},
-      {1,
-       [](Picture& p) {
-         paint(p, 0, 0, {9, 9, 9, 255}, 200);
-       },
-       false,
-       "",
-       20 + 512 + 12,
-       {200}},
+      {0, true, -1, 1, 0, {0, 255, 0, 255}, 0, false, "", 96, {0x30}},
+      {0, true, -1, 4, 2, {1, 2, 3, 255}, 0, false, not_in, 0, {}},
+      // 8-bit palette PNG: its index as it is; a changed PLTE entry rewrites
+      // that entry; a _pal image must keep the indices.
+      {1, false, -1, 0, 0, {9, 9, 9, 255}, 200, false, "", 544, {200}},
+      {1, false, 5, 0, 0, {0, 0, 255, 255}, 0, true, "", 30, {0x00, 0x7C}},
+      {1, false, -1, 3, 4, {0, 0, 0, 0}, 7, true, moved, 0, {}},
   };
   for (const Case& c : cases) {
     const Bytes& tim = tims[c.tim];
     const TimInfo info = info_of(tim);
-    Picture pic;
+    Picture p;
     ASSERT_EQ(read_picture(written_picture(tim, 0, Target::kPng), info.width,
-                           info.height, pic),
+                           info.height, p),
               "");
-    c.edit(pic);
+    p.indexed = !c.rgb;
+    if (c.plte >= 0) {
+      p.palette[c.plte] = c.c;
+      for (std::size_t i = 0; i < p.pixels.size(); ++i)
+        p.pixels[i] = p.palette[p.index[i]];
+    } else {
+      p.pixels[c.y * p.width + c.x] = c.c;
+      if (!c.rgb) p.index[c.y * p.width + c.x] = static_cast<uint8_t>(c.k);
+    }
     Bytes back = tim;
-    EXPECT_EQ(apply_picture(back, pic, 0, Target::kPng, c.keep_indices, "p"),
+    EXPECT_EQ(apply_picture(back, p, 0, Target::kPng, c.keep_indices, "p"),
               c.why);
     if (!c.why.empty()) continue;
     Bytes want = tim;
     std::copy(c.want.begin(), c.want.end(), want.begin() + c.at);
     EXPECT_EQ(back, want) << c.tim << " " << c.at;
-  }
-}
-
-// A PNG made of `chunks` (type and data), with valid CRCs.
-Bytes png_of(const std::vector<std::pair<std::string, Bytes>>& chunks) {
-  Bytes out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  for (const auto& [type, data] : chunks) {
-    for (int s = 24; s >= 0; s -= 8)
-      out.push_back(static_cast<uint8_t>(data.size() >> s));
-    Bytes body(type.begin(), type.end());
-    body.insert(body.end(), data.begin(), data.end());
-    const uint32_t crc =
-        static_cast<uint32_t>(crc32(0, body.data(), body.size()));
-    out.insert(out.end(), body.begin(), body.end());
-    for (int s = 24; s >= 0; s -= 8)
-      out.push_back(static_cast<uint8_t>(crc >> s));
-  }
-  return out;
-}
-
-TEST(PictureReader, RefusesWhatItCannotRead) {
-  const Bytes good = written_picture(sample_tims()[2], 0, Target::kPng);
-  Bytes bad_crc = good;
-  bad_crc[40] ^= 1;
-  auto ihdr = [](uint32_t w, uint32_t h, uint8_t depth, uint8_t type) {
-    Bytes d;
-    for (uint32_t v : {w, h})
-      for (int s = 24; s >= 0; s -= 8)
-        d.push_back(static_cast<uint8_t>(v >> s));
-    d.insert(d.end(), {depth, type, 0, 0, 0});
-    return d;
-  };
-  Bytes deflated(64);
-  uLongf n = deflated.size();
-  const Bytes rows = {0, 1, 2, 3, 0, 4, 5, 6};  // short of 3x2 RGB rows
-  compress(deflated.data(), &n, rows.data(), rows.size());
-  deflated.resize(n);
-  Bytes bmp = written_picture(sample_tims()[2], 0, Target::kBitmap);
-  struct Case {
-    Bytes file;
-    std::string why;
-  } cases[] = {
-      {Bytes(good.begin(), good.end() - 20),
-       "is not a PNG this program reads (truncated)"},
-      {bad_crc, "is not a PNG this program reads (bad CRC)"},
-      {png_of({{"IHDR", ihdr(3, 2, 16, 2)}}),
-       "is not a PNG this program reads (16-bit samples)"},
-      {png_of({{"IHDR", ihdr(0x7FFFFFFF, 0x7FFFFFFF, 8, 6)}}),
-       "is 2147483647x2147483647, the TIM is 3x2"},
-      {png_of({{"IHDR", ihdr(3, 2, 8, 2)}, {"IDAT", deflated}, {"IEND", {}}}),
-       "is not a PNG this program reads (broken image data)"},
-      {png_of({{"IHDR", ihdr(3, 2, 8, 3)}, {"IEND", {}}}),
-       "is not a PNG this program reads (no palette)"},
-      {Bytes(bmp.begin(), bmp.end() - 1),
-       "is not a BMP this program reads (truncated)"},
-      {Bytes(10, 'x'), "is not a PNG or BMP picture"},
-  };
-  for (const Case& c : cases) {
-    Picture pic;
-    EXPECT_EQ(read_picture(c.file, 3, 2, pic), c.why);
   }
 }
 
