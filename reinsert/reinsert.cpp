@@ -62,7 +62,7 @@ struct Patched {
   std::string file;
   InputData data;
   bool loaded = false;
-  std::optional<DiscMap> map;        // once a row with a sector asked for it
+  bool raw = false;  // a raw image, whose changed sectors get EDC/ECC anew
   std::map<uint64_t, Bytes> blocks;  // block index -> its new bytes
   int32_t changed = 0;
 
@@ -95,7 +95,10 @@ struct Found {
   // The TIM's bytes as far as its size and pixels reach, and the file
   // offset of each piece of them.
   Bytes bytes;
-  std::optional<uint64_t> stream_pos;  // in a raw image's data stream
+  // In a raw image: the data sectors the TIM may cover, and its position
+  // in their stream.
+  DiscMap map;
+  std::optional<uint64_t> stream_pos;
 };
 
 std::optional<Found> find_tim(Patched& t, const CatalogueRow& row) {
@@ -105,23 +108,33 @@ std::optional<Found> find_tim(Patched& t, const CatalogueRow& row) {
   uint64_t avail = 0;
   std::function<void(uint64_t, std::span<uint8_t>)> copy;
   if (row.sector) {
-    if (!t.map) {
-      t.map = is_disc_image(file) ? map_disc_image(file) : DiscMap{};
+    const uint64_t first = *row.sector;
+    if (!is_disc_image(file) || row.sector_offset >= kSectorDataSize ||
+        row.width <= 0 || row.height <= 0)
+      return std::nullopt;
+    t.raw = true;
+    // The data stream from the row's sector on, only as far as the TIM can
+    // reach (its size, its pixels, headers), so that a large image is not
+    // read through for a few TIMs.
+    const uint64_t reach = uint64_t{static_cast<uint32_t>(row.size)} +
+                           3 * uint64_t(row.width) * uint64_t(row.height) + 64 +
+                           row.sector_offset;
+    DiscMap& map = f.map;
+    map.whole_sectors = file.size() / kRawSectorSize;
+    for (uint64_t s = first; s < map.whole_sectors && map.stream_size() < reach;
+         ++s) {
+      const uint64_t at = s * kRawSectorSize;
+      const std::size_t start =
+          sector_data_start(file.subspan(at, kRawSectorSize));
+      if (start != 0)
+        map.segment_start.push_back(static_cast<uint32_t>(at + start));
+      else if (s == first)
+        return std::nullopt;
     }
-    const DiscMap& map = *t.map;
-    const uint64_t sector_at = uint64_t{*row.sector} * kRawSectorSize;
-    if (row.sector_offset >= kSectorDataSize || sector_at >= file.size())
+    if (map.segment_start.empty() ||
+        raw_offset(map, row.sector_offset) != static_cast<uint64_t>(row.offset))
       return std::nullopt;
-    const uint64_t data_at =
-        sector_at + sector_data_start(file.subspan(sector_at));
-    const auto seg = std::lower_bound(map.segment_start.begin(),
-                                      map.segment_start.end(), data_at);
-    if (seg == map.segment_start.end() || *seg != data_at) return std::nullopt;
-    const uint64_t pos =
-        uint64_t(seg - map.segment_start.begin()) * kSectorDataSize +
-        row.sector_offset;
-    if (raw_offset(map, pos) != static_cast<uint64_t>(row.offset))
-      return std::nullopt;
+    const uint64_t pos = row.sector_offset;
     f.stream_pos = pos;
     avail = map.stream_size() - pos;
     copy = [&file, &map, pos](uint64_t at, std::span<uint8_t> out) {
@@ -172,7 +185,7 @@ void put_tim(Patched& t, const Found& f, const CatalogueRow& row,
     const uint64_t pos = *f.stream_pos + done;
     const std::size_t n = std::min<std::size_t>(
         kSectorDataSize - pos % kSectorDataSize, tim.size() - done);
-    t.put(raw_offset(*t.map, pos), std::span(tim).subspan(done, n));
+    t.put(raw_offset(f.map, pos), std::span(tim).subspan(done, n));
     done += n;
   }
 }
@@ -267,7 +280,7 @@ void write_target(RunState& rs, Patched& t) {
     const std::span<const uint8_t> before = file.subspan(at, block.size());
     if (std::equal(block.begin(), block.end(), before.begin())) continue;
     // A changed data sector gets its codes anew; no other sector changes.
-    if (t.map && !t.map->segment_start.empty()) rebuild_edc_ecc(block);
+    if (t.raw) rebuild_edc_ecc(block);
     runs.push_back({at, Bytes(before.begin(), before.end()), block});
   }
   for (const PatchRun& r : runs) patches.push_back({r.offset, r.after});
@@ -325,14 +338,18 @@ int32_t reinsert(Run& run) {
   RunState rs{run, run.settings.reinsert, {}, {}, 0};
   const bool dry = run.settings.outname.empty();
   std::printf("Reinserting from %s\n", rs.catalogue.c_str());
-  InputData text;
   std::vector<CatalogueRow> rows;
   std::string why = "it cannot be read";
-  if (load(rs.catalogue, text)) {
-    const std::span<const uint8_t> b = text.bytes();
-    why = read_catalogue(
-        std::string_view(reinterpret_cast<const char*>(b.data()), b.size()),
-        rows);
+  {
+    // Released before the rows: only one file at a time is mapped in place
+    // (the others are read), and that should be the input.
+    InputData text;
+    if (load(rs.catalogue, text)) {
+      const std::span<const uint8_t> b = text.bytes();
+      why = read_catalogue(
+          std::string_view(reinterpret_cast<const char*>(b.data()), b.size()),
+          rows);
+    }
   }
   if (!why.empty()) {
     std::printf("Can't reinsert from %s: %s.\n", rs.catalogue.c_str(),
