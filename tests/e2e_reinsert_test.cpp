@@ -164,6 +164,35 @@ TEST(Reinsert, EditsFromEachSourceLandExactly) {
   }
 }
 
+// A catalogue with a duplicate_of column: a TIM that repeats an edited one
+// gets the same edit.
+TEST(Reinsert, RepeatsOfAnEditedTimGetTheSameEdit) {
+  const Bytes tim = two_row_tim();
+  Sandbox box;
+  box.write("game.bin", concat({Bytes(100, 0), tim, Bytes(300, 0), tim}));
+  scan(box, "infile=\"game.bin\"");
+  const Bytes csv = box.read("xindex.csv");
+  std::string text(csv.begin(), csv.end()), with;
+  for (const char* tail : {",duplicate_of", ",", ",1"}) {
+    const std::size_t end = text.find("\r\n");
+    with += text.substr(0, end) + tail + "\r\n";
+    text.erase(0, end + 2);
+  }
+  box.write("xindex.csv", with);
+  Bytes edited = tim;
+  edited[100] ^= 0x33;
+  box.write("x1.tim", edited);
+  box.config(reinsert_config());
+  EXPECT_EQ(box.run().out,
+            kHead + "Reinserting from xindex.csv\n" +
+                "TIM 1 at byte 100: patched from x1.tim\n" + "TIM 2 at byte " +
+                std::to_string(400 + tim.size()) + ": patched from x1.tim\n" +
+                "Wrote xgame.bin and xgame.bin.ppf (2 tim(s) patched).\n" +
+                reinserted(2));
+  EXPECT_EQ(box.read("xgame.bin"),
+            concat({Bytes(100, 0), edited, Bytes(300, 0), edited}));
+}
+
 // `png` with IHDR byte `at` (from the chunk's data) set to `v`, CRC fixed.
 Bytes with_ihdr(Bytes png, std::size_t at, uint8_t v) {
   png[16 + at] = v;
