@@ -19,8 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (!vexlo::split_csv(text, records)) return 0;
   std::string again;
   for (const auto& record : records) {
-    for (std::size_t i = 0; i < record.size(); ++i)
-      again += (i ? "," : "") + vexlo::csv_field(record[i]);
+    for (std::size_t i = 0; i < record.size(); ++i) {
+      if (i > 0) again += ',';
+      again += vexlo::csv_field(record[i]);
+    }
     again += "\r\n";
   }
   std::vector<std::vector<std::string>> back;

@@ -1,6 +1,7 @@
 #include "reinsert/to_tim.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "tim/tim.h"
@@ -19,8 +20,10 @@ std::string at_text(uint32_t x, uint32_t y) {
 }
 
 std::string colour_text(Rgba c) {
-  return "(" + std::to_string(c.r) + "," + std::to_string(c.g) + "," +
-         std::to_string(c.b) + "," + std::to_string(c.a) + ")";
+  // Not built with operator+, which GCC 12 warns about here.
+  char text[32];
+  std::snprintf(text, sizeof text, "(%d,%d,%d,%d)", c.r, c.g, c.b, c.a);
+  return text;
 }
 
 std::optional<Examined> examine_whole(std::span<const uint8_t> tim) {
