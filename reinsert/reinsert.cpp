@@ -270,7 +270,8 @@ bool may_write(const RunState& rs, const std::string& name) {
          !(file_id_of(name, &id) && rs.protect.count(id) != 0);
 }
 
-// Writes the copy and the patch of one input; false when it could not.
+// Writes the copy and the patch of one input, or says which could not be
+// written and leaves neither.
 void write_target(RunState& rs, Patched& t) {
   const std::span<const uint8_t> file = t.bytes();
   std::vector<PatchRun> runs;
@@ -365,6 +366,13 @@ int32_t reinsert(Run& run) {
     for (const std::string* name : {&row.png, &row.bmp, &row.tim})
       if (!name->empty() && file_id_of(folder + *name, &id))
         rs.protect.insert(id);
+    // And the _pal images, as far as a real CLUT's rows go.
+    for (uint32_t r = 1; r < std::min<uint32_t>(row.palettes, 256); ++r)
+      for (const std::string* name : {&row.png, &row.bmp})
+        if (name->size() > 4 &&
+            file_id_of(folder + palette_name(*name, static_cast<int32_t>(r)),
+                       &id))
+          rs.protect.insert(id);
   }
 
   struct Done {
