@@ -209,64 +209,42 @@ TEST(Reinsert, WrongInputGivesItsLineAndChangesNothing) {
   auto replace = [](const char* name, std::function<Bytes(Bytes)> f) -> Edit {
     return [=](const Sandbox& b) { b.write(name, f(b.read(name))); };
   };
+  // Byte `at` of `name` XORed with `x`; its last `n` bytes cut.
+  auto poke = [&](const char* name, std::size_t at, uint8_t x) {
+    return replace(name, [=](Bytes b) { return b[at] ^= x, b; });
+  };
+  auto cut = [&](const char* name, std::size_t n) {
+    return replace(name, [=](Bytes b) { return b.resize(b.size() - n), b; });
+  };
   struct Case {
     Edit edit;
     std::string lines;
     std::string outname = "x";
   } cases[] = {
-      {replace("xindex.csv",
-               [](Bytes b) {
-                 b[0] = 'N';
-                 return b;
-               }),
+      {poke("xindex.csv", 0, 0x20),
        "Can't reinsert from xindex.csv: its header is not a catalogue's.\n"},
       {[](const Sandbox& b) { std::filesystem::remove(b.path("xindex.csv")); },
        "Can't reinsert from xindex.csv: it cannot be read.\n"},
-      {replace("xindex.csv",
-               [](Bytes b) {
-                 b.resize(b.size() - 30);
-                 return b;
-               }),
+      {cut("xindex.csv", 30),
        "Can't reinsert from xindex.csv: row 1: too few columns.\n"},
-      {replace("game.bin",
-               [](Bytes b) {
-                 b.insert(b.begin(), 0);
-                 return b;
-               }),
+      {poke("game.bin", 104, 1),  // another mode
        row + "no TIM of 4-bit CLUT 32x8 at byte 100 of game.bin any more\n"},
-      {replace("x1.png",
-               [](Bytes b) {
-                 b.resize(b.size() - 13);
-                 return b;
-               }),
+      {cut("x1.png", 13),
        row + "x1.png is not a PNG this program reads (truncated)\n"},
-      {replace("x1.png",
-               [](Bytes b) {
-                 b[40] ^= 1;
-                 return b;
-               }),
+      {poke("x1.png", 40, 1),
        row + "x1.png is not a PNG this program reads (bad CRC)\n"},
       {replace("x1.png", [](Bytes b) { return with_ihdr(b, 8, 16); }),
        row + "x1.png is not a PNG this program reads (16-bit samples)\n"},
       {replace("x1.png", [](Bytes b) { return with_ihdr(b, 0, 0x7F); }),
        row + "x1.png is 2130706464x8, the TIM is 32x8\n"},
-      {replace("x1.bmp", [](Bytes b) { return Bytes(b.begin(), b.end() - 1); }),
+      {cut("x1.bmp", 1),
        row + "x1.bmp is not a BMP this program reads (truncated)\n"},
       {[](const Sandbox& b) { b.write("x1.png", std::string("GIF89a")); },
        row + "x1.png is not a PNG or BMP picture\n"},
-      {replace("x1.bmp",
-               [](Bytes b) {
-                 b[54] = 1;
-                 return b;
-               }),
+      {poke("x1.bmp", 54, 1),
        row +
            "colour (0,0,1,255) at 0,7 of x1.bmp is not in the TIM's palette\n"},
-      {replace("x1.tim",
-               [](Bytes b) {
-                 b[4] = 9;
-                 return b;
-               }),
-       row + "x1.tim does not have the TIM's headers\n"},
+      {poke("x1.tim", 4, 1), row + "x1.tim does not have the TIM's headers\n"},
       {[](const Sandbox& b) {
          Bytes bmp = b.read("x1.bmp"), tim = b.read("x1.tim");
          bmp[54] = bmp[55] = bmp[56] = 0x08;  // a grey of the palette
@@ -275,11 +253,7 @@ TEST(Reinsert, WrongInputGivesItsLineAndChangesNothing) {
          b.write("x1.tim", tim);
        },
        row + "x1.bmp and x1.tim disagree\n"},
-      {replace("x1.tim",
-               [](Bytes b) {
-                 b[96] ^= 0x11;
-                 return b;
-               }),
+      {poke("x1.tim", 96, 0x11),
        row + "patched from x1.tim\nCould not write ./game.bin\n", "./"},
   };
   for (const Case& c : cases) {
