@@ -199,6 +199,58 @@ TEST(Reinsert, RepeatsOfAnEditedTimGetTheSameEdit) {
             concat({Bytes(100, 0), edited, Bytes(300, 0), edited}));
 }
 
+// vcdimager writes two Video CDs, of a file of TIMs and of the same file
+// with one TIM edited: reinserting that edit into the first gives every
+// changed sector exactly as vcdimager wrote it, EDC and ECC included.
+TEST(Reinsert, SectorsComeOutAsVcdimagerWritesThem) {
+  if (std::system("command -v vcdxbuild >/dev/null && command -v ffmpeg "
+                  ">/dev/null") != 0)
+    GTEST_SKIP() << "vcdxbuild (vcdimager) or ffmpeg is not installed";
+  Sandbox box;
+  const Bytes sky = read_file(data_path("real/8bit_128x129_sky.tim"));
+  Bytes edited = sky;
+  for (std::size_t i = 2000; i < 9000; i += 7) edited[i] ^= 0x0F;  // pixels
+  box.write("v.xml", std::string(R"(<?xml version="1.0"?>
+<!DOCTYPE videocd PUBLIC "-//GNU//DTD VideoCD//EN" "http://www.gnu.org/software/vcdimager/videocd.dtd">
+<videocd xmlns="http://www.gnu.org/software/vcdimager/1.0/" class="vcd" version="2.0">
+<info><album-id/><volume-count>1</volume-count><volume-number>1</volume-number><restriction>0</restriction></info>
+<pvd><volume-id>T</volume-id><system-id>CD-RTOS CD-BRIDGE</system-id></pvd>
+<filesystem><folder><name>DATA</name><file src="data.bin"><name>DATA.BIN</name></file></folder></filesystem>
+<sequence-items><sequence-item src="v.mpg" id="sequence-00"/></sequence-items>
+</videocd>
+)"));
+  const std::string cd = "cd '" + box.dir().string() + "' && ";
+  ASSERT_EQ(std::system((cd + "ffmpeg -loglevel error -y -f lavfi -i testsrc "
+                              "-t 1 -target ntsc-vcd v.mpg </dev/null")
+                            .c_str()),
+            0);
+  for (const char* name : {"a", "b"}) {
+    box.write("data.bin",
+              concat({Bytes(5000, 0), *name == 'a' ? sky : edited}));
+    const std::string cmd = cd +
+                            "vcdxbuild --cue-file=v.cue --bin-file=" + name +
+                            ".bin v.xml >/dev/null 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+  }
+  scan(box, "infile=\"a.bin\" typefilter=\"1\"");
+  box.write("x1.tim", edited);
+  box.config(reinsert_config());
+  EXPECT_NE(box.run().out.find("(1 tim(s) patched)"), std::string::npos);
+  const Bytes a = box.read("a.bin"), b = box.read("b.bin"),
+              copy = box.read("xa.bin");
+  ASSERT_EQ(copy.size(), a.size());
+  std::size_t changed = 0;
+  for (std::size_t at = 0; at < a.size(); at += 2352) {
+    if (std::equal(copy.begin() + at, copy.begin() + at + 2352, a.begin() + at))
+      continue;
+    ++changed;
+    EXPECT_TRUE(
+        std::equal(copy.begin() + at, copy.begin() + at + 2352, b.begin() + at))
+        << "sector " << at / 2352;
+  }
+  EXPECT_EQ(changed, 4u);  // bytes 2000-8999 of the TIM, from 7000 on
+}
+
 // `png` with IHDR byte `at` (from the chunk's data) set to `v`, CRC fixed.
 Bytes with_ihdr(Bytes png, std::size_t at, uint8_t v) {
   png[16 + at] = v;
