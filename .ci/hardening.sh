@@ -26,11 +26,13 @@ cmake --build build-fuzz -j2 --target vexlo_fuzzers
 findings=$root/build-fuzz/findings
 rm -rf "$findings" build-fuzz/corpus-work
 mkdir -p "$findings"
-for target in fuzz_config fuzz_tim fuzz_scan fuzz_wide_text fuzz_disc; do
+for target in fuzz_config fuzz_tim fuzz_scan fuzz_wide_text fuzz_disc \
+              fuzz_picture fuzz_catalogue; do
   work=build-fuzz/corpus-work/$target  # new units go here, not into the repo
   mkdir -p "$work"
   seeds=(fuzz/corpus/$target)
-  [[ $target == fuzz_config || $target == fuzz_wide_text ]] ||
+  [[ $target == fuzz_config || $target == fuzz_wide_text ||
+     $target == fuzz_catalogue ]] ||
     seeds+=(tests/data/real)
   echo "== $target: ${seconds} s"
   # -max_len keeps the 900 KB sample from slowing every mutation; longer

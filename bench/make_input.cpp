@@ -5,6 +5,7 @@
 //       | dense (20000 small TIMs of every mode in random filler)
 //       | disc (a raw 2352-byte CD image of random data in Form 1 sectors,
 //         every tenth sector Form 2, holding 20 TIMs that cross sectors)
+//       | disc100 (the same holding 100 TIMs: the reinsertion benchmark)
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -97,7 +98,7 @@ int main(int argc, char** argv) {
       if (slot < 600 + w * h * 2) return 1;
       put_tim(v, k * slot, f, w, h, rng);
     }
-  } else if (kind == "disc") {
+  } else if (kind == "disc" || kind == "disc100") {
     // The data stream first, then wrapped into sectors in place of `v`.
     const std::size_t sectors = size / 2352;
     const std::size_t form2 = sectors / 10;  // n % 10 == 9
@@ -107,8 +108,9 @@ int main(int argc, char** argv) {
       std::memcpy(&stream[i], &x, 8);
     }
     static const uint32_t flags[] = {0x08, 0x09, 0x02, 0x03};
-    const std::size_t slot = stream.size() / 20;
-    for (std::size_t k = 0; k < 20; ++k)
+    const std::size_t tims = kind == "disc" ? 20 : 100;
+    const std::size_t slot = stream.size() / tims;
+    for (std::size_t k = 0; k < tims; ++k)
       put_tim(stream, k * slot + 2000, flags[k % 4], 64, 64, rng);
     std::size_t taken = 0;
     for (std::size_t n = 0; n < sectors; ++n) {

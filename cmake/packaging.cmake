@@ -15,10 +15,8 @@ set(VEXLO_MAINTAINER "Vexlo developers <vexlo@example.org>"
     CACHE STRING "Maintainer named in the Debian package")
 
 # The pages the README links to, shipped beside it so that its links hold.
-set(VEXLO_DOC_PAGES
-    doc/architecture.md doc/catalogue.md doc/configuration.md
-    doc/development.md doc/disc-images.md doc/hardening.md doc/install.md
-    doc/messages.md doc/output-files.md doc/performance.md doc/windows.md)
+file(GLOB VEXLO_DOC_PAGES RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}
+     CONFIGURE_DEPENDS doc/*.md)
 
 if(WIN32)
   # One folder to unpack and double-click in: the exe beside the example it

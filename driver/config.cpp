@@ -89,6 +89,8 @@ void apply_config(Settings& s, std::string_view text) {
   take_flag(text, "allcluts", s.allcluts);
   take_flag(text, "looseflags", s.looseflags);
   take_flag(text, "strict", s.strict);
+  if (std::string v = config_value(text, "reinsert"); !v.empty())
+    s.reinsert = cut(std::move(v));
 }
 
 void load_config(Settings& settings) {

@@ -6,6 +6,7 @@
 #include "catalogue/catalogue.h"
 #include "driver/config.h"
 #include "platform/console.h"
+#include "reinsert/reinsert.h"
 #include "scan/scan_file.h"
 #include "scan/walk.h"
 
@@ -21,6 +22,7 @@ int run(Run& state) {
   s.infile.clear();
   s.outname.clear();
   s.inpath.clear();
+  s.reinsert.clear();
   load_config(s);
   if (s.outname.empty()) {
     std::printf(
@@ -30,6 +32,13 @@ int run(Run& state) {
     s.writebmp = false;
     s.writeindex = false;
     s.writepng = false;
+  }
+  if (!s.reinsert.empty()) {
+    // A reinsertion run scans nothing and writes only copies and patches.
+    const int32_t n = reinsert(state);
+    std::printf("A total of %i tim(s) reinserted.\n", n);
+    std::fflush(stdout);
+    return wait_key();
   }
   if (s.tree_search && !s.inpath.empty()) {
     catalogue_begin(state);

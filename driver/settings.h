@@ -39,6 +39,8 @@ struct Settings {
   bool allcluts = false;
   bool looseflags = false;
   bool strict = false;
+  // The catalogue CSV of a reinsertion run; empty for a scan.
+  std::string reinsert;
 };
 
 struct Run {

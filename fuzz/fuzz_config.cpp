@@ -66,6 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   check_text(s.inpath, text, "inpath");
   check_text(s.infile, text, "infile");
   check_text(s.outname, text, "outname");
+  check_text(s.reinsert, text, "reinsert");
   FUZZ_CHECK(s.searchtype.size() <= kTextMax);
 
   FUZZ_CHECK(s.tree_search == !s.inpath.empty());

@@ -35,6 +35,22 @@ bool write_output(const OutputHandle& out, std::span<const uint8_t> bytes);
 // and false returned.
 bool close_output(const OutputHandle& out, const std::string& name, bool keep);
 
+// Bytes to write over a copied file at `offset`.
+struct FilePatch {
+  uint64_t offset = 0;
+  std::span<const uint8_t> bytes;
+};
+
+// Creates or empties the regular file `to`, copies the regular file `from`
+// into it (inside the system where it can: copy_file_range, CopyFileW) and
+// writes `patches` over the copy. On any failure removes `to` and returns
+// false. On success stores the copy's identity in *id.
+bool copy_with_patches(const std::string& from, const std::string& to,
+                       std::span<const FilePatch> patches, FileId* id);
+
+// Removes the file `name`; false when it could not.
+bool remove_file(const std::string& name);
+
 // Reads the regular file `name` whole, up to `limit` bytes. False when it
 // cannot be opened or is not a regular file (a FIFO is never waited on).
 // On Windows, where paths inside the program are UTF-8, text that is not

@@ -118,6 +118,40 @@ bool create_and_write(const std::string& name, std::span<const uint8_t> bytes,
   return true;
 }
 
+bool copy_with_patches(const std::string& from, const std::string& to,
+                       std::span<const FilePatch> patches, FileId* id) {
+  std::wstring wide_from, wide_to;
+  if (!wide_path(from, &wide_from) || !wide_path(to, &wide_to)) return false;
+  // The system copies the file (sharing its blocks where it can).
+  if (!::CopyFileW(wide_from.c_str(), wide_to.c_str(), FALSE)) {
+    ::DeleteFileW(wide_to.c_str());
+    return false;
+  }
+  // A copy of a read-only file is read-only too.
+  const DWORD attrs = ::GetFileAttributesW(wide_to.c_str());
+  if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY))
+    ::SetFileAttributesW(wide_to.c_str(), attrs & ~FILE_ATTRIBUTE_READONLY);
+  const HANDLE h =
+      ::CreateFileW(wide_to.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  bool ok = h != INVALID_HANDLE_VALUE && is_disk_file(h);
+  for (const FilePatch& p : patches) {
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(p.offset);
+    ok = ok && ::SetFilePointerEx(h, at, nullptr, FILE_BEGIN) &&
+         write_all(h, p.bytes.data(), p.bytes.size());
+  }
+  if (ok && !file_id_of_handle(h, id)) *id = unique_file_id();
+  if (h != INVALID_HANDLE_VALUE && !::CloseHandle(h)) ok = false;
+  if (!ok) ::DeleteFileW(wide_to.c_str());
+  return ok;
+}
+
+bool remove_file(const std::string& name) {
+  std::wstring wide;
+  return wide_path(name, &wide) && ::DeleteFileW(wide.c_str());
+}
+
 bool read_small_file(const std::string& name, std::size_t limit,
                      std::string* text) {
   std::wstring wide;

@@ -136,6 +136,8 @@ TEST(ApplyConfig, LongValuesAreCut) {
   Settings s;
   apply_config(s, "outname=\"" + std::string(5000, 'x') + "\"");
   EXPECT_EQ(s.outname.size(), kTextMax);
+  apply_config(s, "reinsert=\"" + std::string(5000, 'x') + "\"");
+  EXPECT_EQ(s.reinsert.size(), kTextMax);
 }
 
 }  // namespace

@@ -192,6 +192,30 @@ TEST(WindowsPaths, ReadOnlyFilesAreScanned) {
                                total(1));
 }
 
+// A round trip from a read-only input: its patched copy is written whole
+// (the system's copy keeps the attribute, which must not stop the patch).
+TEST(WindowsFiles, ReinsertPatchesACopyOfAReadOnlyInput) {
+  Sandbox box;
+  const Bytes input = one_tim();
+  box.write("ro.bin", input);
+  box.config("infile=\"ro.bin\" outname=\"x\" writetim=\"1\" writeindex=\"1\"");
+  box.run();
+  Bytes tim = box.read("x1.tim");
+  tim[100] ^= 0xFF;
+  box.write("x1.tim", tim);
+  fs::permissions(box.path("ro.bin"), fs::perms::owner_read |
+                                          fs::perms::group_read |
+                                          fs::perms::others_read);
+  box.config("reinsert=\"xindex.csv\" outname=\"x\"");
+  EXPECT_EQ(box.run().out,
+            kHead + "Reinserting from xindex.csv\n" +
+                "TIM 1 at byte 10: patched from x1.tim\n" +
+                "Wrote xro.bin and xro.bin.ppf (1 tim(s) patched).\n" +
+                "A total of 1 tim(s) reinserted.\n");
+  EXPECT_EQ(box.read("xro.bin"), embed(tim, 10, 100));
+  EXPECT_EQ(box.read("ro.bin"), input);
+}
+
 // Names without a dot, and only those: "*." is also what the walk enters
 // directories by, and 8.3 short names must not widen "*.bin".
 TEST(WindowsPaths, WildcardsMatchLongNamesOnly) {

@@ -1,0 +1,95 @@
+#include "disc/edc_ecc.h"
+
+#include <array>
+#include <cstring>
+
+#include "disc/disc_image.h"
+
+namespace vexlo {
+
+namespace {
+
+constexpr std::array<uint32_t, 256> make_edc_table() {
+  std::array<uint32_t, 256> t{};
+  for (uint32_t i = 0; i < 256; ++i) {
+    uint32_t v = i;
+    for (int k = 0; k < 8; ++k) v = (v >> 1) ^ ((v & 1) ? 0xD8018001u : 0u);
+    t[i] = v;
+  }
+  return t;
+}
+constexpr std::array<uint32_t, 256> kEdcTable = make_edc_table();
+
+// GF(2^8) with x^8+x^4+x^3+x^2+1: f[i] is i times alpha, b[i ^ f[i]] is
+// i, which is i divided by (1 + alpha).
+struct GfTables {
+  std::array<uint8_t, 256> f{};
+  std::array<uint8_t, 256> b{};
+};
+constexpr GfTables make_gf() {
+  GfTables g;
+  for (uint32_t i = 0; i < 256; ++i) {
+    const uint32_t j = (i << 1) ^ ((i & 0x80) ? 0x11D : 0);
+    g.f[i] = static_cast<uint8_t>(j);
+    g.b[i ^ j] = static_cast<uint8_t>(i);
+  }
+  return g;
+}
+constexpr GfTables kGf = make_gf();
+
+// One parity kind over the 2340 bytes from the header on: `majors`
+// codewords of `minors` bytes each, the codeword starting at byte
+// (major / 2) * major_step + (major & 1) and stepping by `minor_step`
+// (modulo the covered size); its two parity bytes go to parity[major] and
+// parity[major + majors].
+void parity(const uint8_t* from, int majors, int minors, int major_step,
+            int minor_step, uint8_t* out) {
+  const int size = majors * minors;
+  for (int major = 0; major < majors; ++major) {
+    int at = (major >> 1) * major_step + (major & 1);
+    uint8_t a = 0, b = 0;
+    for (int minor = 0; minor < minors; ++minor) {
+      const uint8_t v = from[at];
+      at += minor_step;
+      if (at >= size) at -= size;
+      a = kGf.f[a ^ v];
+      b ^= v;
+    }
+    a = kGf.b[kGf.f[a] ^ b];
+    out[major] = a;
+    out[major + majors] = a ^ b;
+  }
+}
+
+void put_u32le(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+}  // namespace
+
+uint32_t sector_edc(std::span<const uint8_t> bytes) {
+  uint32_t edc = 0;
+  for (uint8_t v : bytes) edc = (edc >> 8) ^ kEdcTable[(edc ^ v) & 0xFF];
+  return edc;
+}
+
+bool rebuild_edc_ecc(std::span<uint8_t> sector) {
+  const std::size_t start = sector_data_start(sector);
+  if (start == 0) return false;
+  uint8_t* s = sector.data();
+  uint8_t header[4];
+  std::memcpy(header, s + 12, 4);
+  if (start == 16) {
+    put_u32le(s + 2064, sector_edc(sector.first(2064)));
+    std::memset(s + 2068, 0, 8);
+  } else {
+    put_u32le(s + 2072, sector_edc(sector.subspan(16, 2056)));
+    std::memset(s + 12, 0, 4);
+  }
+  parity(s + 12, 86, 24, 2, 86, s + 2076);
+  parity(s + 12, 52, 43, 86, 88, s + 2248);
+  std::memcpy(s + 12, header, 4);
+  return true;
+}
+
+}  // namespace vexlo

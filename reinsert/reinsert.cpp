@@ -1,0 +1,455 @@
+#include "reinsert/reinsert.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "catalogue/reader.h"
+#include "convert/images.h"
+#include "disc/disc_image.h"
+#include "disc/edc_ecc.h"
+#include "platform/dir_list.h"
+#include "platform/file_ops.h"
+#include "platform/input_file.h"
+#include "reinsert/picture.h"
+#include "reinsert/ppf.h"
+#include "reinsert/to_tim.h"
+#include "tim/tim.h"
+
+namespace vexlo {
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Changed bytes are gathered in blocks of one raw sector, aligned from the
+// start of the file, so that a disc image's sectors can be finished whole.
+constexpr uint64_t kBlock = kRawSectorSize;
+
+// Where a name's folder part ends: after the last separator (and on Windows
+// after a drive's colon).
+std::size_t folder_end(const std::string& path) {
+  const char* seps = kPathSeparator == '\\' ? "/\\:" : "/";
+  const std::size_t cut = path.find_last_of(seps);
+  return cut == std::string::npos ? 0 : cut + 1;
+}
+
+bool load(const std::string& path, InputData& data) {
+  InputFile file = open_input(path);
+  if (file.status != LoadStatus::kLoaded) {
+    if (file.status == LoadStatus::kTooLarge) close_input(file);
+    return false;
+  }
+  return read_input(file, data) == LoadStatus::kLoaded;
+}
+
+// One file the row's TIM may come back from.
+struct Source {
+  std::string name;  // as the catalogue gives it (a _pal name built from it)
+  std::string path;  // from the run's folder
+  enum Kind { kPng, kBmp, kTim } kind;
+  int32_t row = 0;  // CLUT row it shows
+};
+
+// The input file being patched, with every change made to it so far.
+struct Patched {
+  std::string file;
+  InputData data;
+  bool loaded = false;
+  bool raw = false;  // a raw image, whose changed sectors get EDC/ECC anew
+  std::map<uint64_t, Bytes> blocks;  // block index -> its new bytes
+  int32_t changed = 0;
+
+  std::span<const uint8_t> bytes() const { return data.bytes(); }
+
+  void put(uint64_t at, std::span<const uint8_t> src) {
+    const std::span<const uint8_t> original = bytes();
+    while (!src.empty()) {
+      const uint64_t index = at / kBlock, in = at % kBlock;
+      auto [it, fresh] = blocks.try_emplace(index);
+      if (fresh) {
+        const uint64_t start = index * kBlock;
+        const uint64_t end =
+            std::min<uint64_t>(start + kBlock, original.size());
+        it->second.assign(original.begin() + start, original.begin() + end);
+      }
+      const std::size_t n = static_cast<std::size_t>(
+          std::min<uint64_t>(src.size(), it->second.size() - in));
+      std::copy(src.begin(), src.begin() + n, it->second.begin() + in);
+      src = src.subspan(n);
+      at += n;
+    }
+  }
+};
+
+// The TIM a row names, found again in its input.
+struct Found {
+  Examined examined;
+  uint64_t image_pos = 0;
+  // The TIM's bytes as far as its size and pixels reach, and the file
+  // offset of each piece of them.
+  Bytes bytes;
+  // In a raw image: the data sectors the TIM may cover, and its position
+  // in their stream.
+  DiscMap map;
+  std::optional<uint64_t> stream_pos;
+};
+
+std::optional<Found> find_tim(Patched& t, const CatalogueRow& row) {
+  const std::span<const uint8_t> file = t.bytes();
+  const ExamineOptions loose{.looseflags = true};
+  Found f;
+  uint64_t avail = 0;
+  std::function<void(uint64_t, std::span<uint8_t>)> copy;
+  if (row.sector) {
+    const uint64_t first = *row.sector;
+    if (!is_disc_image(file) || row.sector_offset >= kSectorDataSize ||
+        row.width <= 0 || row.height <= 0)
+      return std::nullopt;
+    t.raw = true;
+    // The data stream from the row's sector on, only as far as the TIM can
+    // reach (its size, its pixels, headers), so that a large image is not
+    // read through for a few TIMs.
+    const uint64_t reach = uint64_t{static_cast<uint32_t>(row.size)} +
+                           3 * uint64_t(row.width) * uint64_t(row.height) + 64 +
+                           row.sector_offset;
+    DiscMap& map = f.map;
+    map.whole_sectors = file.size() / kRawSectorSize;
+    for (uint64_t s = first; s < map.whole_sectors && map.stream_size() < reach;
+         ++s) {
+      const uint64_t at = s * kRawSectorSize;
+      const std::size_t start =
+          sector_data_start(file.subspan(at, kRawSectorSize));
+      if (start != 0)
+        map.segment_start.push_back(static_cast<uint32_t>(at + start));
+      else if (s == first)
+        return std::nullopt;
+    }
+    if (map.segment_start.empty() ||
+        raw_offset(map, row.sector_offset) != static_cast<uint64_t>(row.offset))
+      return std::nullopt;
+    const uint64_t pos = row.sector_offset;
+    f.stream_pos = pos;
+    avail = map.stream_size() - pos;
+    copy = [&file, &map, pos](uint64_t at, std::span<uint8_t> out) {
+      copy_stream(file, map, pos + at, out);
+    };
+  } else {
+    if (row.offset < 0 || static_cast<uint64_t>(row.offset) >= file.size())
+      return std::nullopt;
+    avail = file.size() - row.offset;
+    copy = [&file, &row](uint64_t at, std::span<uint8_t> out) {
+      std::copy_n(file.begin() + row.offset + at, out.size(), out.begin());
+    };
+  }
+  Bytes buffer;
+  auto read = [&](uint64_t at, std::size_t n) -> const uint8_t* {
+    buffer.resize(n);
+    copy(at, buffer);
+    return buffer.data();
+  };
+  std::optional<Examined> e = examine_tim(read, avail, loose, &f.image_pos);
+  if (!e || static_cast<int32_t>(e->total) != row.size ||
+      row.mode != kModeNames[e->info.mode] ||
+      e->info.bits_per_pixel != row.bpp || e->info.width != row.width ||
+      e->info.height != row.height)
+    return std::nullopt;
+  // As much as the outputs of the scan read: its size, and its pixels when
+  // the file holds them.
+  uint64_t want = std::max<uint64_t>(e->total, f.image_pos + kBlockHeaderSize);
+  const uint64_t pixels_end =
+      f.image_pos + kBlockHeaderSize + pixel_data_bytes(e->info);
+  if (pixels_end <= avail) want = std::max(want, pixels_end);
+  f.bytes.resize(static_cast<std::size_t>(want));
+  copy(0, f.bytes);
+  f.examined = *e;
+  attach_blocks(f.examined.info, f.bytes, f.image_pos);
+  return f;
+}
+
+// The file offset of each TIM byte goes through the stream in a raw image.
+void put_tim(Patched& t, const Found& f, const CatalogueRow& row,
+             const Bytes& tim) {
+  if (!f.stream_pos) {
+    t.put(static_cast<uint64_t>(row.offset), tim);
+    return;
+  }
+  std::size_t done = 0;
+  while (done < tim.size()) {
+    const uint64_t pos = *f.stream_pos + done;
+    const std::size_t n = std::min<std::size_t>(
+        kSectorDataSize - pos % kSectorDataSize, tim.size() - done);
+    t.put(raw_offset(f.map, pos), std::span(tim).subspan(done, n));
+    done += n;
+  }
+}
+
+// Applies one source to `tim`; empty or why not.
+std::string apply_source(const Source& s, Bytes& tim, uint32_t total,
+                         bool keep_indices) {
+  InputData data;
+  if (!load(s.path, data)) return s.name + " cannot be read";
+  if (s.kind == Source::kTim)
+    return apply_tim_file(tim, total, data.bytes(), s.name);
+  const std::optional<Examined> found =
+      examine_offset(tim, 0, ExamineOptions{.looseflags = true});
+  if (!found) return "the TIM cannot be read";
+  const TimInfo& info = found->info;
+  Picture pic;
+  const std::string why =
+      read_picture(data.bytes(), static_cast<uint32_t>(info.width),
+                   static_cast<uint32_t>(info.height), pic);
+  if (!why.empty()) return s.name + " " + why;
+  return apply_picture(tim, pic, s.row,
+                       s.kind == Source::kPng ? Target::kPng : Target::kBitmap,
+                       keep_indices, s.name);
+}
+
+struct Outcome {
+  Bytes tim;           // the TIM's new bytes
+  std::string source;  // the first edited source
+  std::string refusal;
+};
+
+// Every source of a row against the TIM it holds now.
+Outcome edit_row(const std::vector<Source>& sources, const Found& f) {
+  const Bytes& now = f.bytes;
+  Outcome out{now, {}, {}};
+  const std::string* first_main = nullptr;
+  for (const Source& s : sources) {
+    Bytes tim = now;
+    const bool pal = s.row > 0;
+    std::string why = apply_source(s, tim, f.examined.total, false);
+    if (!why.empty()) return {{}, {}, why};
+    if (tim == now) continue;  // unedited, whatever its bytes
+    if (out.source.empty()) out.source = s.name;
+    if (!pal) {
+      if (first_main && tim != out.tim)
+        return {{}, {}, *first_main + " and " + s.name + " disagree"};
+      first_main = &s.name;
+      out.tim = std::move(tim);
+      continue;
+    }
+    // A palette image changes its CLUT row; its pixels must show the
+    // indices the TIM ends up with.
+    why = apply_source(s, out.tim, f.examined.total, true);
+    if (!why.empty()) return {{}, {}, why};
+  }
+  return out;
+}
+
+std::string copy_name(const std::string& outname, const std::string& file,
+                      std::set<std::string>& taken) {
+  const std::string base = outname + file.substr(folder_end(file));
+  std::string name = base;
+  const std::size_t slash = folder_end(base);
+  std::size_t dot = base.find_last_of('.');
+  if (dot == std::string::npos || dot < slash) dot = base.size();
+  for (int k = 2; !taken.insert(name).second; ++k)
+    name = base.substr(0, dot) + "_" + std::to_string(k) + base.substr(dot);
+  return name;
+}
+
+struct RunState {
+  Run& run;
+  std::string catalogue;
+  std::set<FileId> protect;  // inputs, the catalogue, sources
+  std::set<std::string> taken;
+  int32_t total = 0;
+};
+
+bool may_write(const RunState& rs, const std::string& name) {
+  FileId id;
+  return name.size() <= kTextMax &&
+         !(file_id_of(name, &id) && rs.protect.count(id) != 0);
+}
+
+// Writes the copy and the patch of one input, or says which could not be
+// written and leaves neither.
+void write_target(RunState& rs, Patched& t) {
+  const std::span<const uint8_t> file = t.bytes();
+  std::vector<PatchRun> runs;
+  std::vector<FilePatch> patches;
+  for (auto& [index, block] : t.blocks) {
+    const uint64_t at = index * kBlock;
+    const std::span<const uint8_t> before = file.subspan(at, block.size());
+    if (std::equal(block.begin(), block.end(), before.begin())) continue;
+    // A changed data sector gets its codes anew; no other sector changes.
+    if (t.raw) rebuild_edc_ecc(block);
+    runs.push_back({at, Bytes(before.begin(), before.end()), block});
+  }
+  for (const PatchRun& r : runs) patches.push_back({r.offset, r.after});
+  const std::string copy = copy_name(rs.run.settings.outname, t.file, rs.taken);
+  const std::string ppf = copy + ".ppf";
+  const std::string shown = rs.catalogue.substr(folder_end(rs.catalogue));
+  const Bytes patch =
+      ppf_patch("Vexlo: " + std::to_string(t.changed) + " tim(s) from " + shown,
+                file.size() >= kPpfBlockAt + kPpfBlockSize
+                    ? file.subspan(kPpfBlockAt, kPpfBlockSize)
+                    : std::span<const uint8_t>(),
+                runs);
+  FileId id;
+  if (!may_write(rs, copy) || !copy_with_patches(t.file, copy, patches, &id)) {
+    std::printf("Could not write %s\n", copy.c_str());
+    return;
+  }
+  rs.protect.insert(id);
+  FileId ppf_id;
+  if (!may_write(rs, ppf) || !create_and_write(ppf, patch, &ppf_id)) {
+    std::printf("Could not write %s\n", ppf.c_str());
+    remove_file(copy);
+    return;
+  }
+  rs.protect.insert(ppf_id);
+  std::printf("Wrote %s and %s (%i tim(s) patched).\n", copy.c_str(),
+              ppf.c_str(), t.changed);
+  rs.total += t.changed;
+}
+
+std::vector<Source> sources_of(const CatalogueRow& row,
+                               const std::string& folder,
+                               int32_t clut_rows_now) {
+  std::vector<Source> out;
+  auto add = [&](const std::string& name, Source::Kind kind, int32_t r) {
+    if (name.empty()) return;
+    const std::string path = folder + name;
+    FileId id;
+    if (file_id_of(path, &id)) out.push_back({name, path, kind, r});
+  };
+  add(row.png, Source::kPng, 0);
+  add(row.bmp, Source::kBmp, 0);
+  add(row.tim, Source::kTim, 0);
+  for (int32_t r = 1; r < clut_rows_now; ++r) {
+    // Image names end in a four-character extension.
+    if (row.png.size() > 4) add(palette_name(row.png, r), Source::kPng, r);
+    if (row.bmp.size() > 4) add(palette_name(row.bmp, r), Source::kBmp, r);
+  }
+  return out;
+}
+
+}  // namespace
+
+int32_t reinsert(Run& run) {
+  RunState rs{run, run.settings.reinsert, {}, {}, 0};
+  const bool dry = run.settings.outname.empty();
+  std::printf("Reinserting from %s\n", rs.catalogue.c_str());
+  std::vector<CatalogueRow> rows;
+  std::string why = "it cannot be read";
+  {
+    // Released before the rows: only one file at a time is mapped in place
+    // (the others are read), and that should be the input.
+    InputData text;
+    if (load(rs.catalogue, text)) {
+      const std::span<const uint8_t> b = text.bytes();
+      why = read_catalogue(
+          std::string_view(reinterpret_cast<const char*>(b.data()), b.size()),
+          rows);
+    }
+  }
+  if (!why.empty()) {
+    std::printf("Can't reinsert from %s: %s.\n", rs.catalogue.c_str(),
+                why.c_str());
+    return 0;
+  }
+  const std::string folder = rs.catalogue.substr(0, folder_end(rs.catalogue));
+  // No copy or patch may replace an input, the catalogue or a source.
+  FileId id;
+  if (file_id_of(rs.catalogue, &id)) rs.protect.insert(id);
+  for (const CatalogueRow& row : rows) {
+    if (file_id_of(row.file, &id)) rs.protect.insert(id);
+    for (const std::string* name : {&row.png, &row.bmp, &row.tim})
+      if (!name->empty() && file_id_of(folder + *name, &id))
+        rs.protect.insert(id);
+    // And the _pal images, as far as a real CLUT's rows go.
+    for (uint32_t r = 1; r < std::min<uint32_t>(row.palettes, 256); ++r)
+      for (const std::string* name : {&row.png, &row.bmp})
+        if (name->size() > 4 &&
+            file_id_of(folder + palette_name(*name, static_cast<int32_t>(r)),
+                       &id))
+          rs.protect.insert(id);
+  }
+
+  struct Done {
+    Bytes before, after;
+    std::string source;
+  };
+  std::map<int32_t, Done> done;  // changed rows by number
+  Patched t;
+  auto finish = [&] {
+    if (t.changed > 0) {
+      if (dry)
+        rs.total += t.changed;
+      else
+        write_target(rs, t);
+    }
+    t = Patched{};
+  };
+  for (const CatalogueRow& row : rows) {
+    if (t.loaded && row.file != t.file) finish();
+    if (!t.loaded) {
+      t.file = row.file;
+      t.loaded = true;
+      if (!load(row.file, t.data)) t.data = InputData{};
+    }
+    const std::optional<Found> f = find_tim(t, row);
+    const std::vector<Source> sources =
+        sources_of(row, folder, f ? clut_rows(f->examined.info) : 0);
+    const Done* same = nullptr;
+    if (row.duplicate_of) {
+      const auto it = done.find(*row.duplicate_of);
+      if (it != done.end()) same = &it->second;
+    }
+    const std::span<const uint8_t> head =
+        t.bytes().first(std::min<std::size_t>(t.bytes().size(), 8));
+    if (std::string_view(reinterpret_cast<const char*>(head.data()),
+                         head.size()) == "MComprHD") {
+      // Compressed images are patched through the BIN they hold: not here.
+      if (!sources.empty())
+        std::printf(
+            "TIM %i at byte %i: %s is a CHD image, which reinsert "
+            "does not patch\n",
+            row.number, row.offset, row.file.c_str());
+      continue;
+    }
+    if (!f) {
+      if (!sources.empty() || same)
+        std::printf(
+            "TIM %i at byte %i: no TIM of %s %ix%i at byte %i of %s "
+            "any more\n",
+            row.number, row.offset, row.mode.c_str(), row.width, row.height,
+            row.offset, row.file.c_str());
+      continue;
+    }
+    Outcome out = edit_row(sources, *f);
+    if (!out.refusal.empty()) {
+      std::printf("TIM %i at byte %i: %s\n", row.number, row.offset,
+                  out.refusal.c_str());
+      continue;
+    }
+    if (out.source.empty() && same) {
+      // A repeat of an edited TIM gets the same edit.
+      if (same->before != f->bytes) {
+        std::printf("TIM %i at byte %i: it differs from TIM %i it repeats\n",
+                    row.number, row.offset, *row.duplicate_of);
+        continue;
+      }
+      out = {same->after, same->source, {}};
+    }
+    if (out.source.empty()) continue;
+    put_tim(t, *f, row, out.tim);
+    ++t.changed;
+    std::printf("TIM %i at byte %i: patched from %s\n", row.number, row.offset,
+                out.source.c_str());
+    done[row.number] = {f->bytes, std::move(out.tim), out.source};
+  }
+  finish();
+  return rs.total;
+}
+
+}  // namespace vexlo

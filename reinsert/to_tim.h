@@ -1,0 +1,37 @@
+// Turning an edited picture back into the bytes of the TIM it was made
+// from, exactly: no colour is ever approximated. Only pixel bytes and CLUT
+// entries change; headers, block lengths and padding stay.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "convert/pixels.h"
+#include "reinsert/picture.h"
+
+namespace vexlo {
+
+// The 16-bit value of colour `c` as a picture shows it: each channel c >> 3;
+// alpha below 128 is 0x0000, alpha 254 sets STP, any other alpha clears it
+// except for black, which is opaque black (0x8000).
+uint16_t colour_value(Rgba c);
+
+// Applies `pic`, the picture of CLUT row `row` made for `target` (PNG or
+// bitmap colours), to `tim`: a TIM's bytes from its first byte, as far as
+// its size and its pixels reach. A pixel that still shows its current
+// value keeps it. With `keep_indices` (a _pal image) the palette may change
+// but the pixels must show the indices `tim` holds. Returns why the picture
+// cannot be applied, naming it as `name`; empty on success.
+std::string apply_picture(std::vector<uint8_t>& tim, const Picture& pic,
+                          int32_t row, Target target, bool keep_indices,
+                          const std::string& name);
+
+// Applies a .tim file: it must have the TIM's size (`total`) and the same
+// header and block headers.
+std::string apply_tim_file(std::vector<uint8_t>& tim, uint32_t total,
+                           std::span<const uint8_t> source,
+                           const std::string& name);
+
+}  // namespace vexlo
