@@ -37,7 +37,7 @@ std::string clean_name(const uint8_t* name, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) {
     const uint8_t c = name[i];
     s += c < 0x20 || c > 0x7E || c == '/' || c == '\\' ? '_'
-                                                        : static_cast<char>(c);
+                                                       : static_cast<char>(c);
   }
   // Never a name that reads as the folder itself or its parent.
   if (s.empty() || s == "." || s == "..") s = "_";
@@ -63,11 +63,10 @@ bool data_extent(const uint8_t* record, uint32_t* extent) {
 }  // namespace
 
 DiscFiles::DiscFiles(std::vector<DiscFile> files) : files_(std::move(files)) {
-  std::sort(files_.begin(), files_.end(),
-            [](const DiscFile& a, const DiscFile& b) {
-              return a.extent != b.extent ? a.extent < b.extent
-                                          : a.path < b.path;
-            });
+  std::sort(
+      files_.begin(), files_.end(), [](const DiscFile& a, const DiscFile& b) {
+        return a.extent != b.extent ? a.extent < b.extent : a.path < b.path;
+      });
   // A sweep over every file's first and past-the-end byte: at each, the
   // open file with the highest index (the latest start) owns what follows.
   struct Edge {
@@ -102,9 +101,9 @@ DiscFiles::DiscFiles(std::vector<DiscFile> files) : files_(std::move(files)) {
 std::optional<DiscFiles::Hit> DiscFiles::find(uint32_t sector,
                                               uint32_t offset) const {
   const uint64_t at = sector * kSector + offset;
-  auto it = std::upper_bound(
-      runs_.begin(), runs_.end(), at,
-      [](uint64_t v, const Run& r) { return v < r.begin; });
+  auto it =
+      std::upper_bound(runs_.begin(), runs_.end(), at,
+                       [](uint64_t v, const Run& r) { return v < r.begin; });
   if (it == runs_.begin()) return std::nullopt;
   --it;
   if (it->file == kNone) return std::nullopt;
@@ -142,9 +141,8 @@ DiscFiles read_iso9660(const ReadSector& read) {
   while (!todo.empty() && sectors_left > 0) {
     const Directory dir = std::move(todo.back());
     todo.pop_back();
-    const std::size_t count =
-        std::min<std::size_t>((uint64_t{dir.size} + kSector - 1) / kSector,
-                              sectors_left);
+    const std::size_t count = std::min<std::size_t>(
+        (uint64_t{dir.size} + kSector - 1) / kSector, sectors_left);
     for (std::size_t i = 0; i < count; ++i) {
       if (uint64_t{dir.extent} + i > UINT32_MAX) break;
       const std::span<const uint8_t> s =
@@ -171,7 +169,8 @@ DiscFiles read_iso9660(const ReadSector& read) {
         const uint32_t size = u32le(r + 10);
         if (r[25] & 2) {
           if (dir.depth < kIsoMaxDepth && visited.insert(extent).second)
-            todo.push_back({extent, size, dir.path + name + "/", dir.depth + 1});
+            todo.push_back(
+                {extent, size, dir.path + name + "/", dir.depth + 1});
         } else {
           files.push_back({dir.path + name, extent, size});
         }

@@ -65,8 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
   std::vector<uint64_t> probes;
   for (std::size_t i = 0; i < all.size() && i < 64; ++i) {
     const uint64_t start = uint64_t{all[i].extent} * 2048;
-    probes.insert(probes.end(), {start, start + all[i].size - 1,
-                                 start + all[i].size});
+    probes.insert(probes.end(),
+                  {start, start + all[i].size - 1, start + all[i].size});
   }
   for (std::size_t i = 0; i + 4 <= size && i < 64; i += 4) {
     uint32_t v;

@@ -80,24 +80,29 @@ TEST(Iso9660, ReadsTheTreeAndPlacesBytesInFiles) {
   iso.dir(25, 19);
   iso.add(25, "X.TIM;1", 26, 100);
   const DiscFiles files = read_iso9660(iso.reader());
-  EXPECT_EQ(paths(files),
-            (std::vector<std::string>{"DATA/TITLE.TIM", "DATA/PACK.BIN",
-                                      "DATA/SUB/X.TIM", "README",
-                                      "SYSTEM.CNF"}));
+  EXPECT_EQ(paths(files), (std::vector<std::string>{
+                              "DATA/TITLE.TIM", "DATA/PACK.BIN",
+                              "DATA/SUB/X.TIM", "README", "SYSTEM.CNF"}));
   struct Case {
     uint32_t sector, offset;
     const char* file;  // null: none
     uint32_t in_file;
   } cases[] = {
-      {20, 0, "DATA/TITLE.TIM", 0},     {22, 903, "DATA/TITLE.TIM", 4999},
-      {22, 904, nullptr, 0},            {24, 10, "DATA/PACK.BIN", 2058},
-      {16, 0, nullptr, 0},              {19, 40, nullptr, 0},
-      {26, 99, "DATA/SUB/X.TIM", 99},   {26, 100, nullptr, 0},
-      {31, 63, "SYSTEM.CNF", 63},       {0xFFFFFFFF, 2047, nullptr, 0},
+      {20, 0, "DATA/TITLE.TIM", 0},
+      {22, 903, "DATA/TITLE.TIM", 4999},
+      {22, 904, nullptr, 0},
+      {24, 10, "DATA/PACK.BIN", 2058},
+      {16, 0, nullptr, 0},
+      {19, 40, nullptr, 0},
+      {26, 99, "DATA/SUB/X.TIM", 99},
+      {26, 100, nullptr, 0},
+      {31, 63, "SYSTEM.CNF", 63},
+      {0xFFFFFFFF, 2047, nullptr, 0},
   };
   for (const Case& c : cases) {
     const auto hit = files.find(c.sector, c.offset);
-    ASSERT_EQ(hit.has_value(), c.file != nullptr) << c.sector << ":" << c.offset;
+    ASSERT_EQ(hit.has_value(), c.file != nullptr)
+        << c.sector << ":" << c.offset;
     if (hit) {
       EXPECT_EQ(hit->file->path, c.file);
       EXPECT_EQ(hit->offset, c.in_file);
@@ -186,23 +191,22 @@ TEST(Iso9660, HostileFileSystemsStayBounded) {
 }
 
 TEST(Iso9660, OverlappingFilesGoToTheLatestStart) {
-  const DiscFiles files({{"A", 10, 10 * 2048},
-                         {"C", 12, 100},
-                         {"B", 12, 100},
-                         {"EMPTY", 11, 0}});
+  const DiscFiles files(
+      {{"A", 10, 10 * 2048}, {"C", 12, 100}, {"B", 12, 100}, {"EMPTY", 11, 0}});
   struct Case {
     uint32_t sector, offset;
     const char* file;
     uint32_t in_file;
   } cases[] = {
-      {10, 0, "A", 0},          {11, 0, "A", 2048},
-      {12, 50, "C", 50},        {12, 100, "A", 2 * 2048 + 100},
-      {19, 2047, "A", 20479},   {20, 0, nullptr, 0},
+      {10, 0, "A", 0},        {11, 0, "A", 2048},
+      {12, 50, "C", 50},      {12, 100, "A", 2 * 2048 + 100},
+      {19, 2047, "A", 20479}, {20, 0, nullptr, 0},
       {9, 2047, nullptr, 0},
   };
   for (const Case& c : cases) {
     const auto hit = files.find(c.sector, c.offset);
-    ASSERT_EQ(hit.has_value(), c.file != nullptr) << c.sector << ":" << c.offset;
+    ASSERT_EQ(hit.has_value(), c.file != nullptr)
+        << c.sector << ":" << c.offset;
     if (hit) {
       EXPECT_EQ(hit->file->path, c.file);
       EXPECT_EQ(hit->offset, c.in_file);
@@ -212,7 +216,10 @@ TEST(Iso9660, OverlappingFilesGoToTheLatestStart) {
 
 TEST(Iso9660, PlainImageProbe) {
   Bytes iso(17 * 2048, 0);
-  std::copy_n("\x01" "CD001", 6, iso.begin() + 16 * 2048);
+  std::copy_n(
+      "\x01"
+      "CD001",
+      6, iso.begin() + 16 * 2048);
   EXPECT_TRUE(is_iso_image(iso));
   iso.push_back(0);
   EXPECT_FALSE(is_iso_image(iso));
