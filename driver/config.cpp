@@ -89,6 +89,7 @@ void apply_config(Settings& s, std::string_view text) {
   take_flag(text, "allcluts", s.allcluts);
   take_flag(text, "looseflags", s.looseflags);
   take_flag(text, "strict", s.strict);
+  take_flag(text, "skipduplicates", s.skipduplicates);
 }
 
 void load_config(Settings& settings) {
