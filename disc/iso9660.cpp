@@ -40,7 +40,7 @@ std::string clean_name(const uint8_t* name, std::size_t n) {
                                                        : static_cast<char>(c);
   }
   // Never a name that reads as the folder itself or its parent.
-  if (s.empty() || s == "." || s == "..") s = "_";
+  if (s.empty() || s == "." || s == "..") s.assign(1, '_');
   return s;
 }
 
