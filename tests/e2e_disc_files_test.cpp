@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 
+#include "tests/disc_builder.h"
 #include "tests/expected.h"
 #include "tests/sandbox.h"
 
@@ -62,11 +63,14 @@ TEST(DiscFiles, TimsAreNamedByTheFileThatHoldsThem) {
     const char* tools;  // skipped without them
     std::string make;   // makes d.img in the sandbox
     Places want;
+    bool shifted = false;  // put in raw sectors after four Form 2 ones
   } cases[] = {
       {"genisoimage", "genisoimage", "genisoimage -quiet -G area -o d.img t",
        with_area},
       {"xorriso", "xorriso", "xorriso -as mkisofs -quiet -G area -o d.img t",
        with_area},
+      {"genisoimage in raw sectors from the fifth", "genisoimage",
+       "genisoimage -quiet -G area -o d.img t", with_area, true},
       {"vcdimager raw Mode 2", "vcdxbuild ffmpeg",
        "ffmpeg -loglevel error -y -f lavfi -i testsrc -t 1 -target ntsc-vcd "
        "v.mpg </dev/null && vcdxbuild --cue-file=v.cue --bin-file=d.img v.xml",
@@ -98,6 +102,14 @@ TEST(DiscFiles, TimsAreNamedByTheFileThatHoldsThem) {
     const std::string cmd =
         "cd '" + box.dir().string() + "' && (" + c.make + ") >/dev/null 2>&1";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    if (c.shifted) {
+      const Bytes iso = box.read("d.img");
+      Disc disc;
+      std::size_t at = 0;
+      for (int i = 0; i < 4; ++i) disc.add(Sector::kForm2, iso, &at);
+      while (at < iso.size()) disc.add(Sector::kForm1, iso, &at);
+      box.write("d.img", disc.image);
+    }
     const std::string cfg =
         "infile=\"d.img\" outname=\"x\" writeindex=\"1\" writebmp=\"0\" "
         "maxtims=\"100\"";
