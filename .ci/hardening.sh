@@ -13,7 +13,7 @@ seconds=${VEXLO_FUZZ_SECONDS:-60}
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq clang cmake g++ libgtest-dev valgrind zlib1g-dev pngcheck \
-  imagemagick >/dev/null
+  libxxhash-dev imagemagick >/dev/null
 # libFuzzer and the sanitizer runtimes must match the installed clang.
 clang_major=$(clang++ -dumpversion | cut -d. -f1)
 apt-get install -y -qq "libclang-rt-${clang_major}-dev" >/dev/null
@@ -27,7 +27,7 @@ findings=$root/build-fuzz/findings
 rm -rf "$findings" build-fuzz/corpus-work
 mkdir -p "$findings"
 for target in fuzz_config fuzz_tim fuzz_scan fuzz_wide_text fuzz_disc \
-              fuzz_picture fuzz_catalogue; do
+              fuzz_picture fuzz_catalogue fuzz_iso9660; do
   work=build-fuzz/corpus-work/$target  # new units go here, not into the repo
   mkdir -p "$work"
   seeds=(fuzz/corpus/$target)

@@ -11,7 +11,7 @@ root=$PWD
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends cmake g++ make dpkg-dev file \
-  lintian mandoc groff-base g++-mingw-w64-x86-64-posix >/dev/null
+  lintian mandoc groff-base g++-mingw-w64-x86-64-posix libxxhash-dev >/dev/null
 
 work=$(mktemp -d /tmp/vexlo-package.XXXXXX)
 installed=0

@@ -12,7 +12,7 @@ root=$PWD
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'ok installed'; }
 for p in g++-mingw-w64-x86-64-posix wine wine64 tmux cmake make g++ libgtest-dev \
-         zlib1g-dev libz-mingw-w64-dev pngcheck imagemagick; do
+         zlib1g-dev libz-mingw-w64-dev libxxhash-dev pngcheck imagemagick; do
   have_pkg "$p" || need+=("$p")
 done
 if [ ${#need[@]} -gt 0 ]; then

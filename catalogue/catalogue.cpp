@@ -3,6 +3,7 @@
 #include <iterator>
 #include <utility>
 
+#include "disc/iso9660.h"
 #include "platform/dir_list.h"
 
 namespace vexlo {
@@ -37,22 +38,34 @@ std::string csv_header() {
   return std::string(
              "number,counted,file,offset,sector,sector_offset,size,mode,bpp,"
              "width,height,palettes,image_x,image_y,clut_x,clut_y,consistent,"
-             "tim,bmp,png") +
+             "tim,bmp,png,disc_file,disc_file_offset,duplicate_of") +
          kRecordEnd;
 }
 
 std::string csv_row(const CatalogueEntry& e) {
-  const std::string fields[] = {
-      std::to_string(e.number),  yes_no(e.counted),
-      csv_field(e.file),         std::to_string(e.offset),
-      number_or_empty(e.sector), number_or_empty(e.sector_offset),
-      std::to_string(e.size),    csv_field(e.mode),
-      std::to_string(e.bpp),     std::to_string(e.width),
-      std::to_string(e.height),  std::to_string(e.palettes),
-      std::to_string(e.image_x), std::to_string(e.image_y),
-      number_or_empty(e.clut_x), number_or_empty(e.clut_y),
-      yes_no(e.consistent),      csv_field(e.tim),
-      csv_field(e.bmp),          csv_field(e.png)};
+  const std::string fields[] = {std::to_string(e.number),
+                                yes_no(e.counted),
+                                csv_field(e.file),
+                                std::to_string(e.offset),
+                                number_or_empty(e.sector),
+                                number_or_empty(e.sector_offset),
+                                std::to_string(e.size),
+                                csv_field(e.mode),
+                                std::to_string(e.bpp),
+                                std::to_string(e.width),
+                                std::to_string(e.height),
+                                std::to_string(e.palettes),
+                                std::to_string(e.image_x),
+                                std::to_string(e.image_y),
+                                number_or_empty(e.clut_x),
+                                number_or_empty(e.clut_y),
+                                yes_no(e.consistent),
+                                csv_field(e.tim),
+                                csv_field(e.bmp),
+                                csv_field(e.png),
+                                csv_field(e.disc_file),
+                                number_or_empty(e.disc_file_offset),
+                                number_or_empty(e.duplicate_of)};
   std::string row;
   for (std::size_t i = 0; i < std::size(fields); ++i) {
     if (i > 0) row += ',';
@@ -150,6 +163,23 @@ CatalogueEntry catalogue_entry(const Run& run, uint32_t total,
     e.clut_y = read_u16le(clut.data() + 6);
   }
   e.consistent = blocks_consistent(info);
+  if (run.disc_files) {
+    // The disc sector and the position in its data: from the raw image's
+    // sector, or from the offset in a plain image of 2048-byte sectors.
+    int64_t sector = run.last_offset / 2048;
+    uint32_t in_sector = static_cast<uint32_t>(run.last_offset % 2048);
+    if (run.last_sector >= 0) {
+      sector = run.last_sector - run.disc_base;
+      in_sector = run.last_sector_offset;
+    }
+    if (sector >= 0 && sector <= int64_t{UINT32_MAX}) {
+      if (const auto hit =
+              run.disc_files->find(static_cast<uint32_t>(sector), in_sector)) {
+        e.disc_file = hit->file->path;
+        e.disc_file_offset = hit->offset;
+      }
+    }
+  }
   return e;
 }
 
@@ -160,7 +190,7 @@ std::vector<std::string> keys_on(const Settings& s) {
       {"numbyoffset", s.numbyoffset}, {"writepng", s.writepng},
       {"allcluts", s.allcluts},       {"writeindex", s.writeindex},
       {"cdimage", s.cdimage},         {"looseflags", s.looseflags},
-      {"strict", s.strict},
+      {"strict", s.strict},           {"skipduplicates", s.skipduplicates},
   };
   std::vector<std::string> on;
   for (const auto& [name, value] : flags)

@@ -41,6 +41,14 @@ struct CatalogueEntry {
   std::string tim;
   std::string bmp;
   std::string png;
+  // In a disc image whose file system was read (cdimage): the disc file
+  // holding the TIM's first byte and the TIM's offset in it; empty outside
+  // every file.
+  std::string disc_file;
+  std::optional<uint32_t> disc_file_offset;
+  // The number of the first counted TIM of the run with the same size and
+  // hash; empty for a first.
+  std::optional<int32_t> duplicate_of;
 };
 
 // The TIMs of one input file, in report order.
@@ -89,7 +97,7 @@ std::string gallery_page(const Settings& s, const CatalogueTotals& totals,
 
 // The record of the TIM just reported (at run.last_offset, and in a raw disc
 // image at run.last_sector) with size `total`, numbered with the current
-// counter: everything but `counted` and the file names.
+// counter: everything but `counted`, the file names and `duplicate_of`.
 CatalogueEntry catalogue_entry(const Run& run, uint32_t total,
                                const TimInfo& info);
 

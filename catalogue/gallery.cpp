@@ -112,6 +112,9 @@ void add_tile(std::string& out, const CatalogueEntry& e) {
   if (e.clut_x && e.clut_y)
     out += ", CLUT at " + std::to_string(*e.clut_x) + "," +
            std::to_string(*e.clut_y);
+  if (e.disc_file_offset)
+    out += "<br>" + html_escape(e.disc_file) + " at " +
+           std::to_string(*e.disc_file_offset);
   if (!e.consistent)
     out += "<br><span class=\"mark\">blocks disagree with pixels</span>";
   if (!e.counted) out += "<br><span class=\"mark\">not counted</span>";
@@ -131,9 +134,29 @@ std::string gallery_page(const Settings& s, const CatalogueTotals& totals,
   out += "</style>\n</head>\n<body>\n";
   add_heading(out, s, totals);
   for (const CatalogueSection& section : sections) {
-    out += "<section>\n<h2>" + html_escape(section.file) +
-           "</h2>\n<div class=\"grid\">\n";
-    for (const CatalogueEntry& e : section.entries) add_tile(out, e);
+    out += "<section>\n<h2>" + html_escape(section.file) + "</h2>\n";
+    // A disc image's tiles under a heading per disc file, in the order the
+    // scan met them, which is the disc's.
+    const bool by_file =
+        std::any_of(section.entries.begin(), section.entries.end(),
+                    [](const CatalogueEntry& e) { return e.disc_file_offset; });
+    const CatalogueEntry* previous = nullptr;
+    for (const CatalogueEntry& e : section.entries) {
+      if (previous == nullptr ||
+          (by_file && e.disc_file != previous->disc_file)) {
+        if (previous != nullptr) out += "</div>\n";
+        if (by_file)
+          out +=
+              "<h3>" +
+              (e.disc_file_offset ? html_escape(e.disc_file)
+                                  : std::string("Outside the disc's files")) +
+              "</h3>\n";
+        out += "<div class=\"grid\">\n";
+      }
+      add_tile(out, e);
+      previous = &e;
+    }
+    if (previous == nullptr) out += "<div class=\"grid\">\n";
     out += "</div>\n</section>\n";
   }
   if (totals.not_shown > 0)

@@ -91,6 +91,7 @@ void apply_config(Settings& s, std::string_view text) {
   take_flag(text, "strict", s.strict);
   if (std::string v = config_value(text, "reinsert"); !v.empty())
     s.reinsert = cut(std::move(v));
+  take_flag(text, "skipduplicates", s.skipduplicates);
 }
 
 void load_config(Settings& settings) {

@@ -19,6 +19,8 @@ constexpr std::size_t kTextMax = 1023;
 constexpr const char* kConfigName = "vexlo.cfg";
 
 struct CatalogueState;  // catalogue/catalogue.h
+class DiscFiles;        // disc/iso9660.h
+class RepeatTable;      // extract/repeats.h
 
 struct Settings {
   bool tree_search = false;
@@ -41,6 +43,7 @@ struct Settings {
   bool strict = false;
   // The catalogue CSV of a reinsertion run; empty for a scan.
   std::string reinsert;
+  bool skipduplicates = false;
 };
 
 struct Run {
@@ -70,6 +73,14 @@ struct Run {
   uint32_t last_sector_offset = 0;
   // The catalogue being written (writeindex); null while there is none.
   std::shared_ptr<CatalogueState> catalogue;
+  // The file system of the disc image being scanned (cdimage with
+  // writeindex), null when it has none; disc sector n is the image's sector
+  // n + disc_base, or for a plain 2048-byte image its bytes from n * 2048.
+  std::shared_ptr<const DiscFiles> disc_files;
+  int64_t disc_base = 0;
+  // The first number of every distinct TIM counted (writeindex or
+  // skipduplicates); null until the first.
+  std::shared_ptr<RepeatTable> repeats;
 };
 
 }  // namespace vexlo

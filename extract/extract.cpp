@@ -1,11 +1,13 @@
 #include "extract/extract.h"
 
 #include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "catalogue/catalogue.h"
 #include "convert/images.h"
+#include "extract/repeats.h"
 #include "platform/output_file.h"
 
 namespace vexlo {
@@ -15,10 +17,12 @@ namespace {
 // Adds the TIM's row to the catalogue (writeindex); the names are the files
 // written for it.
 void index_tim(Run& run, uint32_t total, const TimInfo& info, bool counted,
-               std::string tim, std::string bmp, std::string png = {}) {
+               int32_t first, std::string tim, std::string bmp,
+               std::string png = {}) {
   if (!run.settings.writeindex) return;
   CatalogueEntry entry = catalogue_entry(run, total, info);
   entry.counted = counted;
+  if (first != 0) entry.duplicate_of = first;
   entry.tim = std::move(tim);
   entry.bmp = std::move(bmp);
   entry.png = std::move(png);
@@ -47,6 +51,20 @@ bool hit_limit(const Run& run) {
 void emit_tim(Run& run, std::span<const uint8_t> data, std::size_t off,
               uint32_t total, const TimInfo& info) {
   const Settings& s = run.settings;
+  // Only the catalogue and skipduplicates look at repeats: no hashing else.
+  const bool repeats = s.writeindex || s.skipduplicates;
+  TimKey key;
+  int32_t first = 0;  // the number of the first counted TIM like this one
+  if (repeats) {
+    if (!run.repeats) run.repeats = std::make_shared<RepeatTable>();
+    key = tim_key(data.subspan(off, total));
+    first = run.repeats->find(key);
+  }
+  if (first != 0 && s.skipduplicates) {
+    std::printf("Same as TIM %i, not written.\n", first);
+    index_tim(run, total, info, false, first, {}, {});
+    return;
+  }
   std::string tim_name;
   if (s.writetim) {
     char number[16];
@@ -55,18 +73,25 @@ void emit_tim(Run& run, std::span<const uint8_t> data, std::size_t off,
     // A copy that cannot be written leaves the TIM uncounted, so the next
     // TIM reuses the number.
     if (!write_output_file(run, name, data.subspan(off, total))) {
-      index_tim(run, total, info, false, {}, {});
+      index_tim(run, total, info, false, first, {}, {});
       return;
     }
     tim_name = name;
   }
   const ImageFiles images = convert_tim(run, info);
   // The catalogue names the first CLUT row's images.
-  auto first = [](const std::vector<std::string>& names) {
+  auto first_name = [](const std::vector<std::string>& names) {
     return names.empty() ? std::string() : names.front();
   };
-  index_tim(run, total, info, true, std::move(tim_name), first(images.bmp),
-            first(images.png));
+  index_tim(run, total, info, true, first, std::move(tim_name),
+            first_name(images.bmp), first_name(images.png));
+  if (repeats && first == 0) {
+    try {
+      run.repeats->add(key, run.tim_counter);
+    } catch (const std::bad_alloc&) {
+      // Without room the TIM is not remembered: its repeats count as firsts.
+    }
+  }
   ++run.tim_counter;
 }
 

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "disc/iso9660.h"
 #include "extract/extract.h"
 #include "scan/candidate.h"
 #include "scan/candidate_stream.h"
@@ -287,12 +288,45 @@ void disc_stream_loop(Run& run, std::span<const uint8_t> file,
     if (straddles(k)) return;
 }
 
+// The data of the image's sector `n`: empty past the end and where the
+// sector holds none.
+std::span<const uint8_t> sector_data(std::span<const uint8_t> file, int64_t n) {
+  if (n < 0 || static_cast<uint64_t>(n) >= file.size() / kRawSectorSize)
+    return {};
+  const std::size_t at = static_cast<std::size_t>(n) * kRawSectorSize;
+  const std::size_t start = sector_data_start(file.subspan(at, kRawSectorSize));
+  if (start == 0) return {};
+  return file.subspan(at + start, kSectorDataSize);
+}
+
 }  // namespace
+
+void read_disc_files(Run& run, std::span<const uint8_t> file,
+                     const DiscMap& map) {
+  // Disc sector n is the image's sector n, unless the image starts before
+  // the disc's first sector; then the 17th data sector, where the volume
+  // descriptors begin, tells how far.
+  auto descriptor_at = [&](int64_t base) {
+    const std::span<const uint8_t> d = sector_data(file, base + 16);
+    return !d.empty() && std::memcmp(d.data() + 1, "CD001", 5) == 0;
+  };
+  int64_t base = 0;
+  if (!descriptor_at(0) && map.segment_start.size() > 16) {
+    const int64_t at = map.segment_start[16] / kRawSectorSize;
+    if (descriptor_at(at - 16)) base = at - 16;
+  }
+  DiscFiles files = read_iso9660(
+      [&](uint32_t n) { return sector_data(file, base + int64_t{n}); });
+  run.disc_base = base;
+  if (!files.empty())
+    run.disc_files = std::make_shared<const DiscFiles>(std::move(files));
+}
 
 void scan_disc_image(Run& run, std::span<const uint8_t> file,
                      unsigned threads) {
   const DiscPass pass =
       first_pass(file, {.looseflags = run.settings.looseflags}, threads);
+  if (run.settings.writeindex) read_disc_files(run, file, pass.map);
   std::printf(
       "Disc image: %i sectors of %i bytes, scanning %i bytes of data.\n",
       static_cast<int>(pass.map.whole_sectors),

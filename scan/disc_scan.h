@@ -17,6 +17,11 @@ namespace vexlo {
 void scan_disc_image(Run& run, std::span<const uint8_t> file,
                      unsigned threads = 0);
 
+// Reads the ISO 9660 file system of `file`, a raw image of `map`, into
+// run.disc_files (left empty without one) and run.disc_base.
+void read_disc_files(Run& run, std::span<const uint8_t> file,
+                     const DiscMap& map);
+
 // The offset loop over the data stream of `file`, a raw image of `map`.
 void scan_disc_stream(Run& run, std::span<const uint8_t> file,
                       const DiscMap& map);

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "disc/disc_image.h"
+#include "disc/iso9660.h"
 #include "extract/extract.h"
 #include "platform/input_file.h"
 #include "scan/candidate.h"
@@ -72,12 +73,24 @@ void scan_file(Run& run, const std::string& path) {
   ++run.files_scanned;
   run.last_sector = -1;
   const std::span<const uint8_t> bytes = data.bytes();
-  if (run.settings.cdimage && is_disc_image(bytes)) {
+  const Settings& s = run.settings;
+  if (s.cdimage && is_disc_image(bytes)) {
     data.populate();  // its first pass reads every sector in place
     scan_disc_image(run, bytes);
   } else {
+    if (s.cdimage && s.writeindex && is_iso_image(bytes)) {
+      DiscFiles files =
+          read_iso9660([&](uint32_t n) -> std::span<const uint8_t> {
+            if (n >= bytes.size() / 2048) return {};
+            return bytes.subspan(std::size_t{n} * 2048, 2048);
+          });
+      run.disc_base = 0;
+      if (!files.empty())
+        run.disc_files = std::make_shared<const DiscFiles>(std::move(files));
+    }
     scan_buffer(run, bytes, nullptr, std::nullopt, &data);
   }
+  run.disc_files.reset();
   run.input_path.clear();
   run.have_input_id = false;
 }
