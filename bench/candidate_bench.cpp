@@ -11,7 +11,7 @@
 #include "driver/settings.h"
 #include "scan/candidate.h"
 #include "scan/scan_file.h"
-#include "scan/tim.h"
+#include "tim/tim.h"
 
 namespace {
 

@@ -3,8 +3,7 @@
 #include <iterator>
 #include <utility>
 
-#include "convert/pixels.h"
-#include "scan/dir_list.h"
+#include "platform/dir_list.h"
 
 namespace vexlo {
 

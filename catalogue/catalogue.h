@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "driver/settings.h"
-#include "scan/tim.h"
+#include "tim/tim.h"
 
 namespace vexlo {
 

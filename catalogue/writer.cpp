@@ -1,8 +1,8 @@
 #include <cstdio>
 
 #include "catalogue/catalogue.h"
-#include "driver/append_file.h"
-#include "driver/output_file.h"
+#include "platform/append_file.h"
+#include "platform/output_file.h"
 
 namespace vexlo {
 

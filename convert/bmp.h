@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "driver/settings.h"
-#include "scan/tim.h"
+#include "tim/tim.h"
 
 namespace vexlo {
 

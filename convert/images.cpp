@@ -5,7 +5,7 @@
 #include "convert/bmp.h"
 #include "convert/pixels.h"
 #include "convert/png.h"
-#include "driver/output_file.h"
+#include "platform/output_file.h"
 
 namespace vexlo {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "driver/settings.h"
-#include "scan/tim.h"
+#include "tim/tim.h"
 
 namespace vexlo {
 

@@ -2,12 +2,6 @@
 
 namespace vexlo {
 
-namespace {
-
-int entries_per_row(int32_t bpp) { return bpp == 4 ? 16 : 256; }
-
-}  // namespace
-
 Rgba console_colour(uint16_t v, Target target) {
   const uint8_t r = v & 31, g = (v >> 5) & 31, b = (v >> 10) & 31;
   if (target == Target::kBitmap)
@@ -36,15 +30,6 @@ PixelStatus check_pixels(const TimInfo& info) {
   const uint64_t row = (w * 3 + 3) & ~uint64_t{3};
   if (54 + row * h > UINT32_MAX) return PixelStatus::kTooLarge;
   return PixelStatus::kOk;
-}
-
-int32_t clut_rows(const TimInfo& info) {
-  if (info.bits_per_pixel > 8 || info.clut_block.size() < kBlockHeaderSize)
-    return 0;
-  const uint32_t len = read_u32le(info.clut_block.data());
-  if (len < kBlockHeaderSize) return 0;
-  return static_cast<int32_t>((len - kBlockHeaderSize) /
-                              (2u * entries_per_row(info.bits_per_pixel)));
 }
 
 uint16_t clut_entry(const TimInfo& info, int32_t row, int k) {

@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "scan/tim.h"
+#include "tim/tim.h"
 
 namespace vexlo {
 
@@ -42,10 +42,6 @@ enum class PixelStatus {
 // Whether the W x H pixels of `info` can be decoded. The size limit is the
 // bitmap's, so that every image kind refuses the same TIMs.
 PixelStatus check_pixels(const TimInfo& info);
-
-// Number of CLUT rows of a 4-bit or 8-bit TIM's CLUT block (16 or 256
-// entries each); 0 without a CLUT block or for a block of length 12.
-int32_t clut_rows(const TimInfo& info);
 
 // The 16-bit value of CLUT entry k of CLUT row `row`; 0 for an entry that
 // would lie past the loaded data.

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "convert/pixels.h"
-#include "driver/output_file.h"
+#include "platform/output_file.h"
 
 namespace vexlo {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "driver/settings.h"
-#include "scan/tim.h"
+#include "tim/tim.h"
 
 namespace vexlo {
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "driver/file_ops.h"
+#include "platform/file_ops.h"
 
 namespace vexlo {
 

@@ -5,7 +5,7 @@
 
 #include "catalogue/catalogue.h"
 #include "driver/config.h"
-#include "driver/console.h"
+#include "platform/console.h"
 #include "scan/scan_file.h"
 #include "scan/walk.h"
 

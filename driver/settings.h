@@ -1,6 +1,6 @@
 // The run-wide record: the settings from vexlo.cfg and the values the scan
-// keeps across files. Both scan/ and convert/ read it; neither includes the
-// other.
+// keeps across files. Every room reads it: it is the one include allowed to
+// point up from a lower room.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +8,7 @@
 #include <set>
 #include <string>
 
-#include "driver/file_id.h"
+#include "platform/file_id.h"
 
 namespace vexlo {
 

@@ -18,9 +18,9 @@
 #include "driver/settings.h"
 #include "fuzz/check.h"
 #include "fuzz/scan_reference.h"
-#include "scan/disc_image.h"
+#include "disc/disc_image.h"
 #include "scan/scan_file.h"
-#include "scan/tim.h"
+#include "tim/tim.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "scan/candidate.h"
 #include "scan/candidate_stream.h"
 #include "scan/scan_file.h"
-#include "scan/tim.h"
+#include "tim/tim.h"
 
 namespace {
 

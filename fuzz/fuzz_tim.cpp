@@ -15,7 +15,7 @@
 #include "convert/pixels.h"
 #include "convert/png.h"
 #include "fuzz/check.h"
-#include "scan/tim.h"
+#include "tim/tim.h"
 
 namespace {
 

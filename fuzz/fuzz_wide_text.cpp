@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/wide_text.h"
+#include "platform/wide_text.h"
 #include "fuzz/check.h"
 
 namespace {

@@ -13,7 +13,7 @@
 
 #include "driver/settings.h"
 #include "fuzz/check.h"
-#include "scan/tim.h"
+#include "tim/tim.h"
 
 namespace vexlo::fuzz {
 

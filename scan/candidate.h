@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <span>
 
-#include "scan/tim.h"
+#include "tim/tim.h"
 
 #if !defined(VEXLO_NO_SIMD) && (defined(__x86_64__) || defined(_M_X64))
 #define VEXLO_HAVE_SSE2 1

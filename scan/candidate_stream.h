@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/input_file.h"
 #include "scan/candidate.h"
-#include "scan/input_file.h"
 
 namespace vexlo {
 

@@ -1,4 +1,4 @@
-// Scanning one file for TIMs and writing out what is found.
+// Scanning one file for TIMs; each one reported is handed to extract/.
 #pragma once
 
 #include <cstddef>
@@ -8,7 +8,8 @@
 
 #include "driver/settings.h"
 #include "scan/candidate_stream.h"
-#include "scan/tim.h"
+#include "scan/disc_scan.h"
+#include "tim/tim.h"
 
 namespace vexlo {
 
@@ -30,15 +31,11 @@ void scan_buffer(Run& run, std::span<const uint8_t> data,
                  std::optional<CandidateSplit> split = std::nullopt,
                  const InputData* source = nullptr);
 
-// Reports `file`, which is_disc_image accepted, and scans its data stream.
-// Its sectors are first read by `threads` threads side by side (0: one per
-// core for a large image); the results are the same for any number.
-void scan_disc_image(Run& run, std::span<const uint8_t> file,
-                     unsigned threads = 0);
-
-// Writes the .tim copy, the images and the catalogue row of one reported TIM
-// at `off` and counts it.
-void emit_tim(Run& run, std::span<const uint8_t> data, std::size_t off,
-              uint32_t total, const TimInfo& info);
+// How the settings shape recognition.
+inline ExamineOptions examine_options(const Settings& s) {
+  return {.typefilter = s.typefilter,
+          .looseflags = s.looseflags,
+          .strict = s.strict};
+}
 
 }  // namespace vexlo

@@ -1,6 +1,6 @@
 #include "scan/walk.h"
 
-#include "scan/dir_list.h"
+#include "platform/dir_list.h"
 #include "scan/scan_file.h"
 
 namespace vexlo {

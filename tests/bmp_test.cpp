@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "scan/tim.h"
+#include "tim/tim.h"
 #include "tests/tim_builder.h"
 
 namespace vexlo {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "driver/settings.h"
-#include "scan/input_file.h"
+#include "platform/input_file.h"
 #include "scan/scan_file.h"
 #include "tim_builder.h"
 

@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "scan/tim.h"
+#include "tim/tim.h"
 
 namespace vexlo {
 namespace {

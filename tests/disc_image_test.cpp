@@ -1,5 +1,5 @@
 // Raw disc images: the probe, the data stream's mapping and the scan.
-#include "scan/disc_image.h"
+#include "disc/disc_image.h"
 
 #include <gtest/gtest.h>
 

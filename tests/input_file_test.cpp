@@ -1,6 +1,6 @@
 // POSIX only: the files are made and cut short with POSIX calls.
 #if !defined(_WIN32)
-#include "scan/input_file.h"
+#include "platform/input_file.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "scan/tim.h"
+#include "tim/tim.h"
 
 #include <gtest/gtest.h>
 

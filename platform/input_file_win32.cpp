@@ -1,8 +1,8 @@
 #include <windows.h>
 
-#include "driver/file_id_win32.h"
-#include "driver/wide_path_win32.h"
-#include "scan/input_file.h"
+#include "platform/file_id_win32.h"
+#include "platform/input_file.h"
+#include "platform/wide_path_win32.h"
 
 namespace vexlo {
 

@@ -1,9 +1,9 @@
 #include <windows.h>
 
-#include "driver/file_id_win32.h"
-#include "driver/file_ops.h"
-#include "driver/wide_path_win32.h"
-#include "driver/wide_text.h"
+#include "platform/file_id_win32.h"
+#include "platform/file_ops.h"
+#include "platform/wide_path_win32.h"
+#include "platform/wide_text.h"
 
 namespace vexlo {
 

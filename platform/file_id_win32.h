@@ -7,7 +7,7 @@
 
 #include <atomic>
 
-#include "driver/file_id.h"
+#include "platform/file_id.h"
 
 namespace vexlo {
 

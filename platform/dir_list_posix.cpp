@@ -5,8 +5,8 @@
 
 #include <climits>
 
-#include "scan/dir_list.h"
-#include "scan/path.h"
+#include "platform/dir_list.h"
+#include "platform/path.h"
 
 namespace vexlo {
 

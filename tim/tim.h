@@ -238,4 +238,11 @@ inline uint64_t pixel_data_bytes(const TimInfo& info) {
 // all computed in 64 bits. False when a block header is not in the views.
 bool blocks_consistent(const TimInfo& info);
 
+// Entries in one CLUT row of a 4-bit or 8-bit TIM.
+inline int entries_per_row(int32_t bpp) { return bpp == 4 ? 16 : 256; }
+
+// Number of CLUT rows of a 4-bit or 8-bit TIM's CLUT block (16 or 256
+// entries each); 0 without a CLUT block or for a block of length 12.
+int32_t clut_rows(const TimInfo& info);
+
 }  // namespace vexlo

@@ -1,8 +1,8 @@
-#include "driver/wide_path_win32.h"
+#include "platform/wide_path_win32.h"
 
 #include <windows.h>
 
-#include "driver/wide_text.h"
+#include "platform/wide_text.h"
 
 namespace vexlo {
 

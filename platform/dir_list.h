@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/file_id.h"
+#include "platform/file_id.h"
 
 namespace vexlo {
 

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "driver/console.h"
+#include "platform/console.h"
 
 namespace vexlo {
 

@@ -1,4 +1,4 @@
-#include "driver/append_file.h"
+#include "platform/append_file.h"
 
 namespace vexlo {
 

@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "driver/file_ops.h"
+#include "platform/file_ops.h"
 
 namespace vexlo {
 

@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "scan/input_file.h"
+#include "platform/input_file.h"
 
 namespace vexlo {
 

@@ -1,10 +1,10 @@
 #include <windows.h>
 
-#include "driver/file_id_win32.h"
-#include "driver/wide_path_win32.h"
-#include "driver/wide_text.h"
-#include "scan/dir_list.h"
-#include "scan/path.h"
+#include "platform/dir_list.h"
+#include "platform/file_id_win32.h"
+#include "platform/path.h"
+#include "platform/wide_path_win32.h"
+#include "platform/wide_text.h"
 
 namespace vexlo {
 

@@ -1,4 +1,4 @@
-#include "scan/disc_image.h"
+#include "disc/disc_image.h"
 
 #include <algorithm>
 #include <cstring>

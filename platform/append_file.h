@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "driver/file_id.h"
-#include "driver/file_ops.h"
+#include "platform/file_id.h"
+#include "platform/file_ops.h"
 
 namespace vexlo {
 

@@ -6,8 +6,8 @@
 #include <span>
 #include <string>
 
-#include "driver/file_ops.h"
 #include "driver/settings.h"
+#include "platform/file_ops.h"
 
 namespace vexlo {
 

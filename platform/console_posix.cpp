@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <csignal>
 
-#include "driver/console.h"
+#include "platform/console.h"
 
 namespace vexlo {
 

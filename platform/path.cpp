@@ -1,4 +1,4 @@
-#include "scan/path.h"
+#include "platform/path.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "scan/tim.h"
+#include "tim/tim.h"
 
 namespace vexlo {
 
@@ -25,6 +25,15 @@ std::optional<Examined> examine_offset(std::span<const uint8_t> data,
                   data.size() - off, options, &image_pos);
   if (result) attach_blocks(result->info, data.subspan(off), image_pos);
   return result;
+}
+
+int32_t clut_rows(const TimInfo& info) {
+  if (info.bits_per_pixel > 8 || info.clut_block.size() < kBlockHeaderSize)
+    return 0;
+  const uint32_t len = read_u32le(info.clut_block.data());
+  if (len < kBlockHeaderSize) return 0;
+  return static_cast<int32_t>((len - kBlockHeaderSize) /
+                              (2u * entries_per_row(info.bits_per_pixel)));
 }
 
 }  // namespace vexlo

@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "driver/file_id.h"
+#include "platform/file_id.h"
 
 namespace vexlo {
 

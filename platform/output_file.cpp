@@ -1,8 +1,8 @@
-#include "driver/output_file.h"
+#include "platform/output_file.h"
 
 #include <cstdio>
 
-#include "driver/file_ops.h"
+#include "platform/file_ops.h"
 
 namespace vexlo {
 

@@ -1,0 +1,309 @@
+#include "scan/disc_scan.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "extract/extract.h"
+#include "scan/candidate.h"
+#include "scan/candidate_stream.h"
+#include "scan/scan_file.h"
+
+namespace vexlo {
+
+namespace {
+
+constexpr std::size_t kStraddle = kCandidateBytes - 1;
+constexpr std::size_t kOwn = kSectorDataSize - kStraddle;
+
+// Bit i set: the candidate bytes at `tail` + i, which run on into `next`,
+// pass is_candidate.
+uint32_t straddle_mask(const uint8_t* tail, const uint8_t* next,
+                       CandidateFilter filter) {
+  // Every candidate begins with 0x10: most sector ends have none.
+  if (std::memchr(tail, 0x10, kStraddle) == nullptr) return 0;
+  uint8_t joint[2 * kStraddle];
+  std::memcpy(joint, tail, kStraddle);
+  std::memcpy(joint + kStraddle, next, kStraddle);
+  uint32_t mask = 0;
+  for (std::size_t i = 0; i < kStraddle; ++i)
+    if (is_candidate(joint + i, filter)) mask |= uint32_t{1} << i;
+  return mask;
+}
+
+// What one pass over a raw image finds besides its map: the candidate
+// offsets (of the file, in order) and, per data segment, the candidates
+// that run on into the next, so that the scan need not touch every sector a
+// second time.
+struct DiscPass {
+  DiscMap map;
+  bool have_hits = true;  // false: too many to keep; the scan searches again
+  std::vector<uint32_t> hits;
+  std::vector<uint32_t> straddling;  // straddle_mask of each segment
+};
+
+// Far more than any real image has; 4 MiB.
+constexpr std::size_t kMaxHits = std::size_t{1} << 20;
+
+// The pass over sectors [from, to), whose map counts no whole sectors: as
+// the whole pass, but the straddling mask of its last segment, which needs
+// the next part's first, is left 0.
+DiscPass pass_part(std::span<const uint8_t> file, std::size_t from,
+                   std::size_t to, CandidateFilter filter) {
+  DiscPass pass;
+  DiscMap& map = pass.map;
+  map.segment_start.reserve(to - from);
+  pass.straddling.reserve(to - from);
+  const CandidateKernel kernel = best_candidate_kernel();
+  // A few sectors at a time: the candidate search streams them in, and their
+  // headers are then read from the cache. Read alone, one line per sector,
+  // they cost as much as the whole search.
+  constexpr std::size_t kChunk = 64;
+  for (std::size_t c = from; c < to; c += kChunk) {
+    const std::size_t c_end = std::min(to, c + kChunk);
+    if (pass.have_hits) {
+      const std::size_t end = c_end * kRawSectorSize;
+      CandidateCursor candidates(file, c * kRawSectorSize, end, kernel, filter);
+      for (std::size_t at = candidates.next(); at < end;
+           at = candidates.next()) {
+        if (pass.hits.size() == kMaxHits) {
+          pass.have_hits = false;
+          std::vector<uint32_t>().swap(pass.hits);
+          break;
+        }
+        pass.hits.push_back(static_cast<uint32_t>(at));
+      }
+    }
+    for (std::size_t i = c; i < c_end; ++i) {
+      const std::size_t at = i * kRawSectorSize;
+      const std::size_t start =
+          sector_data_start(file.subspan(at, kRawSectorSize));
+      if (start == 0) continue;
+      if (!map.segment_start.empty())
+        pass.straddling.back() =
+            straddle_mask(file.data() + map.segment_start.back() + kOwn,
+                          file.data() + at + start, filter);
+      map.segment_start.push_back(static_cast<uint32_t>(at + start));
+      pass.straddling.push_back(0);
+    }
+  }
+  return pass;
+}
+
+// Adds `part`, the pass over the sectors after those of `pass`, to it,
+// keeping at most kMaxHits hits in all.
+void join_part(std::span<const uint8_t> file, DiscPass& pass,
+               const DiscPass& part, CandidateFilter filter) {
+  std::vector<uint32_t>& starts = pass.map.segment_start;
+  const std::vector<uint32_t>& more = part.map.segment_start;
+  if (!more.empty()) {
+    if (!starts.empty())
+      pass.straddling.back() =
+          straddle_mask(file.data() + starts.back() + kOwn,
+                        file.data() + more.front(), filter);
+    starts.insert(starts.end(), more.begin(), more.end());
+    pass.straddling.insert(pass.straddling.end(), part.straddling.begin(),
+                           part.straddling.end());
+  }
+  if (pass.have_hits && part.have_hits &&
+      part.hits.size() <= kMaxHits - pass.hits.size()) {
+    pass.hits.insert(pass.hits.end(), part.hits.begin(), part.hits.end());
+  } else if (pass.have_hits) {
+    pass.have_hits = false;
+    std::vector<uint32_t>().swap(pass.hits);
+  }
+}
+
+// The pass over the whole image, its sectors split in `threads` runs made
+// side by side (0: one per core for a large image). The result is the same
+// for any split.
+DiscPass first_pass(std::span<const uint8_t> file, CandidateFilter filter,
+                    unsigned threads) {
+  const std::size_t sectors = file.size() / kRawSectorSize;
+  if (threads == 0) threads = default_split(file.size()).threads;
+  const std::size_t parts =
+      std::clamp<std::size_t>(threads, 1, std::max<std::size_t>(sectors, 1));
+  const auto bound = [&](std::size_t k) { return sectors * k / parts; };
+  std::vector<DiscPass> part(parts);
+  std::vector<char> made(parts, 0);  // not vector<bool>: written by threads
+  std::vector<std::thread> helpers;
+  for (std::size_t k = 1; k < parts; ++k) {
+    try {
+      helpers.emplace_back([&, k] {
+        try {
+          part[k] = pass_part(file, bound(k), bound(k + 1), filter);
+          made[k] = 1;
+        } catch (const std::bad_alloc&) {
+          // made again below, where a lack of memory is reported
+        }
+      });
+    } catch (const std::system_error&) {
+      break;  // the parts without a thread are made below
+    }
+  }
+  try {
+    part[0] = pass_part(file, 0, bound(1), filter);
+  } catch (...) {
+    for (std::thread& t : helpers) t.join();
+    throw;
+  }
+  for (std::thread& t : helpers) t.join();
+  for (std::size_t k = 1; k < parts; ++k)
+    if (!made[k]) part[k] = pass_part(file, bound(k), bound(k + 1), filter);
+
+  DiscPass pass = std::move(part[0]);
+  pass.map.whole_sectors = sectors;
+  for (std::size_t k = 1; k < parts; ++k) {
+    join_part(file, pass, part[k], filter);
+    part[k] = DiscPass();  // freed as it goes
+  }
+  return pass;
+}
+
+// The offset loop over the data stream of a raw disc image, read in place:
+// only offsets whose first bytes straddle two sectors, and the TIMs that are
+// reported, are gathered into contiguous memory. Everything else is as
+// scan_buffer over a copy of the stream, whose offsets stand for `file` offsets
+// in what is shown.
+// `pass`, when given, is that of `file` and `map`.
+void disc_stream_loop(Run& run, std::span<const uint8_t> file,
+                      const DiscMap& map, const DiscPass* pass) {
+  const Settings& s = run.settings;
+  const int64_t size = static_cast<int64_t>(map.stream_size());
+  const int64_t limit = size - static_cast<int64_t>(s.mintimsize);
+  if (limit <= 0) return;
+  const std::size_t end = static_cast<std::size_t>(limit < size ? limit : size);
+  if (end == 0) return;  // as when no sector holds data
+  const uint32_t lo = static_cast<uint32_t>(s.mintimsize);
+  const uint32_t hi = static_cast<uint32_t>(s.maxtimsize);
+  const std::size_t segments = map.segment_start.size();
+  const CandidateKernel kernel = best_candidate_kernel();
+  const ExamineOptions options = examine_options(s);
+  const CandidateFilter filter{.looseflags = s.looseflags};
+  std::vector<uint8_t> gathered;
+
+  // Looks at stream offset `pos`; true when the scan is to stop.
+  auto look_at = [&](std::size_t pos) {
+    uint8_t piece[kBlockHeaderSize];
+    auto read = [&](uint64_t at, std::size_t n) -> const uint8_t* {
+      const std::size_t p = pos + static_cast<std::size_t>(at);
+      const std::size_t in = p % kSectorDataSize;
+      if (in + n <= kSectorDataSize)
+        return file.data() + map.segment_start[p / kSectorDataSize] + in;
+      copy_stream(file, map, p, {piece, n});
+      return piece;
+    };
+    const uint64_t avail = static_cast<uint64_t>(size) - pos;
+    uint64_t image_pos = 0;
+    const auto found = examine_tim(read, avail, options, &image_pos);
+    if (!found) return false;
+    if (lo <= found->total && found->total <= hi) {
+      const uint32_t shown = raw_offset(map, pos);
+      run.last_offset = static_cast<int32_t>(shown);
+      const SectorPosition where = sector_position(map, pos);
+      run.last_sector = where.sector;
+      run.last_sector_offset = where.offset;
+      print_report(shown, *found);
+      // What the outputs read: the TIM, and the pixels a bitmap takes when
+      // the stream holds them all (when it does not, the bitmap is refused
+      // on the length alone).
+      uint64_t want =
+          std::max<uint64_t>(found->total, image_pos + kBlockHeaderSize);
+      const uint64_t pixels_end =
+          image_pos + kBlockHeaderSize + pixel_data_bytes(found->info);
+      if (pixels_end <= avail) want = std::max(want, pixels_end);
+      const std::size_t n = static_cast<std::size_t>(want);
+      const std::size_t in = pos % kSectorDataSize;
+      std::span<const uint8_t> window;
+      if (in + n <= kSectorDataSize) {
+        window = file.subspan(map.segment_start[pos / kSectorDataSize] + in, n);
+      } else {
+        try {
+          gathered.resize(n);
+        } catch (const std::bad_alloc&) {
+          std::printf("Could not gather TIM at byte %i: not enough memory.\n",
+                      static_cast<int>(shown));
+          return hit_limit(run);
+        }
+        copy_stream(file, map, pos, {gathered.data(), n});
+        window = {gathered.data(), n};
+      }
+      TimInfo info = found->info;
+      attach_blocks(info, window, image_pos);
+      emit_tim(run, window, 0, found->total, info);
+    }
+    return hit_limit(run);
+  };
+
+  // Offsets whose candidate bytes run on from segment k into segment k + 1:
+  // looked at in stream order, after segment k's own. True to stop.
+  auto straddles = [&](std::size_t k) {
+    if (k + 1 >= segments) return false;
+    uint32_t mask =
+        pass != nullptr
+            ? pass->straddling[k]
+            : straddle_mask(file.data() + map.segment_start[k] + kOwn,
+                            file.data() + map.segment_start[k + 1], filter);
+    for (; mask != 0; mask &= mask - 1) {
+      const std::size_t pos = k * kSectorDataSize + kOwn +
+                              static_cast<std::size_t>(std::countr_zero(mask));
+      if (pos >= end || look_at(pos)) return true;
+    }
+    return false;
+  };
+
+  // The candidates of the whole file, framing and all (the sector data is
+  // most of it), in order; those outside the data are dropped here. True to
+  // stop.
+  std::size_t k = 0;  // segment of the hits; the ones before it are done
+  auto on_hit = [&](std::size_t at) {
+    while (k < segments && map.segment_start[k] + kSectorDataSize <= at) {
+      if (straddles(k)) return true;
+      ++k;
+    }
+    if (k == segments) return true;
+    if (at < map.segment_start[k]) return false;  // in the framing
+    const std::size_t in = at - map.segment_start[k];
+    if (in >= kOwn) return false;  // straddles(k) takes it, with the next data
+    const std::size_t pos = k * kSectorDataSize + in;
+    return pos >= end || look_at(pos);
+  };
+  if (pass != nullptr && pass->have_hits) {
+    for (const uint32_t at : pass->hits)
+      if (on_hit(at)) return;
+  } else {
+    CandidateCursor candidates(file, map.segment_start[0], file.size(), kernel,
+                               filter);
+    for (std::size_t at = candidates.next(); at < file.size();
+         at = candidates.next())
+      if (on_hit(at)) return;
+  }
+  for (; k < segments; ++k)
+    if (straddles(k)) return;
+}
+
+}  // namespace
+
+void scan_disc_image(Run& run, std::span<const uint8_t> file,
+                     unsigned threads) {
+  const DiscPass pass =
+      first_pass(file, {.looseflags = run.settings.looseflags}, threads);
+  std::printf(
+      "Disc image: %i sectors of %i bytes, scanning %i bytes of data.\n",
+      static_cast<int>(pass.map.whole_sectors),
+      static_cast<int>(kRawSectorSize),
+      static_cast<int>(pass.map.stream_size()));
+  disc_stream_loop(run, file, pass.map, &pass);
+}
+
+void scan_disc_stream(Run& run, std::span<const uint8_t> file,
+                      const DiscMap& map) {
+  disc_stream_loop(run, file, map, nullptr);
+}
+
+}  // namespace vexlo

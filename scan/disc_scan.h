@@ -1,0 +1,24 @@
+// Scanning a raw disc image: one pass over its sectors (split over the
+// cores) finds the data stream and the candidates together, then the offset
+// loop runs over the data stream in place, showing file offsets.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "disc/disc_image.h"
+#include "driver/settings.h"
+
+namespace vexlo {
+
+// Reports `file`, which is_disc_image accepted, and scans its data stream.
+// Its sectors are first read by `threads` threads side by side (0: one per
+// core for a large image); the results are the same for any number.
+void scan_disc_image(Run& run, std::span<const uint8_t> file,
+                     unsigned threads = 0);
+
+// The offset loop over the data stream of `file`, a raw image of `map`.
+void scan_disc_stream(Run& run, std::span<const uint8_t> file,
+                      const DiscMap& map);
+
+}  // namespace vexlo
