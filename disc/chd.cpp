@@ -435,12 +435,10 @@ void bin_pieces(const Image& image, uint32_t n, std::span<uint8_t> hunk,
       if (t.audio)
         for (std::size_t i = 0; i + 1 < t.data_size; i += 2)
           std::swap(frame[i], frame[i + 1]);
-      if (t.sub_size == 0) {
-        out.push_back({bin, frame, t.data_size});
-      } else {
-        out.push_back({bin, frame, t.data_size});
-        out.push_back({bin + t.data_size, frame + kSectorSize, t.sub_size});
-      }
+      out.push_back({bin, frame, t.data_size, t.audio});
+      if (t.sub_size != 0)
+        out.push_back(
+            {bin + t.data_size, frame + kSectorSize, t.sub_size, t.audio});
     }
   }
 }

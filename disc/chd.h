@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -90,6 +91,16 @@ class HunkDecoder {
   // disagrees, a copy chain that does not end, or a CRC mismatch.
   bool decode(std::span<const uint8_t> file, uint32_t n, std::span<uint8_t> out);
 
+  // Reads file bytes [at, at + n) into `out`, false when it cannot; given,
+  // the stored bytes of hunks are read with it instead of from `file`.
+  using Reader = std::function<bool(uint64_t at, std::size_t n, uint8_t* out)>;
+  void set_reader(Reader reader) { reader_ = std::move(reader); }
+
+  // Decodes the bytes `in` of one hunk compressed with CD codec `codec` into
+  // `out` (whole frames); false when they do not decode to exactly that.
+  bool decode_codec(uint32_t codec, std::span<const uint8_t> in,
+                    std::span<uint8_t> out);
+
   struct Codecs;
 
  private:
@@ -97,6 +108,7 @@ class HunkDecoder {
                   std::span<uint8_t> out);
   const Image& image_;
   std::unique_ptr<Codecs> codecs_;
+  Reader reader_;
 };
 
 // A run of BIN bytes taken from a decoded hunk.
@@ -104,6 +116,7 @@ struct Piece {
   uint64_t bin_offset = 0;
   const uint8_t* data = nullptr;
   std::size_t size = 0;
+  bool audio = false;  // of an audio track
 };
 
 // The BIN pieces of decoded hunk `n` (`hunk`, swapped in place where the BIN

@@ -87,7 +87,7 @@ struct HunkDecoder::Codecs {
   ZSTD_DCtx* zstd = nullptr;
   FLAC__StreamDecoder* flac = nullptr;
   std::vector<uint8_t> scratch;  // sectors, then subcode, of one hunk
-  std::vector<uint8_t> copy;     // a stored hunk being checked
+  std::vector<uint8_t> copy;     // a hunk's bytes as read from the file
 
   // FLAC input: a made-up stream header, then the hunk's bytes.
   uint8_t flac_head[42] = {};
@@ -309,22 +309,32 @@ HunkDecoder::HunkDecoder(const Image& image)
 
 HunkDecoder::~HunkDecoder() = default;
 
+bool HunkDecoder::decode_codec(uint32_t codec, std::span<const uint8_t> in,
+                               std::span<uint8_t> out) {
+  if (out.size() % kFrameSize != 0) return false;
+  return codecs_->split_codec(codec, in, out,
+                              static_cast<uint32_t>(out.size() / kFrameSize));
+}
+
 bool HunkDecoder::decode_one(std::span<const uint8_t> file, const MapEntry& e,
                              std::span<uint8_t> out) {
-  switch (e.type) {
-    case kTypeNone:
-      if (e.length != out.size()) return false;
-      std::memcpy(out.data(), file.data() + e.offset, out.size());
-      return true;
-    case kTypeZero:
-      std::memset(out.data(), 0, out.size());
-      return true;
-    default:
-      if (e.type > 3) return false;
-      return codecs_->split_codec(image_.compressors[e.type],
-                                  file.subspan(e.offset, e.length), out,
-                                  image_.frames_per_hunk);
+  if (e.type == kTypeZero) {
+    std::memset(out.data(), 0, out.size());
+    return true;
   }
+  if (e.type > kTypeNone) return false;
+  std::span<const uint8_t> in = file.subspan(e.offset, e.length);
+  if (reader_) {
+    std::vector<uint8_t>& copy = codecs_->copy;
+    copy.resize(e.length);
+    if (reader_(e.offset, e.length, copy.data())) in = copy;
+  }
+  if (e.type == kTypeNone) {
+    if (in.size() != out.size()) return false;
+    std::memcpy(out.data(), in.data(), out.size());
+    return true;
+  }
+  return decode_codec(image_.compressors[e.type], in, out);
 }
 
 bool HunkDecoder::decode(std::span<const uint8_t> file, uint32_t n,
