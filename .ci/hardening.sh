@@ -13,7 +13,7 @@ seconds=${VEXLO_FUZZ_SECONDS:-60}
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq clang cmake g++ libgtest-dev valgrind zlib1g-dev pngcheck \
-  imagemagick >/dev/null
+  imagemagick liblzma-dev libzstd-dev libflac-dev pkg-config mame-tools >/dev/null
 # libFuzzer and the sanitizer runtimes must match the installed clang.
 clang_major=$(clang++ -dumpversion | cut -d. -f1)
 apt-get install -y -qq "libclang-rt-${clang_major}-dev" >/dev/null
@@ -26,11 +26,11 @@ cmake --build build-fuzz -j2 --target vexlo_fuzzers
 findings=$root/build-fuzz/findings
 rm -rf "$findings" build-fuzz/corpus-work
 mkdir -p "$findings"
-for target in fuzz_config fuzz_tim fuzz_scan fuzz_wide_text fuzz_disc; do
+for target in fuzz_config fuzz_tim fuzz_scan fuzz_wide_text fuzz_disc fuzz_chd; do
   work=build-fuzz/corpus-work/$target  # new units go here, not into the repo
   mkdir -p "$work"
   seeds=(fuzz/corpus/$target)
-  [[ $target == fuzz_config || $target == fuzz_wide_text ]] ||
+  [[ $target == fuzz_config || $target == fuzz_wide_text || $target == fuzz_chd ]] ||
     seeds+=(tests/data/real)
   echo "== $target: ${seconds} s"
   # -max_len keeps the 900 KB sample from slowing every mutation; longer

@@ -87,9 +87,11 @@ class HunkDecoder {
   HunkDecoder& operator=(const HunkDecoder&) = delete;
 
   // Decodes hunk `n` of `file` into `out` (image.hunk_bytes bytes), with the
-  // sync and ECC of every frame that had them taken out made again. False when the hunk is damaged: bad data, a size that
-  // disagrees, a copy chain that does not end, or a CRC mismatch.
-  bool decode(std::span<const uint8_t> file, uint32_t n, std::span<uint8_t> out);
+  // sync and ECC of every frame that had them taken out made again. False when
+  // the hunk is damaged: bad data, a size that disagrees, a copy chain that
+  // does not end, or a CRC mismatch.
+  bool decode(std::span<const uint8_t> file, uint32_t n,
+              std::span<uint8_t> out);
 
   // Reads file bytes [at, at + n) into `out`, false when it cannot; given,
   // the stored bytes of hunks are read with it instead of from `file`.

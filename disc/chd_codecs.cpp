@@ -20,7 +20,6 @@ namespace {
 
 constexpr uint32_t kCdlz = 0x63646C7A;
 constexpr uint32_t kCdzl = 0x63647A6C;
-constexpr uint32_t kCdzs = 0x63647A73;
 constexpr uint32_t kCdfl = 0x6364666C;
 
 constexpr uint8_t kSync[12] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
@@ -217,7 +216,7 @@ FLAC__StreamDecoderWriteStatus flac_write(const FLAC__StreamDecoder*,
 }
 
 void on_flac_error(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus,
-                void* data) {
+                   void* data) {
   static_cast<HunkDecoder::Codecs*>(data)->flac_error = true;
 }
 
@@ -233,9 +232,9 @@ bool HunkDecoder::Codecs::unflac(std::span<const uint8_t> in,
   while (block > kSectorSize) block /= 2;
   // "fLaC", a last STREAMINFO block of 34 bytes: block sizes, unknown frame
   // sizes, 44100 Hz, 2 channels, 16 bits, unknown length, no MD5.
-  static const uint8_t kHead[42] = {'f', 'L', 'a', 'C', 0x80, 0, 0, 34, 0, 0,
-                                    0, 0, 0, 0, 0, 0, 0, 0, 0x0A, 0xC4, 0x42,
-                                    0xF0};
+  static const uint8_t kHead[42] = {'f', 'L', 'a',  'C',  0x80, 0,   0, 34,
+                                    0,   0,   0,    0,    0,    0,   0, 0,
+                                    0,   0,   0x0A, 0xC4, 0x42, 0xF0};
   std::memcpy(flac_head, kHead, sizeof flac_head);
   flac_head[8] = flac_head[10] = static_cast<uint8_t>(block >> 8);
   flac_head[9] = flac_head[11] = static_cast<uint8_t>(block);
@@ -244,10 +243,9 @@ bool HunkDecoder::Codecs::unflac(std::span<const uint8_t> in,
   flac_out = out.data();
   flac_samples = out.size() / 4;
   flac_error = false;
-  if (FLAC__stream_decoder_init_stream(flac, flac_read, nullptr, flac_tell,
-                                       nullptr, nullptr, flac_write, nullptr,
-                                       on_flac_error, this) !=
-      FLAC__STREAM_DECODER_INIT_STATUS_OK)
+  if (FLAC__stream_decoder_init_stream(
+          flac, flac_read, nullptr, flac_tell, nullptr, nullptr, flac_write,
+          nullptr, on_flac_error, this) != FLAC__STREAM_DECODER_INIT_STATUS_OK)
     return false;
   bool ok = true;
   while (ok && flac_samples > 0) {
@@ -286,9 +284,10 @@ bool HunkDecoder::Codecs::split_codec(uint32_t codec,
     if (len > in.size() - at) return false;
     const auto first = in.subspan(at, len);
     const auto rest = in.subspan(at + len);
-    const bool ok = codec == kCdlz   ? unlzma(first, base) && inflate_raw(rest, sub)
-                    : codec == kCdzl ? inflate_raw(first, base) && inflate_raw(rest, sub)
-                                     : unzstd(first, base) && unzstd(rest, sub);
+    const bool ok =
+        codec == kCdlz   ? unlzma(first, base) && inflate_raw(rest, sub)
+        : codec == kCdzl ? inflate_raw(first, base) && inflate_raw(rest, sub)
+                         : unzstd(first, base) && unzstd(rest, sub);  // cdzs
     if (!ok) return false;
   }
   for (uint32_t f = 0; f < frames; ++f) {

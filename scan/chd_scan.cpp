@@ -31,8 +31,7 @@ class BinSink {
   // False when the stream's memory cannot be had.
   bool feed(const uint8_t* p, std::size_t n) {
     if (!decided_) {
-      const std::size_t k =
-          std::min<std::size_t>(n, head_size_ - head_.size());
+      const std::size_t k = std::min<std::size_t>(n, head_size_ - head_.size());
       head_.insert(head_.end(), p, p + k);
       p += k;
       n -= k;
@@ -75,11 +74,11 @@ class BinSink {
     decided_ = true;
     raw_ = is_disc_image(head_);
     map_.whole_sectors = static_cast<std::size_t>(bin_size_ / kRawSectorSize);
-    const std::size_t capacity =
-        raw_ ? map_.whole_sectors * kSectorDataSize
-             : static_cast<std::size_t>(bin_size_);
+    const std::size_t capacity = raw_ ? map_.whole_sectors * kSectorDataSize
+                                      : static_cast<std::size_t>(bin_size_);
     // Not zeroed: pages of the stream are only touched as it is written.
-    stream_.reset(new (std::nothrow) uint8_t[std::max<std::size_t>(capacity, 1)]);
+    stream_.reset(new (std::nothrow)
+                      uint8_t[std::max<std::size_t>(capacity, 1)]);
     if (stream_ == nullptr) return false;
     try {
       if (raw_) map_.segment_start.reserve(map_.whole_sectors);
@@ -222,9 +221,8 @@ class Pipeline {
         n = next_++;
       }
       Slot& s = slots_[n % ring_];
-      const HunkState state =
-          d ? decode(*d, static_cast<uint32_t>(n), s.bytes)
-            : HunkState::kDamaged;
+      const HunkState state = d ? decode(*d, static_cast<uint32_t>(n), s.bytes)
+                                : HunkState::kDamaged;
       {
         std::lock_guard<std::mutex> lock(mutex_);
         s.state = state;
