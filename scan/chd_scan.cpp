@@ -20,13 +20,13 @@ namespace vexlo {
 namespace {
 
 // The BIN's bytes, in order, made into what its scan reads: once its first
-// sectors say whether it is a raw image, either the data of each whole
-// sector with the sector map, or every byte.
+// sectors say whether it is a raw image (of any sector size), either the
+// data of each whole sector with the sector map, or every byte.
 class BinSink {
  public:
   explicit BinSink(uint64_t bin_size)
       : bin_size_(bin_size),
-        head_size_(std::min<uint64_t>(bin_size, 4 * kRawSectorSize)) {}
+        head_size_(std::min<uint64_t>(bin_size, kHeadSize)) {}
 
   // False when the stream's memory cannot be had.
   bool feed(const uint8_t* p, std::size_t n) {
@@ -44,18 +44,18 @@ class BinSink {
       return true;
     }
     while (n > 0) {
-      if (carry_n_ == 0 && n >= kRawSectorSize) {
+      if (carry_n_ == 0 && n >= map_.sector_size) {
         sector(p);
-        p += kRawSectorSize;
-        n -= kRawSectorSize;
+        p += map_.sector_size;
+        n -= map_.sector_size;
         continue;
       }
-      const std::size_t k = std::min(n, kRawSectorSize - carry_n_);
+      const std::size_t k = std::min(n, map_.sector_size - carry_n_);
       std::memcpy(carry_ + carry_n_, p, k);
       carry_n_ += k;
       p += k;
       n -= k;
-      if (carry_n_ == kRawSectorSize) {
+      if (carry_n_ == map_.sector_size) {
         sector(carry_);
         carry_n_ = 0;
       }
@@ -72,8 +72,9 @@ class BinSink {
  private:
   bool decide() {
     decided_ = true;
-    raw_ = is_disc_image(head_);
-    map_.whole_sectors = static_cast<std::size_t>(bin_size_ / kRawSectorSize);
+    raw_ = probe_disc_image(head_, &format_);
+    map_.sector_size = sector_size(format_);
+    map_.whole_sectors = static_cast<std::size_t>(bin_size_ / map_.sector_size);
     const std::size_t capacity = raw_ ? map_.whole_sectors * kSectorDataSize
                                       : static_cast<std::size_t>(bin_size_);
     // Not zeroed: pages of the stream are only touched as it is written.
@@ -90,24 +91,28 @@ class BinSink {
   }
 
   void sector(const uint8_t* s) {
-    const std::size_t start = sector_data_start({s, kRawSectorSize});
+    const std::size_t start = sector_data_start({s, map_.sector_size}, format_);
     if (start != 0) {
       std::memcpy(stream_.get() + size_, s + start, kSectorDataSize);
       size_ += kSectorDataSize;
       map_.segment_start.push_back(static_cast<uint32_t>(at_ + start));
     }
-    at_ += kRawSectorSize;
+    at_ += map_.sector_size;
   }
+
+  // Enough of the BIN for every probe: 16 sectors of 2336, 4 of 2448.
+  static constexpr std::size_t kHeadSize = 16 * 2336;
 
   uint64_t bin_size_;
   std::size_t head_size_;
   std::vector<uint8_t> head_;
   bool decided_ = false;
   bool raw_ = false;
+  SectorFormat format_ = SectorFormat::k2352;
   std::unique_ptr<uint8_t[]> stream_;
   std::size_t size_ = 0;
   DiscMap map_;
-  uint8_t carry_[kRawSectorSize];
+  uint8_t carry_[2448];
   std::size_t carry_n_ = 0;
   uint64_t at_ = 0;  // BIN offset of the next whole sector
 };
@@ -299,7 +304,7 @@ void scan_chd(Run& run, const chd::Image& image, const InputData& data,
     std::printf(
         "Disc image: %i sectors of %i bytes, scanning %i bytes of data.\n",
         static_cast<int>(sink.map().whole_sectors),
-        static_cast<int>(kRawSectorSize),
+        static_cast<int>(sink.map().sector_size),
         static_cast<int>(sink.map().stream_size()));
   for (uint32_t n : damaged)
     std::printf("Can't read %s: hunk %i is damaged.\n", path.c_str(),

@@ -53,8 +53,9 @@ constexpr std::size_t kMaxHits = std::size_t{1} << 20;
 // The pass over sectors [from, to), whose map counts no whole sectors: as
 // the whole pass, but the straddling mask of its last segment, which needs
 // the next part's first, is left 0.
-DiscPass pass_part(std::span<const uint8_t> file, std::size_t from,
-                   std::size_t to, CandidateFilter filter) {
+DiscPass pass_part(std::span<const uint8_t> file, SectorFormat format,
+                   std::size_t from, std::size_t to, CandidateFilter filter) {
+  const std::size_t size = sector_size(format);
   DiscPass pass;
   DiscMap& map = pass.map;
   map.segment_start.reserve(to - from);
@@ -67,8 +68,8 @@ DiscPass pass_part(std::span<const uint8_t> file, std::size_t from,
   for (std::size_t c = from; c < to; c += kChunk) {
     const std::size_t c_end = std::min(to, c + kChunk);
     if (pass.have_hits) {
-      const std::size_t end = c_end * kRawSectorSize;
-      CandidateCursor candidates(file, c * kRawSectorSize, end, kernel, filter);
+      const std::size_t end = c_end * size;
+      CandidateCursor candidates(file, c * size, end, kernel, filter);
       for (std::size_t at = candidates.next(); at < end;
            at = candidates.next()) {
         if (pass.hits.size() == kMaxHits) {
@@ -80,9 +81,9 @@ DiscPass pass_part(std::span<const uint8_t> file, std::size_t from,
       }
     }
     for (std::size_t i = c; i < c_end; ++i) {
-      const std::size_t at = i * kRawSectorSize;
+      const std::size_t at = i * size;
       const std::size_t start =
-          sector_data_start(file.subspan(at, kRawSectorSize));
+          sector_data_start(file.subspan(at, size), format);
       if (start == 0) continue;
       if (!map.segment_start.empty())
         pass.straddling.back() =
@@ -122,9 +123,9 @@ void join_part(std::span<const uint8_t> file, DiscPass& pass,
 // The pass over the whole image, its sectors split in `threads` runs made
 // side by side (0: one per core for a large image). The result is the same
 // for any split.
-DiscPass first_pass(std::span<const uint8_t> file, CandidateFilter filter,
-                    unsigned threads) {
-  const std::size_t sectors = file.size() / kRawSectorSize;
+DiscPass first_pass(std::span<const uint8_t> file, SectorFormat format,
+                    CandidateFilter filter, unsigned threads) {
+  const std::size_t sectors = file.size() / sector_size(format);
   if (threads == 0) threads = default_split(file.size()).threads;
   const std::size_t parts =
       std::clamp<std::size_t>(threads, 1, std::max<std::size_t>(sectors, 1));
@@ -136,7 +137,7 @@ DiscPass first_pass(std::span<const uint8_t> file, CandidateFilter filter,
     try {
       helpers.emplace_back([&, k] {
         try {
-          part[k] = pass_part(file, bound(k), bound(k + 1), filter);
+          part[k] = pass_part(file, format, bound(k), bound(k + 1), filter);
           made[k] = 1;
         } catch (const std::bad_alloc&) {
           // made again below, where a lack of memory is reported
@@ -147,17 +148,19 @@ DiscPass first_pass(std::span<const uint8_t> file, CandidateFilter filter,
     }
   }
   try {
-    part[0] = pass_part(file, 0, bound(1), filter);
+    part[0] = pass_part(file, format, 0, bound(1), filter);
   } catch (...) {
     for (std::thread& t : helpers) t.join();
     throw;
   }
   for (std::thread& t : helpers) t.join();
   for (std::size_t k = 1; k < parts; ++k)
-    if (!made[k]) part[k] = pass_part(file, bound(k), bound(k + 1), filter);
+    if (!made[k])
+      part[k] = pass_part(file, format, bound(k), bound(k + 1), filter);
 
   DiscPass pass = std::move(part[0]);
   pass.map.whole_sectors = sectors;
+  pass.map.sector_size = sector_size(format);
   for (std::size_t k = 1; k < parts; ++k) {
     join_part(file, pass, part[k], filter);
     part[k] = DiscPass();  // freed as it goes
@@ -289,14 +292,14 @@ void disc_stream_loop(Run& run, std::span<const uint8_t> file,
 
 }  // namespace
 
-void scan_disc_image(Run& run, std::span<const uint8_t> file,
-                     unsigned threads) {
-  const DiscPass pass =
-      first_pass(file, {.looseflags = run.settings.looseflags}, threads);
+void scan_disc_image(Run& run, std::span<const uint8_t> file, unsigned threads,
+                     SectorFormat format) {
+  const DiscPass pass = first_pass(
+      file, format, {.looseflags = run.settings.looseflags}, threads);
   std::printf(
       "Disc image: %i sectors of %i bytes, scanning %i bytes of data.\n",
       static_cast<int>(pass.map.whole_sectors),
-      static_cast<int>(kRawSectorSize),
+      static_cast<int>(pass.map.sector_size),
       static_cast<int>(pass.map.stream_size()));
   disc_stream_loop(run, file, pass.map, &pass);
 }

@@ -11,11 +11,13 @@
 
 namespace vexlo {
 
-// Reports `file`, which is_disc_image accepted, and scans its data stream.
-// Its sectors are first read by `threads` threads side by side (0: one per
-// core for a large image); the results are the same for any number.
+// Reports `file`, which is_disc_image accepted (or probe_disc_image for
+// `format`), and scans its data stream. Its sectors are first read by
+// `threads` threads side by side (0: one per core for a large image); the
+// results are the same for any number.
 void scan_disc_image(Run& run, std::span<const uint8_t> file,
-                     unsigned threads = 0);
+                     unsigned threads = 0,
+                     SectorFormat format = SectorFormat::k2352);
 
 // The offset loop over the data stream of `file`, a raw image of `map`.
 void scan_disc_stream(Run& run, std::span<const uint8_t> file,

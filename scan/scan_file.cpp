@@ -93,7 +93,8 @@ void scan_file(Run& run, const std::string& path) {
     return;
   }
   const std::span<const uint8_t> bytes = data.bytes();
-  const bool raw = run.settings.cdimage && is_disc_image(bytes);
+  SectorFormat format = SectorFormat::k2352;
+  const bool raw = run.settings.cdimage && probe_disc_image(bytes, &format);
 #ifdef VEXLO_CHD
   chd::Image chd_image;
   const bool chd = run.settings.cdimage && !raw && chd::is_chd(bytes);
@@ -106,7 +107,7 @@ void scan_file(Run& run, const std::string& path) {
   run.last_sector = -1;
   if (raw) {
     data.populate();  // its first pass reads every sector in place
-    scan_disc_image(run, bytes);
+    scan_disc_image(run, bytes, 0, format);
 #ifdef VEXLO_CHD
   } else if (chd) {
     scan_chd(run, chd_image, data, path);
