@@ -321,7 +321,8 @@ bool HunkDecoder::decode_one(std::span<const uint8_t> file, const MapEntry& e,
     std::memset(out.data(), 0, out.size());
     return true;
   }
-  if (e.type > kTypeNone) return false;
+  // chdman stores a hunk that does not shrink: no longer one is real.
+  if (e.type > kTypeNone || e.length > out.size()) return false;
   std::span<const uint8_t> in = file.subspan(e.offset, e.length);
   if (reader_) {
     std::vector<uint8_t>& copy = codecs_->copy;
