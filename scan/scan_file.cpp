@@ -106,8 +106,7 @@ void scan_file(Run& run, const std::string& path) {
   ++run.files_scanned;
   run.last_sector = -1;
   if (raw) {
-    data.populate();  // its first pass reads every sector in place
-    scan_disc_image(run, bytes, 0, format);
+    scan_disc_image(run, bytes, 0, format, &data);
 #ifdef VEXLO_CHD
   } else if (chd) {
     scan_chd(run, chd_image, data, path);
