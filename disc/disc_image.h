@@ -1,6 +1,7 @@
-// Raw CD images (2352 bytes per sector): finding the 2048-byte data of each
-// sector, so that a scan can read the files on the disc as the drive hands
-// them out, without the sector framing in between.
+// Raw CD images (2352 bytes per sector, or 2448 and 2336, see
+// probe_disc_image): finding the 2048-byte data of each sector, so that a scan
+// can read the files on the disc as the drive hands them out, without the
+// sector framing in between.
 #pragma once
 
 #include <cstddef>
@@ -38,10 +39,10 @@ std::size_t sector_data_start(std::span<const uint8_t> sector,
 
 // The format of the raw image `file`: 2352 as is_disc_image says; else 2448
 // when it holds two whole 2448-byte sectors or more and the sync stands at
-// the start of its first four (or all); else 2336 when no sync stands at 0, `file` holds a
-// whole sector, each of its first 16 whole sectors (or all) repeats its
-// subheader, and at least one of them is a Form 1 sector with a valid EDC.
-// False when it is none.
+// the start of its first four (or all); else 2336 when no sync stands at 0,
+// `file` holds a whole sector, each of its first 16 whole sectors (or all)
+// repeats its subheader, and at least one of them is a Form 1 sector with a
+// valid EDC. False when it is none.
 bool probe_disc_image(std::span<const uint8_t> file, SectorFormat* format);
 
 // The sector EDC of `bytes`: CRC-32, polynomial 0xD8018001 reflected, start
