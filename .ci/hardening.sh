@@ -13,7 +13,7 @@ seconds=${VEXLO_FUZZ_SECONDS:-60}
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq clang cmake g++ libgtest-dev valgrind zlib1g-dev pngcheck \
-  libxxhash-dev imagemagick >/dev/null
+  libxxhash-dev imagemagick liblzma-dev libzstd-dev libflac-dev pkg-config mame-tools >/dev/null
 # libFuzzer and the sanitizer runtimes must match the installed clang.
 clang_major=$(clang++ -dumpversion | cut -d. -f1)
 apt-get install -y -qq "libclang-rt-${clang_major}-dev" >/dev/null
@@ -27,12 +27,12 @@ findings=$root/build-fuzz/findings
 rm -rf "$findings" build-fuzz/corpus-work
 mkdir -p "$findings"
 for target in fuzz_config fuzz_tim fuzz_scan fuzz_wide_text fuzz_disc \
-              fuzz_picture fuzz_catalogue fuzz_iso9660; do
+              fuzz_picture fuzz_catalogue fuzz_iso9660 fuzz_chd; do
   work=build-fuzz/corpus-work/$target  # new units go here, not into the repo
   mkdir -p "$work"
   seeds=(fuzz/corpus/$target)
   [[ $target == fuzz_config || $target == fuzz_wide_text ||
-     $target == fuzz_catalogue ]] ||
+     $target == fuzz_catalogue || $target == fuzz_chd ]] ||
     seeds+=(tests/data/real)
   echo "== $target: ${seconds} s"
   # -max_len keeps the 900 KB sample from slowing every mutation; longer

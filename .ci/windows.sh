@@ -22,6 +22,11 @@ if [ ${#need[@]} -gt 0 ]; then
   apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi
 
+# liblzma, libzstd and libFLAC for reading CHDs, built once from Debian's
+# sources into build-win/winlibs (where the cross build looks for them).
+echo "windows: static CHD libraries"
+bash .ci/windows_libs.sh build-win/winlibs
+
 echo "windows: cross build"
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DVEXLO_TESTS=OFF >/dev/null

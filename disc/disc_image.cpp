@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
+
+#include "disc/edc_ecc.h"
 
 namespace vexlo {
 
@@ -33,14 +36,73 @@ bool is_disc_image(std::span<const uint8_t> file) {
   return true;
 }
 
-DiscMap map_disc_image(std::span<const uint8_t> file) {
+std::size_t sector_size(SectorFormat format) {
+  switch (format) {
+    case SectorFormat::k2448:
+      return 2448;
+    case SectorFormat::k2336:
+      return 2336;
+    default:
+      return kRawSectorSize;
+  }
+}
+
+std::size_t sector_data_start(std::span<const uint8_t> sector,
+                              SectorFormat format) {
+  if (format != SectorFormat::k2336) return sector_data_start(sector);
+  if (sector.size() < 2336 || (sector[2] & 0x20) != 0) return 0;
+  return 8;
+}
+
+bool probe_disc_image(std::span<const uint8_t> file, SectorFormat* format) {
+  if (is_disc_image(file)) {
+    *format = SectorFormat::k2352;
+    return true;
+  }
+  // Two whole sectors at least: a 2352 sector with a sync and anything
+  // after it stays plain bytes, as before this probe existed.
+  const std::size_t whole_2448 = file.size() / 2448;
+  bool synced = whole_2448 > 1;
+  for (std::size_t i = 0; synced && i < whole_2448 && i < 4; ++i)
+    synced = has_sync(file.data() + i * 2448);
+  if (synced) {
+    *format = SectorFormat::k2448;
+    return true;
+  }
+  // 2336: nothing marks the sectors, so the subheader copies and one valid
+  // EDC keep other files out. A zero-filled sector passes both trivially
+  // (the EDC of zeros is zero), and the system area of an ISO image is
+  // zeros: the EDC must hold over bytes that are not all zero, and is looked
+  // for up to the volume descriptors that follow the system area.
+  const std::size_t whole = file.size() / 2336;
+  if (whole == 0 || (file.size() >= sizeof kSync && has_sync(file.data())))
+    return false;
+  bool edc = false;
+  for (std::size_t i = 0; i < whole && i < 32 && !edc; ++i) {
+    const uint8_t* s = file.data() + i * 2336;
+    if (std::memcmp(s, s + 4, 4) != 0 || (s[2] & 0x20) != 0) continue;
+    const uint32_t stored = uint32_t{s[2056]} | uint32_t{s[2057]} << 8 |
+                            uint32_t{s[2058]} << 16 | uint32_t{s[2059]} << 24;
+    const bool zeros = s[0] == 0 && std::memcmp(s, s + 1, 2055) == 0;
+    edc = !zeros && sector_edc({s, 2056}) == stored;
+  }
+  for (std::size_t i = 0; i < whole && i < 16; ++i)
+    if (std::memcmp(file.data() + i * 2336, file.data() + i * 2336 + 4, 4))
+      return false;
+  if (!edc) return false;
+  *format = SectorFormat::k2336;
+  return true;
+}
+
+DiscMap map_disc_image(std::span<const uint8_t> file, SectorFormat format) {
   DiscMap map;
-  map.whole_sectors = file.size() / kRawSectorSize;
+  map.sector_size = sector_size(format);
+  map.whole_sectors = file.size() / map.sector_size;
   map.segment_start.reserve(map.whole_sectors);
   for (std::size_t i = 0; i < map.whole_sectors; ++i) {
-    const std::size_t at = i * kRawSectorSize;
+    const std::size_t at = i * map.sector_size;
     const std::size_t start =
-        sector_data_start(file.subspan(at, kRawSectorSize));
+        sector_data_start(file.subspan(at, map.sector_size), format);
     if (start != 0)
       map.segment_start.push_back(static_cast<uint32_t>(at + start));
   }
@@ -54,7 +116,7 @@ uint32_t raw_offset(const DiscMap& map, std::size_t pos) {
 
 SectorPosition sector_position(const DiscMap& map, std::size_t pos) {
   const uint32_t start = map.segment_start[pos / kSectorDataSize];
-  return {static_cast<uint32_t>(start / kRawSectorSize),
+  return {static_cast<uint32_t>(start / map.sector_size),
           static_cast<uint32_t>(pos % kSectorDataSize)};
 }
 

@@ -1,6 +1,7 @@
-// Raw CD images (2352 bytes per sector): finding the 2048-byte data of each
-// sector, so that a scan can read the files on the disc as the drive hands
-// them out, without the sector framing in between.
+// Raw CD images (2352 bytes per sector, or 2448 and 2336, see
+// probe_disc_image): finding the 2048-byte data of each sector, so that a scan
+// can read the files on the disc as the drive hands them out, without the
+// sector framing in between.
 #pragma once
 
 #include <cstddef>
@@ -24,11 +25,32 @@ std::size_t sector_data_start(std::span<const uint8_t> sector);
 // sectors it holds whole.
 bool is_disc_image(std::span<const uint8_t> file);
 
+// The sector sizes of raw images: 2352; 2448, the same sector and 96
+// subchannel bytes that are never data; 2336, Mode 2 sectors without sync
+// and header (subheader, its copy, then Form 1 data at 8 or Form 2).
+enum class SectorFormat : uint8_t { k2352, k2448, k2336 };
+
+std::size_t sector_size(SectorFormat format);
+
+// As sector_data_start above, for a sector of `format` (for 2336: 8 for
+// Form 1, 0 for Form 2).
+std::size_t sector_data_start(std::span<const uint8_t> sector,
+                              SectorFormat format);
+
+// The format of the raw image `file`: 2352 as is_disc_image says; else 2448
+// when it holds two whole 2448-byte sectors or more and the sync stands at
+// the start of its first four (or all); else 2336 when no sync stands at 0,
+// `file` holds a whole sector, each of its first 16 whole sectors (or all)
+// repeats its subheader, and at least one of them is a Form 1 sector with a
+// valid EDC. False when it is none.
+bool probe_disc_image(std::span<const uint8_t> file, SectorFormat* format);
+
 // The data stream of a raw image: the data bytes of every whole data sector,
 // in file order. Segment k of the stream is stream bytes
 // [k * kSectorDataSize, (k + 1) * kSectorDataSize).
 struct DiscMap {
   std::size_t whole_sectors = 0;
+  std::size_t sector_size = kRawSectorSize;
   // Per segment: the file offset of its first data byte.
   std::vector<uint32_t> segment_start;
 
@@ -37,8 +59,10 @@ struct DiscMap {
   }
 };
 
-// The map of `file`, which is_disc_image accepted (and which is below 4 GiB).
-DiscMap map_disc_image(std::span<const uint8_t> file);
+// The map of `file`, which is_disc_image accepted (or probe_disc_image for
+// `format`), and which is below 4 GiB.
+DiscMap map_disc_image(std::span<const uint8_t> file,
+                       SectorFormat format = SectorFormat::k2352);
 
 // Where stream byte `pos` (< stream_size) lies in the file.
 uint32_t raw_offset(const DiscMap& map, std::size_t pos);

@@ -54,8 +54,10 @@ constexpr std::size_t kMaxHits = std::size_t{1} << 20;
 // The pass over sectors [from, to), whose map counts no whole sectors: as
 // the whole pass, but the straddling mask of its last segment, which needs
 // the next part's first, is left 0.
-DiscPass pass_part(std::span<const uint8_t> file, std::size_t from,
-                   std::size_t to, CandidateFilter filter) {
+DiscPass pass_part(std::span<const uint8_t> file, const InputData* source,
+                   SectorFormat format, std::size_t from, std::size_t to,
+                   CandidateFilter filter) {
+  const std::size_t size = sector_size(format);
   DiscPass pass;
   DiscMap& map = pass.map;
   map.segment_start.reserve(to - from);
@@ -65,30 +67,55 @@ DiscPass pass_part(std::span<const uint8_t> file, std::size_t from,
   // headers are then read from the cache. Read alone, one line per sector,
   // they cost as much as the whole search.
   constexpr std::size_t kChunk = 64;
+  // As the plain scan reads a mapped file: in place where the cache holds
+  // it in large pages, else in copies (a TLB miss per 4 KiB page made the
+  // pass several times slower). The pages are looked at every 16 chunks.
+  constexpr std::size_t kLook = 16 * kChunk;
+  std::vector<uint8_t> copy;
+  if (source != nullptr) copy.resize(kChunk * size + kStraddle);
+  bool in_place = true;
+  uint8_t tail[kStraddle];  // of the last data segment, for its straddles
   for (std::size_t c = from; c < to; c += kChunk) {
     const std::size_t c_end = std::min(to, c + kChunk);
+    const std::size_t begin = c * size;
+    const std::size_t end = c_end * size;
+    if (source != nullptr && (c - from) % kLook == 0) {
+      const std::size_t n = std::min(to, c + kLook) * size - begin;
+      in_place = source->in_large_page(begin) && source->populate(begin, n);
+    }
+    // The chunk's bytes (and the candidate bytes after it) are view[at -
+    // shift] for file offset `at`.
+    std::span<const uint8_t> view = file;
+    std::size_t shift = 0;
+    if (!in_place) {
+      const std::size_t n = std::min(end + kStraddle, file.size()) - begin;
+      if (source->read_at(begin, copy.data(), n)) {
+        view = {copy.data(), n};
+        shift = begin;
+      }
+    }
     if (pass.have_hits) {
-      const std::size_t end = c_end * kRawSectorSize;
-      CandidateCursor candidates(file, c * kRawSectorSize, end, kernel, filter);
-      for (std::size_t at = candidates.next(); at < end;
+      CandidateCursor candidates(view, begin - shift, end - shift, kernel,
+                                 filter);
+      for (std::size_t at = candidates.next(); at < end - shift;
            at = candidates.next()) {
         if (pass.hits.size() == kMaxHits) {
           pass.have_hits = false;
           std::vector<uint32_t>().swap(pass.hits);
           break;
         }
-        pass.hits.push_back(static_cast<uint32_t>(at));
+        pass.hits.push_back(static_cast<uint32_t>(at + shift));
       }
     }
     for (std::size_t i = c; i < c_end; ++i) {
-      const std::size_t at = i * kRawSectorSize;
+      const std::size_t at = i * size;
       const std::size_t start =
-          sector_data_start(file.subspan(at, kRawSectorSize));
+          sector_data_start(view.subspan(at - shift, size), format);
       if (start == 0) continue;
+      const uint8_t* data = view.data() + (at - shift) + start;
       if (!map.segment_start.empty())
-        pass.straddling.back() =
-            straddle_mask(file.data() + map.segment_start.back() + kOwn,
-                          file.data() + at + start, filter);
+        pass.straddling.back() = straddle_mask(tail, data, filter);
+      std::memcpy(tail, data + kOwn, kStraddle);
       map.segment_start.push_back(static_cast<uint32_t>(at + start));
       pass.straddling.push_back(0);
     }
@@ -123,9 +150,10 @@ void join_part(std::span<const uint8_t> file, DiscPass& pass,
 // The pass over the whole image, its sectors split in `threads` runs made
 // side by side (0: one per core for a large image). The result is the same
 // for any split.
-DiscPass first_pass(std::span<const uint8_t> file, CandidateFilter filter,
+DiscPass first_pass(std::span<const uint8_t> file, const InputData* source,
+                    SectorFormat format, CandidateFilter filter,
                     unsigned threads) {
-  const std::size_t sectors = file.size() / kRawSectorSize;
+  const std::size_t sectors = file.size() / sector_size(format);
   if (threads == 0) threads = default_split(file.size()).threads;
   const std::size_t parts =
       std::clamp<std::size_t>(threads, 1, std::max<std::size_t>(sectors, 1));
@@ -137,7 +165,8 @@ DiscPass first_pass(std::span<const uint8_t> file, CandidateFilter filter,
     try {
       helpers.emplace_back([&, k] {
         try {
-          part[k] = pass_part(file, bound(k), bound(k + 1), filter);
+          part[k] =
+              pass_part(file, source, format, bound(k), bound(k + 1), filter);
           made[k] = 1;
         } catch (const std::bad_alloc&) {
           // made again below, where a lack of memory is reported
@@ -148,17 +177,19 @@ DiscPass first_pass(std::span<const uint8_t> file, CandidateFilter filter,
     }
   }
   try {
-    part[0] = pass_part(file, 0, bound(1), filter);
+    part[0] = pass_part(file, source, format, 0, bound(1), filter);
   } catch (...) {
     for (std::thread& t : helpers) t.join();
     throw;
   }
   for (std::thread& t : helpers) t.join();
   for (std::size_t k = 1; k < parts; ++k)
-    if (!made[k]) part[k] = pass_part(file, bound(k), bound(k + 1), filter);
+    if (!made[k])
+      part[k] = pass_part(file, source, format, bound(k), bound(k + 1), filter);
 
   DiscPass pass = std::move(part[0]);
   pass.map.whole_sectors = sectors;
+  pass.map.sector_size = sector_size(format);
   for (std::size_t k = 1; k < parts; ++k) {
     join_part(file, pass, part[k], filter);
     part[k] = DiscPass();  // freed as it goes
@@ -290,11 +321,13 @@ void disc_stream_loop(Run& run, std::span<const uint8_t> file,
 
 // The data of the image's sector `n`: empty past the end and where the
 // sector holds none.
-std::span<const uint8_t> sector_data(std::span<const uint8_t> file, int64_t n) {
-  if (n < 0 || static_cast<uint64_t>(n) >= file.size() / kRawSectorSize)
-    return {};
-  const std::size_t at = static_cast<std::size_t>(n) * kRawSectorSize;
-  const std::size_t start = sector_data_start(file.subspan(at, kRawSectorSize));
+std::span<const uint8_t> sector_data(std::span<const uint8_t> file,
+                                     SectorFormat format, int64_t n) {
+  const std::size_t size = sector_size(format);
+  if (n < 0 || static_cast<uint64_t>(n) >= file.size() / size) return {};
+  const std::size_t at = static_cast<std::size_t>(n) * size;
+  const std::size_t start =
+      sector_data_start(file.subspan(at, size), format);
   if (start == 0) return {};
   return file.subspan(at + start, kSectorDataSize);
 }
@@ -302,35 +335,36 @@ std::span<const uint8_t> sector_data(std::span<const uint8_t> file, int64_t n) {
 }  // namespace
 
 void read_disc_files(Run& run, std::span<const uint8_t> file,
-                     const DiscMap& map) {
+                     const DiscMap& map, SectorFormat format) {
   // Disc sector n is the image's sector n, unless the image starts before
   // the disc's first sector; then the 17th data sector, where the volume
   // descriptors begin, tells how far.
   auto descriptor_at = [&](int64_t base) {
-    const std::span<const uint8_t> d = sector_data(file, base + 16);
+    const std::span<const uint8_t> d = sector_data(file, format, base + 16);
     return !d.empty() && std::memcmp(d.data() + 1, "CD001", 5) == 0;
   };
   int64_t base = 0;
   if (!descriptor_at(0) && map.segment_start.size() > 16) {
-    const int64_t at = map.segment_start[16] / kRawSectorSize;
+    const int64_t at = map.segment_start[16] / map.sector_size;
     if (descriptor_at(at - 16)) base = at - 16;
   }
-  DiscFiles files = read_iso9660(
-      [&](uint32_t n) { return sector_data(file, base + int64_t{n}); });
+  DiscFiles files = read_iso9660([&](uint32_t n) {
+    return sector_data(file, format, base + int64_t{n});
+  });
   run.disc_base = base;
   if (!files.empty())
     run.disc_files = std::make_shared<const DiscFiles>(std::move(files));
 }
 
-void scan_disc_image(Run& run, std::span<const uint8_t> file,
-                     unsigned threads) {
-  const DiscPass pass =
-      first_pass(file, {.looseflags = run.settings.looseflags}, threads);
-  if (run.settings.writeindex) read_disc_files(run, file, pass.map);
+void scan_disc_image(Run& run, std::span<const uint8_t> file, unsigned threads,
+                     SectorFormat format, const InputData* source) {
+  const DiscPass pass = first_pass(
+      file, source, format, {.looseflags = run.settings.looseflags}, threads);
+  if (run.settings.writeindex) read_disc_files(run, file, pass.map, format);
   std::printf(
       "Disc image: %i sectors of %i bytes, scanning %i bytes of data.\n",
       static_cast<int>(pass.map.whole_sectors),
-      static_cast<int>(kRawSectorSize),
+      static_cast<int>(pass.map.sector_size),
       static_cast<int>(pass.map.stream_size()));
   disc_stream_loop(run, file, pass.map, &pass);
 }

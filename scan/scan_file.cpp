@@ -6,17 +6,20 @@
 #include "disc/iso9660.h"
 #include "extract/extract.h"
 #include "platform/input_file.h"
+#ifdef VEXLO_CHD
+#include "scan/chd_scan.h"
+#endif
 #include "scan/candidate.h"
 #include "scan/disc_scan.h"
 
 namespace vexlo {
 
-void scan_buffer(Run& run, std::span<const uint8_t> data, const DiscMap* disc,
-                 std::optional<CandidateSplit> split, const InputData* source) {
-  if (disc != nullptr) {
-    scan_disc_stream(run, data, *disc);
-    return;
-  }
+namespace {
+
+// The offset loop over plain `data`; with `shown`, `data` is the data stream
+// of that map and the reports show where each TIM lies in the image.
+void plain_loop(Run& run, std::span<const uint8_t> data, const DiscMap* shown,
+                std::optional<CandidateSplit> split, const InputData* source) {
   const Settings& s = run.settings;
   const int64_t size = static_cast<int64_t>(data.size());
   // No TIM is looked for in the last `mintimsize` bytes.
@@ -39,12 +42,35 @@ void scan_buffer(Run& run, std::span<const uint8_t> data, const DiscMap* disc,
     const auto found = examine_offset(data, off, options);
     if (!found) continue;
     if (lo <= found->total && found->total <= hi) {
-      run.last_offset = static_cast<int32_t>(off);
-      print_report(static_cast<uint32_t>(off), *found);
+      uint32_t at = static_cast<uint32_t>(off);
+      if (shown != nullptr) {
+        at = raw_offset(*shown, off);
+        const SectorPosition where = sector_position(*shown, off);
+        run.last_sector = where.sector;
+        run.last_sector_offset = where.offset;
+      }
+      run.last_offset = static_cast<int32_t>(at);
+      print_report(at, *found);
       emit_tim(run, data, off, found->total, found->info);
     }
     if (hit_limit(run)) break;
   }
+}
+
+}  // namespace
+
+void scan_buffer(Run& run, std::span<const uint8_t> data, const DiscMap* disc,
+                 std::optional<CandidateSplit> split, const InputData* source) {
+  if (disc != nullptr) {
+    scan_disc_stream(run, data, *disc);
+    return;
+  }
+  plain_loop(run, data, nullptr, split, source);
+}
+
+void scan_data_stream(Run& run, std::span<const uint8_t> stream,
+                      const DiscMap& shown) {
+  plain_loop(run, stream, &shown, std::nullopt, nullptr);
 }
 
 void scan_file(Run& run, const std::string& path) {
@@ -67,16 +93,26 @@ void scan_file(Run& run, const std::string& path) {
     std::printf("Skipping %s: not enough memory to load it.\n", path.c_str());
     return;
   }
+  const std::span<const uint8_t> bytes = data.bytes();
+  SectorFormat format = SectorFormat::k2352;
+  const bool raw = run.settings.cdimage && probe_disc_image(bytes, &format);
+#ifdef VEXLO_CHD
+  chd::Image chd_image;
+  const bool chd = run.settings.cdimage && !raw && chd::is_chd(bytes);
+  if (chd && !open_chd(bytes, path, chd_image)) return;
+#endif
   run.have_input_id = true;
   run.input_id = file.id;
   run.input_path = path;
   ++run.files_scanned;
   run.last_sector = -1;
-  const std::span<const uint8_t> bytes = data.bytes();
   const Settings& s = run.settings;
-  if (s.cdimage && is_disc_image(bytes)) {
-    data.populate();  // its first pass reads every sector in place
-    scan_disc_image(run, bytes);
+  if (raw) {
+    scan_disc_image(run, bytes, 0, format, &data);
+#ifdef VEXLO_CHD
+  } else if (chd) {
+    scan_chd(run, chd_image, data, path);
+#endif
   } else {
     if (s.cdimage && s.writeindex && is_iso_image(bytes)) {
       DiscFiles files =

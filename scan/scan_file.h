@@ -31,6 +31,11 @@ void scan_buffer(Run& run, std::span<const uint8_t> data,
                  std::optional<CandidateSplit> split = std::nullopt,
                  const InputData* source = nullptr);
 
+// The offset loop over `stream`, the data stream of an image of map `shown`
+// held in memory: as scan_buffer of the image with that map.
+void scan_data_stream(Run& run, std::span<const uint8_t> stream,
+                      const DiscMap& shown);
+
 // How the settings shape recognition.
 inline ExamineOptions examine_options(const Settings& s) {
   return {.typefilter = s.typefilter,

@@ -48,6 +48,31 @@ void Disc::add(Sector kind, const Bytes& payload, std::size_t* at) {
   image.insert(image.end(), s.begin(), s.end());
 }
 
+void set_form1_edc(Bytes& image) {
+  for (std::size_t at = 0; at + 2352 <= image.size(); at += 2352) {
+    uint8_t* s = image.data() + at;
+    if (s[15] != 2 || (s[18] & 0x20) != 0) continue;
+    uint32_t edc = 0;  // CRC-32, 0xD8018001 reflected, bit by bit
+    for (std::size_t i = 16; i < 2072; ++i) {
+      edc ^= s[i];
+      for (int b = 0; b < 8; ++b)
+        edc = (edc >> 1) ^ (edc & 1 ? 0xD8018001u : 0);
+    }
+    for (int i = 0; i < 4; ++i)
+      s[2072 + i] = static_cast<uint8_t>(edc >> (8 * i));
+  }
+}
+
+Bytes resize_sectors(const Bytes& image, std::size_t size, uint8_t sub) {
+  Bytes out;
+  for (std::size_t at = 0; at + 2352 <= image.size(); at += 2352) {
+    const auto s = image.begin() + static_cast<std::ptrdiff_t>(at);
+    out.insert(out.end(), s + (size == 2336 ? 16 : 0), s + 2352);
+    if (size == 2448) out.insert(out.end(), 96, sub);
+  }
+  return out;
+}
+
 Disc wrap_stream(const Bytes& stream, std::size_t tail) {
   Disc d;
   std::size_t at = 0;

@@ -29,6 +29,13 @@ struct Disc {
   void add(Sector kind, const Bytes& payload, std::size_t* at);
 };
 
+// Writes the EDC of every Mode 2 Form 1 sector of the 2352-byte `image`.
+void set_form1_edc(Bytes& image);
+
+// The 2352-byte `image` in sectors of `size`: 2448 (96 subchannel bytes of
+// `sub` after each) or 2336 (the sync and header of each cut off).
+Bytes resize_sectors(const Bytes& image, std::size_t size, uint8_t sub = 0);
+
 // `stream` in data sectors (Form 1 with every third Mode 1), a Form 2, an
 // audio and a mode 0 sector holding copies of the next data after every
 // fifth data sector past the fourth, and a part-sector tail of `tail` bytes.

@@ -97,5 +97,71 @@ TEST(DiscImage, SameReportsForEveryNumberOfThreads) {
     EXPECT_EQ(scan(threads), one) << threads << " threads";
 }
 
+// 2448- and 2336-byte sectors: the probe after the 2352 one, and the same
+// data stream as the 2352 image they are made from.
+TEST(DiscImage, SectorSizes) {
+  using S = Sector;
+  using F = SectorFormat;
+  Disc d;
+  Bytes stream(30 * 2048);
+  for (std::size_t i = 0; i < stream.size(); ++i)
+    stream[i] = static_cast<uint8_t>(i * 13 + i / 509);
+  for (std::size_t at = 0, n = 0; at < stream.size(); ++n)
+    d.add(n % 4 == 3 ? S::kForm2 : S::kForm1, stream, &at);
+  set_form1_edc(d.image);
+  const Bytes b2448 = resize_sectors(d.image, 2448, 0xFF);
+  const Bytes b2336 = resize_sectors(d.image, 2336);
+  Bytes bad_edc = b2336, copies_differ = b2336, random(2336 * 20);
+  for (std::size_t at = 0; at < bad_edc.size(); at += 2336) bad_edc[at + 100]++;
+  copies_differ[15 * 2336 + 6] ^= 1;
+  for (std::size_t i = 0; i < random.size(); ++i)
+    random[i] = static_cast<uint8_t>((i * 2654435761u) >> 13);
+  struct Case {
+    const char* name;
+    Bytes file;
+    bool image;
+    F format;
+  } cases[] = {
+      {"2352", d.image, true, F::k2352},
+      {"2448", b2448, true, F::k2448},
+      {"2448 without its fourth sync",
+       [&] {
+         Bytes f = b2448;
+         f[3 * 2448 + 5] = 0;
+         return f;
+       }(),
+       false, F::k2352},
+      {"2336", b2336, true, F::k2336},
+      {"2336, one sector", Bytes(b2336.begin(), b2336.begin() + 2336), true,
+       F::k2336},
+      {"2336 without a valid EDC", bad_edc, false, F::k2352},
+      {"2336 with a 16th subheader unlike its copy", copies_differ, false,
+       F::k2352},
+      {"random bytes, 20 sectors of 2336", random, false, F::k2352},
+      // An ISO image's system area is 16 zero-filled sectors.
+      {"zeros, 20 sectors of 2336", Bytes(2336 * 20), false, F::k2352},
+  };
+  // ... but a 2336 image whose own system area is zeros is still one.
+  Bytes late(2336 * 16);
+  late.insert(late.end(), b2336.begin(), b2336.end());
+  F late_format = F::k2352;
+  EXPECT_TRUE(probe_disc_image(late, &late_format));
+  EXPECT_EQ(late_format, F::k2336);
+  for (const Case& c : cases) {
+    F format = F::k2352;
+    EXPECT_EQ(probe_disc_image(c.file, &format), c.image) << c.name;
+    if (!c.image) continue;
+    EXPECT_EQ(format, c.format) << c.name;
+    const DiscMap map = map_disc_image(c.file, format);
+    const std::size_t n = c.file.size() < 2448 ? 2048 : stream.size();
+    ASSERT_EQ(map.stream_size(), n) << c.name;
+    Bytes copy(n);
+    copy_stream(c.file, map, 0, copy);
+    EXPECT_TRUE(std::equal(copy.begin(), copy.end(), stream.begin())) << c.name;
+    const std::size_t last = n - 1;
+    EXPECT_EQ(sector_position(map, last).sector, d.raw[last] / 2352) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace vexlo::test

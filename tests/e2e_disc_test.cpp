@@ -144,6 +144,61 @@ TEST(DiscImage, TreeSearchesProbeEveryFile) {
                 report(disc.raw[2040], 192, 16, 16, "4-bit CLUT") + total(1));
 }
 
+// The same image in sectors of 2448 and 2336 bytes: the reports and files
+// of the 2352 one, at offsets mapped into each.
+TEST(DiscImage, SectorsOf2448And2336AsTheir2352Source) {
+  Bytes stream(120 * 2048, 0xAA);
+  std::size_t at = 0;
+  for (const char* f :
+       {"4bit_16x16_ball16c.tim", "15bit_80x75_airport_psxdisk.tim",
+        "8bit_128x129_sky.tim"}) {
+    const Bytes t = read_file(data_path(std::string("real/") + f));
+    std::copy(t.begin(), t.end(), stream.begin() + at);
+    at += t.size() + 2048 - 30;
+  }
+  Disc disc;
+  for (std::size_t from = 0, n = 0; from < stream.size(); ++n)
+    disc.add(n % 5 == 4 ? Sector::kForm2 : Sector::kForm1, stream, &from);
+  set_form1_edc(disc.image);
+  const std::string config =
+      "infile=\"disc.bin\" outname=\"x\" writetim=\"1\" writebmp=\"1\" "
+      "cdimage=\"1\" maxtims=\"100\"";
+  Sandbox source;
+  source.write("disc.bin", disc.image);
+  source.config(config);
+  const std::string want = source.run().out;
+  ASSERT_NE(want.find(total(3)), std::string::npos) << want;
+  for (const std::size_t size : {std::size_t{2448}, std::size_t{2336}}) {
+    const Bytes image = resize_sectors(disc.image, size, 0x10);
+    // The 2352 output with its offsets, sector size and file size mapped.
+    std::istringstream lines(want);
+    std::string mapped, line;
+    while (std::getline(lines, line)) {
+      if (line.rfind("TIM at byte ", 0) == 0) {
+        const std::size_t o = std::stoul(line.substr(12));
+        line =
+            "TIM at byte " +
+            std::to_string(o / 2352 * size + o % 2352 - (size == 2336) * 16) +
+            line.substr(line.find(','));
+      } else if (line.rfind("Reading ", 0) == 0) {
+        line = reading("disc.bin", image.size());
+        line.pop_back();
+      } else if (line.rfind("Disc image: ", 0) == 0) {
+        line.replace(line.find("2352"), 4, std::to_string(size));
+      }
+      mapped += line + "\n";
+    }
+    Sandbox box;
+    box.write("disc.bin", image);
+    box.config(config);
+    EXPECT_EQ(box.run().out, mapped) << size;
+    for (const std::string& name : source.files()) {
+      if (name == "disc.bin" || name == "vexlo.cfg") continue;
+      EXPECT_EQ(box.read(name), source.read(name)) << size << " " << name;
+    }
+  }
+}
+
 bool have(const char* tool) {
   return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1")
                          .c_str()) == 0;

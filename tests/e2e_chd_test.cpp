@@ -1,0 +1,161 @@
+// End-to-end: CHD CD images with cdimage on are scanned as the BIN that
+// chdman extracts from them.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "tests/disc_builder.h"
+#include "tests/expected.h"
+#include "tests/sandbox.h"
+
+namespace vexlo::test {
+namespace {
+
+bool have_chdman() {
+  return std::system("command -v chdman >/dev/null 2>&1") == 0;
+}
+
+std::string msf(std::size_t sector) {
+  char t[40];
+  std::snprintf(t, sizeof t, "%02zu:%02zu:%02zu", sector / 4500,
+                sector / 75 % 60, sector % 75);
+  return t;
+}
+
+Bytes tim(const char* name) {
+  return read_file(data_path(std::string("real/") + name));
+}
+
+// A raw image: TIMs at the start, across a sector border, ending at a
+// sector's last data byte and across many hunks, in Form 1 and Mode 1
+// sectors with Form 2, audio and mode 0 ones between; then an audio track
+// whose samples hold a TIM too.
+struct Fixture {
+  Bytes bin;
+  std::string cue;
+};
+
+Fixture raw_fixture() {
+  Bytes stream(470 * 2048, 0xAA);
+  std::size_t at = 0;
+  for (const char* f :
+       {"4bit_16x16_ball16c.tim", "15bit_80x75_airport_psxdisk.tim",
+        "24bit_640x480_bunpattern.tim", "8bit_128x129_sky.tim"}) {
+    const Bytes t = tim(f);
+    std::copy(t.begin(), t.end(), stream.begin() + at);
+    at += t.size() + (at == 0 ? 1855 : 3001);
+  }
+  Disc disc = wrap_stream(stream, 0);
+  const std::size_t data_sectors = disc.image.size() / 2352;
+  const Bytes song =
+      concat({Bytes(1000, 0x11), tim("4bit_48x32_clktower.tim")});
+  for (int i = 0; i < 30; ++i) {
+    std::size_t from = static_cast<std::size_t>(i) * 2352;
+    disc.add(Sector::kAudio, song, &from);
+  }
+  return {disc.image,
+          "FILE \"disc.bin\" BINARY\n  TRACK 01 MODE2/2352\n"
+          "    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 01 " +
+              msf(data_sectors) + "\n"};
+}
+
+// 2048-byte sectors, as from an ISO: its BIN is scanned plainly.
+Fixture iso_fixture() {
+  Bytes iso = concat({Bytes(5000, 0x22), tim("8bit_128x129_sky.tim"),
+                      Bytes(70000, 0x33), tim("4bit_128x85_ferris.tim")});
+  iso.resize((iso.size() / 2048 + 200) * 2048, 0x44);
+  return {iso,
+          "FILE \"disc.bin\" BINARY\n  TRACK 01 MODE1/2048\n"
+          "    INDEX 01 00:00:00\n"};
+}
+
+// Runs `cmd` in `box`'s folder.
+void shell(const Sandbox& box, const std::string& cmd) {
+  const std::string line =
+      "cd '" + box.dir().string() + "' && { " + cmd + "; } >/dev/null 2>&1";
+  ASSERT_EQ(std::system(line.c_str()), 0) << cmd;
+}
+
+// Every output line but the "Reading" one.
+std::string without_reading(const std::string& out) {
+  const std::size_t r = out.find("Reading ");
+  if (r == std::string::npos) return out;
+  return out.substr(0, r) + out.substr(out.find('\n', r) + 1);
+}
+
+constexpr const char* kConfig =
+    "infile=\"img\" outname=\"x\" writetim=\"1\" writebmp=\"1\" "
+    "writepng=\"1\" writeindex=\"1\" cdimage=\"1\" maxtims=\"100\"";
+
+TEST(ChdImage, ScansAsTheExtractedBin) {
+  if (!have_chdman()) GTEST_SKIP() << "chdman (mame-tools) is not installed";
+  const struct {
+    const char* name;
+    Fixture (*make)();
+  } fixtures[] = {{"raw", raw_fixture}, {"iso", iso_fixture}};
+  for (const auto& fx : fixtures) {
+    const Fixture f = fx.make();
+    for (const char* codecs : {"-c cdlz", "-c cdzl", "-c cdfl", ""}) {
+      SCOPED_TRACE(std::string(fx.name) + " " + codecs);
+      Sandbox chd, bin;
+      chd.write("disc.bin", f.bin);
+      chd.write("disc.cue", f.cue);
+      shell(chd, std::string("chdman createcd -i disc.cue -o img.chd ") +
+                     codecs + " && chdman extractcd -i img.chd -o x.cue -ob '" +
+                     bin.path("img").string() +
+                     "' && mv img.chd img && rm disc.* x.cue");
+      chd.config(kConfig);
+      bin.config(kConfig);
+      const std::string got = chd.run().out;
+      EXPECT_EQ(without_reading(got), without_reading(bin.run().out));
+      EXPECT_NE(got.find(reading("img", chd.read("img").size())),
+                std::string::npos);
+      EXPECT_NE(got.find("TIM at byte"), std::string::npos) << got;
+      EXPECT_EQ(chd.files(), bin.files());
+      for (const std::string& name : bin.files()) {
+        if (name == "img") continue;
+        EXPECT_EQ(chd.read(name), bin.read(name)) << name;
+      }
+    }
+  }
+}
+
+TEST(ChdImage, DamagedHunkIsToldAndTheRestIsScanned) {
+  if (!have_chdman()) GTEST_SKIP() << "chdman (mame-tools) is not installed";
+  Sandbox box;
+  const Fixture f = raw_fixture();
+  box.write("disc.bin", f.bin);
+  box.write("disc.cue", f.cue);
+  shell(box, "chdman createcd -i disc.cue -o img.chd -c cdzl");
+  box.config("infile=\"img.chd\" cdimage=\"1\" maxtims=\"100\"");
+  const std::string whole = box.run().out;
+  // Hunks lie between the metadata at the start and the map at the end.
+  Bytes chd = box.read("img.chd");
+  for (std::size_t i = 0; i < 8; ++i) chd[chd.size() / 2 + i] ^= 0xFF;
+  box.write("img.chd", chd);
+  const std::string out = box.run().out;
+  const std::size_t line = out.find("Can't read img.chd: hunk ");
+  ASSERT_NE(line, std::string::npos) << out;
+  const std::size_t end = out.find('\n', line) + 1;
+  EXPECT_EQ(out.compare(end - 13, 13, " is damaged.\n"), 0) << out;
+  // Its frames add no data; the reports after it are the same.
+  const std::size_t disc = whole.find("Disc image: ");
+  const std::size_t scanning = whole.find("scanning", disc);
+  EXPECT_EQ(out.substr(0, scanning), whole.substr(0, scanning));
+  EXPECT_EQ(out.substr(end), whole.substr(whole.find('\n', disc) + 1));
+  EXPECT_NE(out.find(total(4)), std::string::npos) << out;
+
+  // Another version is refused with its line, and the run goes on.
+  chd[15] = 4;
+  box.write("img.chd", chd);
+  EXPECT_NE(box.run().out.find(
+                "Can't read img.chd: CHD version 4 (convert it with a current "
+                "chdman).\n" +
+                total(0)),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace vexlo::test
