@@ -326,8 +326,7 @@ std::span<const uint8_t> sector_data(std::span<const uint8_t> file,
   const std::size_t size = sector_size(format);
   if (n < 0 || static_cast<uint64_t>(n) >= file.size() / size) return {};
   const std::size_t at = static_cast<std::size_t>(n) * size;
-  const std::size_t start =
-      sector_data_start(file.subspan(at, size), format);
+  const std::size_t start = sector_data_start(file.subspan(at, size), format);
   if (start == 0) return {};
   return file.subspan(at + start, kSectorDataSize);
 }
@@ -348,9 +347,8 @@ void read_disc_files(Run& run, std::span<const uint8_t> file,
     const int64_t at = map.segment_start[16] / map.sector_size;
     if (descriptor_at(at - 16)) base = at - 16;
   }
-  DiscFiles files = read_iso9660([&](uint32_t n) {
-    return sector_data(file, format, base + int64_t{n});
-  });
+  DiscFiles files = read_iso9660(
+      [&](uint32_t n) { return sector_data(file, format, base + int64_t{n}); });
   run.disc_base = base;
   if (!files.empty())
     run.disc_files = std::make_shared<const DiscFiles>(std::move(files));
