@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "disc/disc_image.h"
+#include "scan/disc_scan.h"
 #include "scan/scan_file.h"
 
 namespace vexlo {
@@ -309,10 +310,14 @@ void scan_chd(Run& run, const chd::Image& image, const InputData& data,
   for (uint32_t n : damaged)
     std::printf("Can't read %s: hunk %i is damaged.\n", path.c_str(),
                 static_cast<int>(n));
-  if (sink.raw())
+  if (sink.raw()) {
+    if (run.settings.writeindex)
+      read_stream_files(run, sink.stream(), sink.map());
     scan_data_stream(run, sink.stream(), sink.map());
-  else
+  } else {
+    if (run.settings.writeindex) read_iso_files(run, sink.stream());
     scan_buffer(run, sink.stream());
+  }
 }
 
 }  // namespace vexlo

@@ -319,37 +319,66 @@ void disc_stream_loop(Run& run, std::span<const uint8_t> file,
     if (straddles(k)) return;
 }
 
-// The data of the image's sector `n`: empty past the end and where the
-// sector holds none.
-std::span<const uint8_t> sector_data(std::span<const uint8_t> file,
-                                     SectorFormat format, int64_t n) {
-  const std::size_t size = sector_size(format);
-  if (n < 0 || static_cast<uint64_t>(n) >= file.size() / size) return {};
-  const std::size_t at = static_cast<std::size_t>(n) * size;
-  const std::size_t start = sector_data_start(file.subspan(at, size), format);
-  if (start == 0) return {};
-  return file.subspan(at + start, kSectorDataSize);
+}  // namespace
+
+namespace {
+
+// Reads the file system of a disc image of `map` whose segment k holds the
+// 2048 bytes segment(k) into run.disc_files and run.disc_base.
+template <typename Segment>
+void read_files_of(Run& run, const DiscMap& map, Segment segment) {
+  const std::vector<uint32_t>& starts = map.segment_start;
+  // The data of the image's sector `n`: empty past the end and where the
+  // sector holds none.
+  auto sector_data = [&](int64_t n) -> std::span<const uint8_t> {
+    if (n < 0 || static_cast<uint64_t>(n) >= map.whole_sectors) return {};
+    const uint64_t at = static_cast<uint64_t>(n) * map.sector_size;
+    const auto k = std::lower_bound(starts.begin(), starts.end(), at);
+    if (k == starts.end() || *k - at >= map.sector_size) return {};
+    return segment(static_cast<std::size_t>(k - starts.begin()));
+  };
+  // Disc sector n is the image's sector n, unless the image starts before
+  // the disc's first sector; then the 17th data sector, where the volume
+  // descriptors begin, tells how far.
+  auto descriptor_at = [&](int64_t base) {
+    const std::span<const uint8_t> d = sector_data(base + 16);
+    return !d.empty() && std::memcmp(d.data() + 1, "CD001", 5) == 0;
+  };
+  int64_t base = 0;
+  if (!descriptor_at(0) && starts.size() > 16) {
+    const int64_t at = starts[16] / map.sector_size;
+    if (descriptor_at(at - 16)) base = at - 16;
+  }
+  DiscFiles files =
+      read_iso9660([&](uint32_t n) { return sector_data(base + int64_t{n}); });
+  run.disc_base = base;
+  if (!files.empty())
+    run.disc_files = std::make_shared<const DiscFiles>(std::move(files));
 }
 
 }  // namespace
 
 void read_disc_files(Run& run, std::span<const uint8_t> file,
-                     const DiscMap& map, SectorFormat format) {
-  // Disc sector n is the image's sector n, unless the image starts before
-  // the disc's first sector; then the 17th data sector, where the volume
-  // descriptors begin, tells how far.
-  auto descriptor_at = [&](int64_t base) {
-    const std::span<const uint8_t> d = sector_data(file, format, base + 16);
-    return !d.empty() && std::memcmp(d.data() + 1, "CD001", 5) == 0;
-  };
-  int64_t base = 0;
-  if (!descriptor_at(0) && map.segment_start.size() > 16) {
-    const int64_t at = map.segment_start[16] / map.sector_size;
-    if (descriptor_at(at - 16)) base = at - 16;
-  }
-  DiscFiles files = read_iso9660(
-      [&](uint32_t n) { return sector_data(file, format, base + int64_t{n}); });
-  run.disc_base = base;
+                     const DiscMap& map) {
+  read_files_of(run, map, [&](std::size_t k) {
+    return file.subspan(map.segment_start[k], kSectorDataSize);
+  });
+}
+
+void read_stream_files(Run& run, std::span<const uint8_t> stream,
+                       const DiscMap& map) {
+  read_files_of(run, map, [&](std::size_t k) {
+    return stream.subspan(k * kSectorDataSize, kSectorDataSize);
+  });
+}
+
+void read_iso_files(Run& run, std::span<const uint8_t> bytes) {
+  if (!is_iso_image(bytes)) return;
+  DiscFiles files = read_iso9660([&](uint32_t n) -> std::span<const uint8_t> {
+    if (n >= bytes.size() / kSectorDataSize) return {};
+    return bytes.subspan(std::size_t{n} * kSectorDataSize, kSectorDataSize);
+  });
+  run.disc_base = 0;
   if (!files.empty())
     run.disc_files = std::make_shared<const DiscFiles>(std::move(files));
 }
@@ -358,7 +387,7 @@ void scan_disc_image(Run& run, std::span<const uint8_t> file, unsigned threads,
                      SectorFormat format, const InputData* source) {
   const DiscPass pass = first_pass(
       file, source, format, {.looseflags = run.settings.looseflags}, threads);
-  if (run.settings.writeindex) read_disc_files(run, file, pass.map, format);
+  if (run.settings.writeindex) read_disc_files(run, file, pass.map);
   std::printf(
       "Disc image: %i sectors of %i bytes, scanning %i bytes of data.\n",
       static_cast<int>(pass.map.whole_sectors),

@@ -26,8 +26,15 @@ void scan_disc_image(Run& run, std::span<const uint8_t> file,
 // Reads the ISO 9660 file system of `file`, a raw image of `map`, into
 // run.disc_files (left empty without one) and run.disc_base.
 void read_disc_files(Run& run, std::span<const uint8_t> file,
-                     const DiscMap& map,
-                     SectorFormat format = SectorFormat::k2352);
+                     const DiscMap& map);
+
+// The same for an image whose data stream `stream`, of `map`, was decoded
+// into memory (a CHD).
+void read_stream_files(Run& run, std::span<const uint8_t> stream,
+                       const DiscMap& map);
+
+// The same for `bytes` when it is an image of 2048-byte sectors (an ISO).
+void read_iso_files(Run& run, std::span<const uint8_t> bytes);
 
 // The offset loop over the data stream of `file`, a raw image of `map`.
 void scan_disc_stream(Run& run, std::span<const uint8_t> file,

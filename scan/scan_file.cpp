@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "disc/disc_image.h"
-#include "disc/iso9660.h"
 #include "extract/extract.h"
 #include "platform/input_file.h"
 #ifdef VEXLO_CHD
@@ -114,16 +113,7 @@ void scan_file(Run& run, const std::string& path) {
     scan_chd(run, chd_image, data, path);
 #endif
   } else {
-    if (s.cdimage && s.writeindex && is_iso_image(bytes)) {
-      DiscFiles files =
-          read_iso9660([&](uint32_t n) -> std::span<const uint8_t> {
-            if (n >= bytes.size() / 2048) return {};
-            return bytes.subspan(std::size_t{n} * 2048, 2048);
-          });
-      run.disc_base = 0;
-      if (!files.empty())
-        run.disc_files = std::make_shared<const DiscFiles>(std::move(files));
-    }
+    if (s.cdimage && s.writeindex) read_iso_files(run, bytes);
     scan_buffer(run, bytes, nullptr, std::nullopt, &data);
   }
   run.disc_files.reset();

@@ -71,6 +71,23 @@ Fixture iso_fixture() {
           "    INDEX 01 00:00:00\n"};
 }
 
+// An ISO 9660 disc with TIM files, as 2048-byte sectors and in raw ones: the
+// catalogue names their disc files from the CHD as from the BIN.
+Fixture named_iso_fixture() {
+  return {read_file(data_path("containers/tims_in_iso9660.iso")),
+          "FILE \"disc.bin\" BINARY\n  TRACK 01 MODE1/2048\n"
+          "    INDEX 01 00:00:00\n"};
+}
+
+Fixture named_raw_fixture() {
+  const Bytes iso = named_iso_fixture().bin;
+  Disc disc;
+  for (std::size_t at = 0; at < iso.size();) disc.add(Sector::kForm1, iso, &at);
+  return {disc.image,
+          "FILE \"disc.bin\" BINARY\n  TRACK 01 MODE2/2352\n"
+          "    INDEX 01 00:00:00\n"};
+}
+
 // Runs `cmd` in `box`'s folder.
 void shell(const Sandbox& box, const std::string& cmd) {
   const std::string line =
@@ -94,7 +111,11 @@ TEST(ChdImage, ScansAsTheExtractedBin) {
   const struct {
     const char* name;
     Fixture (*make)();
-  } fixtures[] = {{"raw", raw_fixture}, {"iso", iso_fixture}};
+    bool named;
+  } fixtures[] = {{"raw", raw_fixture, false},
+                  {"iso", iso_fixture, false},
+                  {"iso 9660", named_iso_fixture, true},
+                  {"iso 9660 in raw sectors", named_raw_fixture, true}};
   for (const auto& fx : fixtures) {
     const Fixture f = fx.make();
     for (const char* codecs : {"-c cdlz", "-c cdzl", "-c cdfl", ""}) {
@@ -114,6 +135,12 @@ TEST(ChdImage, ScansAsTheExtractedBin) {
                 std::string::npos);
       EXPECT_NE(got.find("TIM at byte"), std::string::npos) << got;
       EXPECT_EQ(chd.files(), bin.files());
+      if (fx.named) {
+        const Bytes csv = chd.read("xindex.csv");
+        EXPECT_NE(
+            std::string(csv.begin(), csv.end()).find(",DATA/BALL16C.TIM,0,"),
+            std::string::npos);
+      }
       for (const std::string& name : bin.files()) {
         if (name == "img") continue;
         EXPECT_EQ(chd.read(name), bin.read(name)) << name;
