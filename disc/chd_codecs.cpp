@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "disc/chd.h"
+#include "disc/edc_ecc.h"
 
 namespace vexlo::chd {
 
@@ -33,48 +34,6 @@ uint32_t lzma_dictionary(uint32_t bytes) {
     if (bytes <= (3u << i)) return 3u << i;
   }
   return 1u << 26;
-}
-
-// The P and Q parity of a sector (Reed-Solomon over GF(2^8), polynomial
-// 0x11D), computed over bytes 12 on, header included, as the frames that
-// had it taken out were checked.
-struct EccTables {
-  uint8_t f[256];
-  uint8_t b[256];
-  EccTables() {
-    for (int i = 0; i < 256; ++i) {
-      const int j = (i << 1) ^ (i & 0x80 ? 0x11D : 0);
-      f[i] = static_cast<uint8_t>(j);
-      b[i ^ j] = static_cast<uint8_t>(i);
-    }
-  }
-};
-
-void ecc_block(const uint8_t* src, int majors, int minors, int major_mult,
-               int minor_inc, uint8_t* dest) {
-  static const EccTables t;
-  const int size = majors * minors;
-  for (int major = 0; major < majors; ++major) {
-    int index = (major >> 1) * major_mult + (major & 1);
-    uint8_t a = 0;
-    uint8_t b = 0;
-    for (int minor = 0; minor < minors; ++minor) {
-      const uint8_t v = src[index];
-      index += minor_inc;
-      if (index >= size) index -= size;
-      a ^= v;
-      b ^= v;
-      a = t.f[a];
-    }
-    a = t.b[t.f[a] ^ b];
-    dest[major] = a;
-    dest[major + majors] = a ^ b;
-  }
-}
-
-void ecc_generate(uint8_t* sector) {
-  ecc_block(sector + 0xC, 86, 24, 2, 86, sector + 0x81C);
-  ecc_block(sector + 0xC, 52, 43, 86, 88, sector + 0x8C8);
 }
 
 }  // namespace
@@ -297,7 +256,7 @@ bool HunkDecoder::Codecs::split_codec(uint32_t codec,
                 kSubcodeSize);
     if (codec != kCdfl && (in[f / 8] >> (f % 8) & 1) != 0) {
       std::memcpy(frame, kSync, sizeof kSync);
-      ecc_generate(frame);
+      write_sector_ecc({frame, kSectorSize});
     }
   }
   return true;

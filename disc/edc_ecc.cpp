@@ -86,10 +86,15 @@ bool rebuild_edc_ecc(std::span<uint8_t> sector) {
     put_u32le(s + 2072, sector_edc(sector.subspan(16, 2056)));
     std::memset(s + 12, 0, 4);
   }
-  parity(s + 12, 86, 24, 2, 86, s + 2076);
-  parity(s + 12, 52, 43, 86, 88, s + 2248);
+  write_sector_ecc(sector);
   std::memcpy(s + 12, header, 4);
   return true;
+}
+
+void write_sector_ecc(std::span<uint8_t> sector) {
+  uint8_t* s = sector.data();
+  parity(s + 12, 86, 24, 2, 86, s + 2076);
+  parity(s + 12, 52, 43, 86, 88, s + 2248);
 }
 
 }  // namespace vexlo

@@ -21,4 +21,8 @@ uint32_t sector_edc(std::span<const uint8_t> bytes);
 // sector (no sync, Form 2, another mode).
 bool rebuild_edc_ecc(std::span<uint8_t> sector);
 
+// Writes the P and Q parity (bytes 2076-2351) of `sector` (at least 2352
+// bytes), computed over bytes 12-2247 as they are, header included.
+void write_sector_ecc(std::span<uint8_t> sector);
+
 }  // namespace vexlo
