@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <new>
 
 namespace vexlo::chd {
 
@@ -447,6 +448,31 @@ void bin_pieces(const Image& image, uint32_t n, std::span<uint8_t> hunk,
             {bin + t.data_size, frame + kSectorSize, t.sub_size, t.audio});
     }
   }
+}
+
+bool decode_bin(std::span<const uint8_t> file, const Image& image,
+                std::vector<uint8_t>& bin, uint32_t* damaged) {
+  std::vector<uint8_t> hunk;
+  std::vector<Piece> pieces;
+  try {
+    bin.assign(static_cast<std::size_t>(image.bin_size), 0);
+    hunk.resize(image.hunk_bytes);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  HunkDecoder decoder(image);
+  for (uint32_t n = 0; n < image.map.size(); ++n) {
+    if (!decoder.decode(file, n, hunk)) {
+      *damaged = n;
+      return false;
+    }
+    pieces.clear();
+    bin_pieces(image, n, hunk, pieces);
+    for (const Piece& p : pieces)
+      if (p.bin_offset <= bin.size() && p.size <= bin.size() - p.bin_offset)
+        std::memcpy(bin.data() + p.bin_offset, p.data, p.size);
+  }
+  return true;
 }
 
 bool only_audio(const Image& image, uint32_t n) {

@@ -129,6 +129,12 @@ void bin_pieces(const Image& image, uint32_t n, std::span<uint8_t> hunk,
 // True when no frame of hunk `n` is a BIN frame outside an audio track.
 bool only_audio(const Image& image, uint32_t n);
 
+// The whole BIN of `file` into `bin` (image.bin_size bytes, every hunk
+// decoded on this thread). False when a hunk is damaged, its number in
+// *damaged, or when the BIN cannot be allocated (*damaged untouched).
+bool decode_bin(std::span<const uint8_t> file, const Image& image,
+                std::vector<uint8_t>& bin, uint32_t* damaged);
+
 // CRC-16 (CCITT, initial 0xFFFF) as the map and hunks use it.
 uint16_t crc16(std::span<const uint8_t> data);
 

@@ -1,5 +1,6 @@
 #include "disc/edc_ecc.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -88,6 +89,18 @@ bool rebuild_edc_ecc(std::span<uint8_t> sector) {
   }
   write_sector_ecc(sector);
   std::memcpy(s + 12, header, 4);
+  return true;
+}
+
+bool rebuild_sector_codes(std::span<uint8_t> sector, SectorFormat format) {
+  if (format != SectorFormat::k2336) return rebuild_edc_ecc(sector);
+  if (sector.size() < 2336) return false;
+  uint8_t whole[kRawSectorSize] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                   0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00,
+                                   0,    0,    0,    2};
+  std::copy_n(sector.begin(), 2336, whole + 16);
+  if (!rebuild_edc_ecc(whole)) return false;
+  std::copy_n(whole + 16, 2336, sector.begin());
   return true;
 }
 

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <span>
 
+#include "disc/disc_image.h"
+
 namespace vexlo {
 
 // CRC-32 of `bytes` with the polynomial x^32+x^31+x^16+x^15+x^4+x^3+x+1
@@ -20,6 +22,11 @@ uint32_t sector_edc(std::span<const uint8_t> bytes);
 // with the header taken as zero. False, changing nothing, for any other
 // sector (no sync, Form 2, another mode).
 bool rebuild_edc_ecc(std::span<uint8_t> sector);
+
+// rebuild_edc_ecc for a sector of `format`: the 2352 bytes that start a
+// 2448-byte sector, or the 2336 bytes of a sector without sync and header
+// (a Form 1 one: its EDC and ECC do not depend on the header).
+bool rebuild_sector_codes(std::span<uint8_t> sector, SectorFormat format);
 
 // Writes the P and Q parity (bytes 2076-2351) of `sector` (at least 2352
 // bytes), computed over bytes 12-2247 as they are, header included.

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <new>
 #include <optional>
 #include <set>
 #include <string>
@@ -12,6 +13,9 @@
 
 #include "catalogue/reader.h"
 #include "convert/images.h"
+#ifdef VEXLO_CHD
+#include "disc/chd.h"
+#endif
 #include "disc/disc_image.h"
 #include "disc/edc_ecc.h"
 #include "platform/dir_list.h"
@@ -28,9 +32,9 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// Changed bytes are gathered in blocks of one raw sector, aligned from the
-// start of the file, so that a disc image's sectors can be finished whole.
-constexpr uint64_t kBlock = kRawSectorSize;
+// Changed bytes are gathered in blocks of one raw sector (of the image's
+// sector size), aligned from the start of the file, so that a disc image's
+// sectors can be finished whole.
 
 // Where a name's folder part ends: after the last separator (and on Windows
 // after a drive's colon).
@@ -62,21 +66,32 @@ struct Patched {
   std::string file;
   InputData data;
   bool loaded = false;
-  bool raw = false;  // a raw image, whose changed sectors get EDC/ECC anew
+  // A CHD: its BIN, decoded whole, is what the rows and the copy are of;
+  // `unreadable` says why it could not be decoded.
+  bool chd = false;
+  Bytes bin;
+  std::string unreadable;
+  // A raw image of `format` (when its rows give sectors), whose changed
+  // sectors get EDC/ECC anew; blocks are its sectors.
+  bool image = false;
+  SectorFormat format = SectorFormat::k2352;
+  uint64_t block = kRawSectorSize;
+  bool raw = false;
   std::map<uint64_t, Bytes> blocks;  // block index -> its new bytes
   int32_t changed = 0;
 
-  std::span<const uint8_t> bytes() const { return data.bytes(); }
+  std::span<const uint8_t> bytes() const {
+    return chd ? std::span<const uint8_t>(bin) : data.bytes();
+  }
 
   void put(uint64_t at, std::span<const uint8_t> src) {
     const std::span<const uint8_t> original = bytes();
     while (!src.empty()) {
-      const uint64_t index = at / kBlock, in = at % kBlock;
+      const uint64_t index = at / block, in = at % block;
       auto [it, fresh] = blocks.try_emplace(index);
       if (fresh) {
-        const uint64_t start = index * kBlock;
-        const uint64_t end =
-            std::min<uint64_t>(start + kBlock, original.size());
+        const uint64_t start = index * block;
+        const uint64_t end = std::min<uint64_t>(start + block, original.size());
         it->second.assign(original.begin() + start, original.begin() + end);
       }
       const std::size_t n = static_cast<std::size_t>(
@@ -109,8 +124,8 @@ std::optional<Found> find_tim(Patched& t, const CatalogueRow& row) {
   std::function<void(uint64_t, std::span<uint8_t>)> copy;
   if (row.sector) {
     const uint64_t first = *row.sector;
-    if (!is_disc_image(file) || row.sector_offset >= kSectorDataSize ||
-        row.width <= 0 || row.height <= 0)
+    if (!t.image || row.sector_offset >= kSectorDataSize || row.width <= 0 ||
+        row.height <= 0)
       return std::nullopt;
     t.raw = true;
     // The data stream from the row's sector on, only as far as the TIM can
@@ -120,12 +135,13 @@ std::optional<Found> find_tim(Patched& t, const CatalogueRow& row) {
                            3 * uint64_t(row.width) * uint64_t(row.height) + 64 +
                            row.sector_offset;
     DiscMap& map = f.map;
-    map.whole_sectors = file.size() / kRawSectorSize;
+    map.sector_size = t.block;
+    map.whole_sectors = file.size() / t.block;
     for (uint64_t s = first; s < map.whole_sectors && map.stream_size() < reach;
          ++s) {
-      const uint64_t at = s * kRawSectorSize;
+      const uint64_t at = s * t.block;
       const std::size_t start =
-          sector_data_start(file.subspan(at, kRawSectorSize));
+          sector_data_start(file.subspan(at, t.block), t.format);
       if (start != 0)
         map.segment_start.push_back(static_cast<uint32_t>(at + start));
       else if (s == first)
@@ -277,15 +293,22 @@ void write_target(RunState& rs, Patched& t) {
   std::vector<PatchRun> runs;
   std::vector<FilePatch> patches;
   for (auto& [index, block] : t.blocks) {
-    const uint64_t at = index * kBlock;
+    const uint64_t at = index * t.block;
     const std::span<const uint8_t> before = file.subspan(at, block.size());
     if (std::equal(block.begin(), block.end(), before.begin())) continue;
     // A changed data sector gets its codes anew; no other sector changes.
-    if (t.raw) rebuild_edc_ecc(block);
+    if (t.raw) rebuild_sector_codes(block, t.format);
     runs.push_back({at, Bytes(before.begin(), before.end()), block});
   }
   for (const PatchRun& r : runs) patches.push_back({r.offset, r.after});
-  const std::string copy = copy_name(rs.run.settings.outname, t.file, rs.taken);
+  // A CHD's copy is the BIN it holds, with the edits.
+  std::string from = t.file;
+  if (t.chd) {
+    const std::size_t dot = from.find_last_of('.');
+    if (dot != std::string::npos && dot >= folder_end(from)) from.resize(dot);
+    from += ".bin";
+  }
+  const std::string copy = copy_name(rs.run.settings.outname, from, rs.taken);
   const std::string ppf = copy + ".ppf";
   const std::string shown = rs.catalogue.substr(folder_end(rs.catalogue));
   const Bytes patch =
@@ -295,7 +318,17 @@ void write_target(RunState& rs, Patched& t) {
                     : std::span<const uint8_t>(),
                 runs);
   FileId id;
-  if (!may_write(rs, copy) || !copy_with_patches(t.file, copy, patches, &id)) {
+  bool written = false;
+  if (may_write(rs, copy)) {
+    if (t.chd) {
+      for (const FilePatch& p : patches)
+        std::copy(p.bytes.begin(), p.bytes.end(), t.bin.begin() + p.offset);
+      written = create_and_write(copy, t.bin, &id);
+    } else {
+      written = copy_with_patches(t.file, copy, patches, &id);
+    }
+  }
+  if (!written) {
     std::printf("Could not write %s\n", copy.c_str());
     return;
   }
@@ -310,6 +343,41 @@ void write_target(RunState& rs, Patched& t) {
   std::printf("Wrote %s and %s (%i tim(s) patched).\n", copy.c_str(),
               ppf.c_str(), t.changed);
   rs.total += t.changed;
+}
+
+// When `t` is a CHD, decodes the BIN it holds into t.bin, or says why not.
+void open_chd(Patched& t) {
+  const std::span<const uint8_t> file = t.data.bytes();
+  const std::span<const uint8_t> head =
+      file.first(std::min<std::size_t>(file.size(), 8));
+  if (std::string_view(reinterpret_cast<const char*>(head.data()),
+                       head.size()) != "MComprHD")
+    return;
+#ifdef VEXLO_CHD
+  chd::Image image;
+  chd::Refusal refusal = chd::Refusal::kNone;
+  uint32_t damaged = 0;
+  bool opened = false;
+  try {
+    opened = chd::open_image(file, image, &refusal);
+  } catch (const std::bad_alloc&) {
+    refusal = chd::Refusal::kTooLarge;
+  }
+  if (!opened) {
+    t.unreadable =
+        t.file + " can't be read: " + chd::refusal_text(refusal, image.version);
+  } else if (!chd::decode_bin(file, image, t.bin, &damaged)) {
+    t.unreadable = t.bin.empty() && image.bin_size != 0
+                       ? t.file + " is too large to decode in memory"
+                       : t.file + " can't be read: hunk " +
+                             std::to_string(damaged) + " is damaged";
+    t.bin = Bytes();
+  } else {
+    t.chd = true;
+  }
+#else
+  t.unreadable = t.file + " is a CHD image, which this build does not read";
+#endif
 }
 
 std::vector<Source> sources_of(const CatalogueRow& row,
@@ -396,6 +464,9 @@ int32_t reinsert(Run& run) {
       t.file = row.file;
       t.loaded = true;
       if (!load(row.file, t.data)) t.data = InputData{};
+      open_chd(t);
+      t.image = probe_disc_image(t.bytes(), &t.format);
+      if (t.image) t.block = sector_size(t.format);
     }
     const std::optional<Found> f = find_tim(t, row);
     const std::vector<Source> sources =
@@ -405,16 +476,10 @@ int32_t reinsert(Run& run) {
       const auto it = done.find(*row.duplicate_of);
       if (it != done.end()) same = &it->second;
     }
-    const std::span<const uint8_t> head =
-        t.bytes().first(std::min<std::size_t>(t.bytes().size(), 8));
-    if (std::string_view(reinterpret_cast<const char*>(head.data()),
-                         head.size()) == "MComprHD") {
-      // Compressed images are patched through the BIN they hold: not here.
-      if (!sources.empty())
-        std::printf(
-            "TIM %i at byte %i: %s is a CHD image, which reinsert "
-            "does not patch\n",
-            row.number, row.offset, row.file.c_str());
+    if (!t.unreadable.empty()) {
+      if (!sources.empty() || same)
+        std::printf("TIM %i at byte %i: %s\n", row.number, row.offset,
+                    t.unreadable.c_str());
       continue;
     }
     if (!f) {

@@ -149,6 +149,36 @@ TEST(ChdImage, ScansAsTheExtractedBin) {
   }
 }
 
+// Reinserting into a CHD writes the BIN it holds with the edit: the copy
+// and patch that reinserting into that BIN gives.
+TEST(ChdImage, ReinsertWritesTheBinWithTheEdit) {
+  if (!have_chdman()) GTEST_SKIP() << "chdman (mame-tools) is not installed";
+  const Fixture f = raw_fixture();
+  const Bytes ball = tim("4bit_16x16_ball16c.tim");
+  Bytes edited = ball;
+  edited[ball.size() - 1] ^= 0x33;
+  const std::string scan =
+      "infile=\"game.%\" outname=\"x\" writetim=\"1\" writeindex=\"1\" "
+      "cdimage=\"1\"";
+  Sandbox chd, bin;
+  chd.write("disc.bin", f.bin);
+  chd.write("disc.cue", f.cue);
+  shell(chd, "chdman createcd -c cdzl -i disc.cue -o game.chd && rm disc.*");
+  bin.write("game.bin", f.bin);
+  for (Sandbox* box : {&chd, &bin}) {
+    std::string keys = scan;
+    keys.replace(keys.find('%'), 1, box == &chd ? "chd" : "bin");
+    box->config(keys);
+    box->run();
+    box->write("x1.tim", edited);
+    box->config("reinsert=\"xindex.csv\" outname=\"x\"");
+    EXPECT_NE(box->run().out.find("Wrote xgame.bin and xgame.bin.ppf (1 "),
+              std::string::npos);
+  }
+  EXPECT_EQ(chd.read("xgame.bin"), bin.read("xgame.bin"));
+  EXPECT_EQ(chd.read("xgame.bin.ppf"), bin.read("xgame.bin.ppf"));
+}
+
 TEST(ChdImage, DamagedHunkIsToldAndTheRestIsScanned) {
   if (!have_chdman()) GTEST_SKIP() << "chdman (mame-tools) is not installed";
   Sandbox box;

@@ -170,6 +170,33 @@ TEST(Reinsert, EditsFromEachSourceLandExactly) {
   }
 }
 
+// The same edit into the same disc in 2448- and 2336-byte sectors gives the
+// 2352 image's copy in those sectors, codes and all.
+TEST(Reinsert, EverySectorSizeGetsTheSameEdit) {
+  const Bytes tim = two_row_tim();
+  Bytes edited = tim;
+  for (std::size_t i = 0; i < 9; ++i) edited[96 + 3 * i] = 0x5A;
+  const Bytes stream = concat({Bytes(40000, 1), tim, Bytes(9, 3)});
+  Disc disc;
+  for (std::size_t at = 0; at < stream.size();)
+    disc.add(Sector::kForm1, stream, &at);
+  set_form1_edc(disc.image);
+  Bytes copy2352;
+  for (const std::size_t size : {2352, 2448, 2336}) {
+    const auto sized = [&](const Bytes& b) {
+      return size == 2352 ? b : resize_sectors(b, size, 0x10);
+    };
+    Sandbox box;
+    box.write("game.bin", sized(disc.image));
+    scan(box, "infile=\"game.bin\"");
+    box.write("x1.tim", edited);
+    box.config(reinsert_config());
+    EXPECT_NE(box.run().out.find("Wrote xgame.bin"), std::string::npos) << size;
+    if (size == 2352) copy2352 = box.read("xgame.bin");
+    EXPECT_EQ(box.read("xgame.bin"), sized(copy2352)) << size;
+  }
+}
+
 // A catalogue with a duplicate_of column: a TIM that repeats an edited one
 // gets the same edit.
 TEST(Reinsert, RepeatsOfAnEditedTimGetTheSameEdit) {
