@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "disc/disc_image.h"
 #include "driver/settings.h"
 #include "fuzz/check.h"
 #include "fuzz/scan_reference.h"
-#include "disc/disc_image.h"
 #include "scan/scan_file.h"
 #include "tim/tim.h"
 
@@ -93,6 +93,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
   for (std::size_t i = 0; i < 4 && (i + 1) * 2352 <= file.size(); ++i)
     synced = synced && std::memcmp(file.data() + i * 2352, kSync, 12) == 0;
   FUZZ_CHECK(vexlo::is_disc_image(file) == synced);
+  vexlo::SectorFormat format = vexlo::SectorFormat::k2352;
+  if (!synced && vexlo::probe_disc_image(file, &format)) {
+    // The other sector sizes: every data segment lies inside the file.
+    FUZZ_CHECK(format != vexlo::SectorFormat::k2352);
+    const vexlo::DiscMap other = vexlo::map_disc_image(file, format);
+    FUZZ_CHECK(other.whole_sectors == file.size() / other.sector_size);
+    for (const uint32_t start : other.segment_start)
+      FUZZ_CHECK(start + std::size_t{2048} <= file.size());
+  }
   if (!synced) return 0;
 
   const vexlo::DiscMap map = vexlo::map_disc_image(file);

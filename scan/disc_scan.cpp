@@ -323,6 +323,13 @@ void disc_stream_loop(Run& run, std::span<const uint8_t> file,
 
 namespace {
 
+// The file system just read, for the catalogue rows of this image.
+void keep_disc_files(Run& run, int64_t base, DiscFiles files) {
+  run.disc_base = base;
+  if (!files.empty())
+    run.disc_files = std::make_shared<const DiscFiles>(std::move(files));
+}
+
 // Reads the file system of a disc image of `map` whose segment k holds the
 // 2048 bytes segment(k) into run.disc_files and run.disc_base.
 template <typename Segment>
@@ -349,11 +356,9 @@ void read_files_of(Run& run, const DiscMap& map, Segment segment) {
     const int64_t at = starts[16] / map.sector_size;
     if (descriptor_at(at - 16)) base = at - 16;
   }
-  DiscFiles files =
-      read_iso9660([&](uint32_t n) { return sector_data(base + int64_t{n}); });
-  run.disc_base = base;
-  if (!files.empty())
-    run.disc_files = std::make_shared<const DiscFiles>(std::move(files));
+  keep_disc_files(run, base, read_iso9660([&](uint32_t n) {
+                    return sector_data(base + int64_t{n});
+                  }));
 }
 
 }  // namespace
@@ -374,13 +379,11 @@ void read_stream_files(Run& run, std::span<const uint8_t> stream,
 
 void read_iso_files(Run& run, std::span<const uint8_t> bytes) {
   if (!is_iso_image(bytes)) return;
-  DiscFiles files = read_iso9660([&](uint32_t n) -> std::span<const uint8_t> {
-    if (n >= bytes.size() / kSectorDataSize) return {};
-    return bytes.subspan(std::size_t{n} * kSectorDataSize, kSectorDataSize);
-  });
-  run.disc_base = 0;
-  if (!files.empty())
-    run.disc_files = std::make_shared<const DiscFiles>(std::move(files));
+  keep_disc_files(
+      run, 0, read_iso9660([&](uint32_t n) -> std::span<const uint8_t> {
+        if (n >= bytes.size() / kSectorDataSize) return {};
+        return bytes.subspan(std::size_t{n} * kSectorDataSize, kSectorDataSize);
+      }));
 }
 
 void scan_disc_image(Run& run, std::span<const uint8_t> file, unsigned threads,
