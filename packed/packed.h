@@ -53,7 +53,7 @@ enum class UlzHeader : uint8_t {
 
 struct UlzFields {
   UlzHeader header = UlzHeader::kLower;
-  uint8_t version = 2;  // 0: 31 flags a word and a stop bit; 2: 32 flags
+  uint8_t version = 2;         // 0: 31 flags a word and a stop bit; 2: 32 flags
   uint8_t distance_bits = 12;  // N: the low N bits of a copy code
   // From the header's first byte, as stored.
   uint32_t literal_offset = 0;
@@ -160,6 +160,11 @@ class Unpacker {
 
  private:
   struct Inflater;
+  bool open_zlib(std::span<const uint8_t> data, std::size_t offset,
+                 std::size_t* out_size, PackedStream& s);
+  bool open_gzip(std::span<const uint8_t> data, std::size_t offset,
+                 std::size_t* out_size, PackedStream& s);
+
   std::unique_ptr<Inflater> inflater_;
   std::vector<uint8_t> out_;
 };

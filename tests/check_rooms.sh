@@ -9,7 +9,7 @@ cd "${1:-$(dirname "$0")/..}"
 
 declare -A level=(
   [driver]=7 [scan]=6 [reinsert]=6 [extract]=5 [convert]=4 [catalogue]=4
-  [tim]=2 [disc]=2 [platform]=1)
+  [tim]=2 [disc]=2 [packed]=2 [platform]=1)
 
 status=0
 for room in "${!level[@]}"; do
