@@ -18,6 +18,8 @@
 #endif
 #include "disc/disc_image.h"
 #include "disc/edc_ecc.h"
+#include "packed/encode.h"
+#include "packed/packed.h"
 #include "platform/dir_list.h"
 #include "platform/file_ops.h"
 #include "platform/input_file.h"
@@ -79,6 +81,7 @@ struct Patched {
   bool raw = false;
   std::map<uint64_t, Bytes> blocks;  // block index -> its new bytes
   int32_t changed = 0;
+  std::set<int32_t> streams;  // offsets of the packed streams done
 
   std::span<const uint8_t> bytes() const {
     return chd ? std::span<const uint8_t>(bin) : data.bytes();
@@ -116,54 +119,32 @@ struct Found {
   std::optional<uint64_t> stream_pos;
 };
 
-std::optional<Found> find_tim(Patched& t, const CatalogueRow& row) {
+using CopyFn = std::function<void(uint64_t, std::span<uint8_t>)>;
+
+// The data stream of a raw image from sector `first` on, as far as `reach`
+// bytes; false when that sector holds no data.
+bool map_from(const Patched& t, uint64_t first, uint64_t reach, DiscMap& map) {
   const std::span<const uint8_t> file = t.bytes();
-  const ExamineOptions loose{.looseflags = true};
-  Found f;
-  uint64_t avail = 0;
-  std::function<void(uint64_t, std::span<uint8_t>)> copy;
-  if (row.sector) {
-    const uint64_t first = *row.sector;
-    if (!t.image || row.sector_offset >= kSectorDataSize || row.width <= 0 ||
-        row.height <= 0)
-      return std::nullopt;
-    t.raw = true;
-    // The data stream from the row's sector on, only as far as the TIM can
-    // reach (its size, its pixels, headers), so that a large image is not
-    // read through for a few TIMs.
-    const uint64_t reach = uint64_t{static_cast<uint32_t>(row.size)} +
-                           3 * uint64_t(row.width) * uint64_t(row.height) + 64 +
-                           row.sector_offset;
-    DiscMap& map = f.map;
-    map.sector_size = t.block;
-    map.whole_sectors = file.size() / t.block;
-    for (uint64_t s = first; s < map.whole_sectors && map.stream_size() < reach;
-         ++s) {
-      const uint64_t at = s * t.block;
-      const std::size_t start =
-          sector_data_start(file.subspan(at, t.block), t.format);
-      if (start != 0)
-        map.segment_start.push_back(static_cast<uint32_t>(at + start));
-      else if (s == first)
-        return std::nullopt;
-    }
-    if (map.segment_start.empty() ||
-        raw_offset(map, row.sector_offset) != static_cast<uint64_t>(row.offset))
-      return std::nullopt;
-    const uint64_t pos = row.sector_offset;
-    f.stream_pos = pos;
-    avail = map.stream_size() - pos;
-    copy = [&file, &map, pos](uint64_t at, std::span<uint8_t> out) {
-      copy_stream(file, map, pos + at, out);
-    };
-  } else {
-    if (row.offset < 0 || static_cast<uint64_t>(row.offset) >= file.size())
-      return std::nullopt;
-    avail = file.size() - row.offset;
-    copy = [&file, &row](uint64_t at, std::span<uint8_t> out) {
-      std::copy_n(file.begin() + row.offset + at, out.size(), out.begin());
-    };
+  map.sector_size = t.block;
+  map.whole_sectors = file.size() / t.block;
+  for (uint64_t s = first; s < map.whole_sectors && map.stream_size() < reach;
+       ++s) {
+    const uint64_t at = s * t.block;
+    const std::size_t start =
+        sector_data_start(file.subspan(at, t.block), t.format);
+    if (start != 0)
+      map.segment_start.push_back(static_cast<uint32_t>(at + start));
+    else if (s == first)
+      return false;
   }
+  return !map.segment_start.empty();
+}
+
+// The row's TIM read through `copy` (`avail` bytes from its first on): it
+// must be the TIM the row describes.
+std::optional<Found> examine_row(Found f, const CopyFn& copy, uint64_t avail,
+                                 const CatalogueRow& row) {
+  const ExamineOptions loose{.looseflags = true};
   Bytes buffer;
   auto read = [&](uint64_t at, std::size_t n) -> const uint8_t* {
     buffer.resize(n);
@@ -187,6 +168,44 @@ std::optional<Found> find_tim(Patched& t, const CatalogueRow& row) {
   f.examined = *e;
   attach_blocks(f.examined.info, f.bytes, f.image_pos);
   return f;
+}
+
+std::optional<Found> find_tim(Patched& t, const CatalogueRow& row) {
+  const std::span<const uint8_t> file = t.bytes();
+  Found f;
+  if (row.sector) {
+    if (!t.image || row.sector_offset >= kSectorDataSize || row.width <= 0 ||
+        row.height <= 0)
+      return std::nullopt;
+    t.raw = true;
+    // The data stream from the row's sector on, only as far as the TIM can
+    // reach (its size, its pixels, headers), so that a large image is not
+    // read through for a few TIMs.
+    const uint64_t reach = uint64_t{static_cast<uint32_t>(row.size)} +
+                           3 * uint64_t(row.width) * uint64_t(row.height) + 64 +
+                           row.sector_offset;
+    if (!map_from(t, *row.sector, reach, f.map) ||
+        raw_offset(f.map, row.sector_offset) !=
+            static_cast<uint64_t>(row.offset))
+      return std::nullopt;
+    const uint64_t pos = row.sector_offset;
+    f.stream_pos = pos;
+    const DiscMap map = f.map;  // f moves on; the reads keep this one
+    return examine_row(
+        std::move(f),
+        [&file, &map, pos](uint64_t at, std::span<uint8_t> out) {
+          copy_stream(file, map, pos + at, out);
+        },
+        map.stream_size() - pos, row);
+  }
+  if (row.offset < 0 || static_cast<uint64_t>(row.offset) >= file.size())
+    return std::nullopt;
+  return examine_row(
+      std::move(f),
+      [&file, &row](uint64_t at, std::span<uint8_t> out) {
+        std::copy_n(file.begin() + row.offset + at, out.size(), out.begin());
+      },
+      file.size() - row.offset, row);
 }
 
 // The file offset of each TIM byte goes through the stream in a raw image.
@@ -401,6 +420,158 @@ std::vector<Source> sources_of(const CatalogueRow& row,
   return out;
 }
 
+// A row changed earlier in the run: its TIM's bytes before and after.
+struct Done {
+  Bytes before, after;
+  std::string source;
+};
+
+// Packed streams of a few MiB lie within this many bytes of their first.
+constexpr uint64_t kStreamReach = 20u << 20;
+
+// The packed stream a row's offset (or sector) places, opened again; its
+// `where` says how its bytes map into the input.
+struct StreamFound {
+  PackedStream stream;
+  Found where;
+};
+
+std::optional<StreamFound> find_stream(Patched& t, const CatalogueRow& row) {
+  const std::span<const uint8_t> file = t.bytes();
+  StreamFound s;
+  std::optional<PackedStream> opened;
+  if (row.sector) {
+    if (!t.image || row.sector_offset >= kSectorDataSize) return std::nullopt;
+    t.raw = true;
+    DiscMap& map = s.where.map;
+    if (!map_from(t, *row.sector, kStreamReach + row.sector_offset, map) ||
+        raw_offset(map, row.sector_offset) != static_cast<uint64_t>(row.offset))
+      return std::nullopt;
+    const uint64_t pos = row.sector_offset;
+    s.where.stream_pos = pos;
+    Bytes bytes(static_cast<std::size_t>(
+        std::min<uint64_t>(map.stream_size() - pos, kStreamReach)));
+    copy_stream(file, map, pos, bytes);
+    opened = open_packed(bytes, 0);
+  } else {
+    if (row.offset < 0 || static_cast<uint64_t>(row.offset) >= file.size())
+      return std::nullopt;
+    opened = open_packed(file, static_cast<std::size_t>(row.offset));
+  }
+  if (!opened || packed_scheme_name(opened->scheme) != row.packed)
+    return std::nullopt;
+  s.stream = std::move(*opened);
+  return s;
+}
+
+// The rows of one packed stream (`group`, in catalogue order): every edit is
+// made in its unpacked bytes, which are then packed again and written over
+// the old stream when they fit. Each row's line comes in the group's order.
+void reinsert_stream(Patched& t, const std::vector<const CatalogueRow*>& group,
+                     const std::string& folder, std::map<int32_t, Done>& done) {
+  const CatalogueRow& head = *group.front();
+  std::optional<StreamFound> s;
+  if (t.unreadable.empty()) s = find_stream(t, head);
+  Bytes work = s ? s->stream.unpacked : Bytes();
+  struct Edit {
+    const CatalogueRow* row;
+    std::size_t line;
+    Done done;
+  };
+  std::vector<Edit> edits;
+  std::vector<std::string> lines;
+  auto line = [](const CatalogueRow& row, const std::string& text) {
+    return "TIM " + std::to_string(row.number) + " at byte " +
+           std::to_string(row.offset) + ": " + text + "\n";
+  };
+  auto say = [&](const CatalogueRow& row, const std::string& text) {
+    lines.push_back(line(row, text));
+  };
+  const std::string stream_at = " data at byte " + std::to_string(head.offset);
+  for (const CatalogueRow* rp : group) {
+    const CatalogueRow& row = *rp;
+    std::optional<Found> f;
+    if (s && row.packed_offset < s->stream.unpacked.size()) {
+      const std::span<const uint8_t> unpacked = s->stream.unpacked;
+      const std::size_t at = row.packed_offset;
+      f = examine_row(
+          Found{},
+          [&unpacked, at](uint64_t from, std::span<uint8_t> out) {
+            std::copy_n(unpacked.begin() + at + from, out.size(), out.begin());
+          },
+          unpacked.size() - at, row);
+    }
+    const std::vector<Source> sources =
+        sources_of(row, folder, f ? clut_rows(f->examined.info) : 0);
+    const Done* same = nullptr;
+    if (row.duplicate_of) {
+      const auto it = done.find(*row.duplicate_of);
+      if (it != done.end()) same = &it->second;
+    }
+    if (sources.empty() && !same) continue;
+    if (!t.unreadable.empty()) {
+      say(row, t.unreadable);
+      continue;
+    }
+    if (!s) {
+      say(row,
+          "no " + row.packed + stream_at + " of " + row.file + " any more");
+      continue;
+    }
+    if (!f) {
+      say(row, "no TIM of " + row.mode + " " + std::to_string(row.width) + "x" +
+                   std::to_string(row.height) + " at byte " +
+                   std::to_string(row.packed_offset) + " in " + row.packed +
+                   stream_at + " of " + row.file + " any more");
+      continue;
+    }
+    Outcome out = edit_row(sources, *f);
+    if (!out.refusal.empty()) {
+      say(row, out.refusal);
+      continue;
+    }
+    if (out.source.empty() && same) {
+      if (same->before != f->bytes) {
+        say(row, "it differs from TIM " + std::to_string(*row.duplicate_of) +
+                     " it repeats");
+        continue;
+      }
+      out = {same->after, same->source, {}};
+    }
+    if (out.source.empty()) continue;
+    std::copy(out.tim.begin(), out.tim.end(),
+              work.begin() + static_cast<std::ptrdiff_t>(row.packed_offset));
+    edits.push_back(
+        {&row, lines.size(), {f->bytes, std::move(out.tim), out.source}});
+    lines.emplace_back();
+  }
+  if (!edits.empty()) {
+    const std::size_t old_size = s->stream.end - s->stream.offset;
+    const std::optional<PackedBytes> packed = repack(s->stream, work);
+    std::string refusal;
+    if (!packed) {
+      refusal = "packed " + head.packed + stream_at + " cannot be packed again";
+    } else if (packed->size() > old_size) {
+      refusal = "packed " + head.packed + stream_at + " would grow from " +
+                std::to_string(old_size) + " to " +
+                std::to_string(packed->size()) + " bytes";
+    } else {
+      // The new stream, then zeros to the old one's end.
+      Bytes bytes = *packed;
+      bytes.resize(old_size, 0);
+      put_tim(t, s->where, head, bytes);
+    }
+    for (Edit& e : edits) {
+      lines[e.line] = line(
+          *e.row, refusal.empty() ? "patched from " + e.done.source : refusal);
+      if (!refusal.empty()) continue;
+      ++t.changed;
+      done[e.row->number] = std::move(e.done);
+    }
+  }
+  for (const std::string& text : lines) std::fputs(text.c_str(), stdout);
+}
+
 }  // namespace
 
 int32_t reinsert(Run& run) {
@@ -443,10 +614,6 @@ int32_t reinsert(Run& run) {
           rs.protect.insert(id);
   }
 
-  struct Done {
-    Bytes before, after;
-    std::string source;
-  };
   std::map<int32_t, Done> done;  // changed rows by number
   Patched t;
   auto finish = [&] {
@@ -458,7 +625,8 @@ int32_t reinsert(Run& run) {
     }
     t = Patched{};
   };
-  for (const CatalogueRow& row : rows) {
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const CatalogueRow& row = rows[i];
     if (t.loaded && row.file != t.file) finish();
     if (!t.loaded) {
       t.file = row.file;
@@ -467,6 +635,16 @@ int32_t reinsert(Run& run) {
       open_chd(t);
       t.image = probe_disc_image(t.bytes(), &t.format);
       if (t.image) t.block = sector_size(t.format);
+    }
+    if (!row.packed.empty()) {
+      // All rows of the stream at once, at its first row.
+      if (!t.streams.insert(row.offset).second) continue;
+      std::vector<const CatalogueRow*> group;
+      for (std::size_t j = i; j < rows.size() && rows[j].file == row.file; ++j)
+        if (!rows[j].packed.empty() && rows[j].offset == row.offset)
+          group.push_back(&rows[j]);
+      reinsert_stream(t, group, folder, done);
+      continue;
     }
     const std::optional<Found> f = find_tim(t, row);
     const std::vector<Source> sources =
