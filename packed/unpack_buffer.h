@@ -54,6 +54,7 @@ class Output {
   }
 
   bool literals(const uint8_t* src, std::size_t len) {
+    if (len == 0) return true;
     if (len > limit_ - n_) return false;
     if (len > cap_ - n_) grow(len);
     std::memcpy(p_ + n_, src, len);
