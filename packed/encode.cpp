@@ -238,9 +238,8 @@ std::optional<PackedBytes> encode_slz(std::span<const uint8_t> data,
 
   LzModel lzss = one_copy(9, 0xFFF, 3, 18, 17);
   LzModel with_fills = one_copy(9, 0xFFF, 3, 17, 17);
-  // Fills of 4..18 take a code; longer ones a code and a byte. A long fill
-  // of 19 would have distance 0, which a reader may take for an end mark.
-  with_fills.fills = {{0, 4, 18, 17 * kBit}, {0, 20, 274, 25 * kBit}};
+  // Fills of 4..18 take a code; longer ones a code and a byte.
+  with_fills.fills = {{0, 4, 18, 17 * kBit}, {0, 19, 274, 25 * kBit}};
 
   PackedBytes out;
   std::size_t start = 0;
@@ -290,7 +289,8 @@ std::optional<PackedBytes> encode_slz(std::span<const uint8_t> data,
 }
 
 std::optional<PackedBytes> encode_refpack(std::span<const uint8_t> data,
-                                          RefpackHeader header) {
+                                          RefpackHeader header,
+                                          bool size_with_header) {
   const uint8_t form = header == RefpackHeader::k10FB   ? 0x10
                        : header == RefpackHeader::k11FB ? 0x11
                        : header == RefpackHeader::k90FB ? 0x90
@@ -362,9 +362,11 @@ std::optional<PackedBytes> encode_refpack(std::span<const uint8_t> data,
   out.insert(out.end(), data.begin() + static_cast<std::ptrdiff_t>(from),
              data.begin() + static_cast<std::ptrdiff_t>(from + pending));
   if (with_packed) {
-    if (!fits(out.size(), field)) return std::nullopt;
+    const std::size_t packed =
+        out.size() - (size_with_header ? 0 : 2 + 2 * field);
+    if (!fits(packed, field)) return std::nullopt;
     PackedBytes size;
-    put_be(size, static_cast<uint32_t>(out.size()), field);
+    put_be(size, static_cast<uint32_t>(packed), field);
     std::copy(size.begin(), size.end(), out.begin() + 2);
   }
   return out;
@@ -471,7 +473,10 @@ std::optional<PackedBytes> repack(const PackedStream& old,
     case PackedScheme::kSlz:
       return encode_slz(unpacked, old.slz);
     case PackedScheme::kRefpack:
-      return encode_refpack(unpacked, old.refpack.header);
+      // The packed size counted as the old one was: with the header or not.
+      return encode_refpack(
+          unpacked, old.refpack.header,
+          old.refpack.stored_packed_size == old.end - old.offset);
     case PackedScheme::kZlib:
       return encode_zlib(unpacked);
     case PackedScheme::kGzip: {

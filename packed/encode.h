@@ -34,10 +34,11 @@ std::optional<PackedBytes> encode_gtzip(std::span<const uint8_t> data);
 std::optional<PackedBytes> encode_slz(std::span<const uint8_t> data,
                                       std::span<const SlzChunk> chunks);
 
-// refpack in its header form; a packed-size field gets the whole new
-// stream's size, header included.
+// refpack in its header form; a packed-size field gets the size of the
+// commands after the header, or with `size_with_header` the whole stream's.
 std::optional<PackedBytes> encode_refpack(std::span<const uint8_t> data,
-                                          RefpackHeader header);
+                                          RefpackHeader header,
+                                          bool size_with_header = false);
 
 // zlib: the header zlib writes at level 9 (78 DA), deflate at level 9 with a
 // 32 KiB window, the Adler-32.

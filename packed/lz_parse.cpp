@@ -39,7 +39,8 @@ std::size_t match_length(const uint8_t* a, const uint8_t* b,
 }
 
 // Hash chains over 3-byte prefixes (newest first), plus the newest place of
-// each 2-byte pair for schemes whose copies start at two bytes.
+// each 2-byte pair for schemes whose copies start at two bytes. A search
+// ends at a match of `nice` bytes.
 class MatchFinder {
  public:
   MatchFinder(std::span<const uint8_t> data, uint32_t max_dist,
@@ -125,20 +126,28 @@ std::vector<LzOp> lz_parse(std::span<const uint8_t> data, std::size_t begin,
   }
   for (const LzToken& t : model.fills) max_fill = std::max(max_fill, t.max_len);
   if (model.copies.empty()) min_len = 0xFFFFFFFFu;
-  const uint32_t nice = std::min(std::max(max_len, 1u), kCommitLen);
   // Small streams get a deep search: the bytes are few, the gain is not.
   const uint32_t depth = end - begin <= (std::size_t{1} << 20) ? 1024 : 64;
   MatchFinder finder(data, max_dist, min_len == 0xFFFFFFFFu ? 0xFFFF : min_len,
-                     depth, nice);
+                     depth, std::max(max_len, 1u));
   for (std::size_t p = window_begin; p < begin; ++p) finder.insert(p);
 
   const uint32_t reach = std::max(max_len, max_fill);
+
   std::vector<LzOp> out;
   std::vector<uint32_t> cost;
   std::vector<LzOp> via;
   std::vector<Match> matches;
   std::vector<const LzToken*> usable;
   std::size_t run_end = begin;  // end of the run of equal bytes at hand
+  // Bytes equal to data[j] from j on (j never goes back).
+  auto run_from = [&](std::size_t j) {
+    if (j >= run_end) {
+      run_end = j + 1;
+      while (run_end < end && data[run_end] == data[j]) ++run_end;
+    }
+    return run_end - j;
+  };
   std::size_t pos = begin;
   while (pos < end) {
     const std::size_t bstart = pos;
@@ -148,9 +157,9 @@ std::vector<LzOp> lz_parse(std::span<const uint8_t> data, std::size_t begin,
     cost.assign(slots, kNoCost);
     via.assign(slots, LzOp{});
     cost[0] = 0;
-    std::size_t longest = 0;  // the longest token written from here
+    LzOp longest;  // the longest token tried from here
     auto relax = [&](std::size_t to, uint32_t c, LzOp op) {
-      longest = std::max<std::size_t>(longest, op.len);
+      if (op.len > longest.len) longest = op;
       uint32_t& slot = cost[to - bstart];
       if (c < slot) {
         slot = c;
@@ -160,7 +169,7 @@ std::vector<LzOp> lz_parse(std::span<const uint8_t> data, std::size_t begin,
     std::size_t i = bstart;
     while (i < bend) {
       const uint32_t here = cost[i - bstart];
-      longest = 0;
+      longest = LzOp{};
       relax(i + 1, here + model.literal, LzOp{LzOp::kLiteral, 1, 0});
       if (max_len != 0) {
         finder.find(i, std::min<std::size_t>(end - i, max_len), matches);
@@ -180,12 +189,8 @@ std::vector<LzOp> lz_parse(std::span<const uint8_t> data, std::size_t begin,
         }
       }
       if (max_fill != 0) {
-        if (i >= run_end) {
-          run_end = i + 1;
-          while (run_end < end && data[run_end] == data[i]) ++run_end;
-        }
         const uint32_t run =
-            static_cast<uint32_t>(std::min<std::size_t>(run_end - i, max_fill));
+            static_cast<uint32_t>(std::min<std::size_t>(run_from(i), max_fill));
         for (const LzToken& t : model.fills) {
           for (uint32_t len = t.min_len; len <= std::min(run, t.max_len);
                ++len) {
@@ -194,9 +199,56 @@ std::vector<LzOp> lz_parse(std::span<const uint8_t> data, std::size_t begin,
         }
       }
       finder.insert(i);
-      if (longest >= nice) {
-        for (std::size_t p = i + 1; p < i + longest; ++p) finder.insert(p);
-        i += longest;
+      // A copy of the longest length inside a repeat that goes on for long
+      // is taken at once too: in runs every position would otherwise try
+      // every length. (Where fills exist, they serve runs better.)
+      bool commit = longest.len >= kCommitLen;
+      if (!commit && max_fill == 0 && longest.kind == LzOp::kCopy &&
+          longest.len == max_len) {
+        std::size_t e = i + longest.len;
+        const std::size_t limit = std::min(end, i + kCommitLen);
+        while (e < limit && data[e] == data[e - longest.dist]) ++e;
+        commit = e == i + kCommitLen;
+      }
+      if (commit) {
+        // Inside the long token only the literal and the same kind of
+        // token (to its end, and as far as it could run from there) are
+        // tried, so that a path entering it part-way can still use it.
+        const LzOp taken = longest;
+        const std::size_t stop = i + taken.len;
+        const bool fill = taken.kind == LzOp::kFill;
+        std::size_t runs_to = fill ? i + run_from(i) : stop;
+        while (!fill && runs_to < end && runs_to < stop + reach &&
+               data[runs_to] == data[runs_to - taken.dist])
+          ++runs_to;
+        auto try_token = [&](std::size_t j, uint32_t at, std::size_t len,
+                             LzOp::Kind kind) {
+          for (const LzToken& t :
+               kind == LzOp::kFill ? model.fills : model.copies) {
+            if (taken.dist <= t.max_dist && len >= t.min_len &&
+                len <= t.max_len) {
+              relax(j + len, at + t.cost,
+                    LzOp{kind, static_cast<uint32_t>(len),
+                         kind == LzOp::kFill ? 0 : taken.dist});
+              return;
+            }
+          }
+        };
+        for (std::size_t j = i + 1; j < stop; ++j) {
+          finder.insert(j);
+          const uint32_t at = cost[j - bstart];
+          if (at == kNoCost) continue;
+          relax(j + 1, at + model.literal, LzOp{LzOp::kLiteral, 1, 0});
+          try_token(j, at, stop - j, taken.kind);
+          const std::size_t far =
+              std::min<std::size_t>(runs_to - j, fill ? max_fill : max_len);
+          if (far > stop - j) try_token(j, at, far, taken.kind);
+          // A run met part-way through a copy.
+          if (!fill && max_fill != 0)
+            try_token(j, at, std::min<std::size_t>(run_from(j), max_fill),
+                      LzOp::kFill);
+        }
+        i = stop;
         bend = std::max(bend, i);
       } else {
         ++i;

@@ -8,6 +8,7 @@
 
 #include "packed/encode.h"
 #include "packed/packed.h"
+#include "tests/packed_builder.h"
 #include "tests/tim_builder.h"
 
 namespace vexlo {
@@ -158,6 +159,71 @@ TEST(PackedEncode, EveryFormOpensToItsBytesAndParameters) {
       if (kind == 1) {  // noise: no scheme adds more than its flags
         EXPECT_LE(packed->size(), kSize + kSize / 7 + 64);
       }
+    }
+  }
+}
+
+// Every form the tests' greedy encoders write, for fixtures.
+std::vector<std::pair<std::string, std::function<Bytes(const Bytes&)>>>
+fixture_packers() {
+  using G = test::GzipTrailer;
+  std::vector<std::pair<std::string, std::function<Bytes(const Bytes&)>>> p = {
+      {"lzss 2", [](const Bytes& b) { return test::pack_lzss(b, 2); }},
+      {"lzss 3", [](const Bytes& b) { return test::pack_lzss(b, 3); }},
+      {"napk", test::pack_napk},
+      {"gt-zip", test::pack_gt_zip},
+      {"slz 1",
+       [](const Bytes& b) {
+         return test::pack_slz(b, {{1, b.size()}});
+       }},
+      {"slz 2",
+       [](const Bytes& b) {
+         return test::pack_slz(b, {{2, b.size()}});
+       }},
+      {"slz chain",
+       [](const Bytes& b) {
+         return test::pack_slz(
+             b, {{2, 1000}, {0, 333, true}, {1, b.size() - 1333}});
+       }},
+      {"zlib", test::pack_zlib},
+  };
+  for (G g : {G::kRight, G::kWrong, G::kMissing, G::kCut})
+    p.push_back({"gzip", [=](const Bytes& b) {
+                   return test::pack_gzip(b, g, "a.tim");
+                 }});
+  for (UlzHeader h : {UlzHeader::kLower, UlzHeader::kUpper})
+    for (int v : {0, 2})
+      for (unsigned bits : {10u, 12u, 13u})
+        p.push_back({"ulz", [=](const Bytes& b) {
+                       return test::pack_ulz(b, h, v, bits);
+                     }});
+  for (RefpackHeader h : {RefpackHeader::k10FB, RefpackHeader::k11FB,
+                          RefpackHeader::k90FB, RefpackHeader::k91FB})
+    p.push_back(
+        {"refpack", [=](const Bytes& b) { return test::pack_refpack(b, h); }});
+  return p;
+}
+
+TEST(PackedEncode, RepackOfAFixtureIsNeverLonger) {
+  const Bytes contents[] = {test::compressible(3000, 1),
+                            test::compressible(60000, 2),
+                            sample(0, 20000),
+                            sample(1, 5000),
+                            sample(2, 30000),
+                            sample(3, 30000)};
+  for (const auto& [name, pack] : fixture_packers()) {
+    for (std::size_t k = 0; k < std::size(contents); ++k) {
+      SCOPED_TRACE(name + ", content " + std::to_string(k));
+      const Bytes fixture = pack(contents[k]);
+      const auto s = open_packed(fixture, 0);
+      ASSERT_TRUE(s);
+      ASSERT_TRUE(s->unpacked == contents[k]);
+      const auto again = repack(*s, contents[k]);
+      ASSERT_TRUE(again);
+      EXPECT_LE(again->size(), s->end - s->offset);
+      const auto reread = open_packed(*again, 0);
+      ASSERT_TRUE(reread);
+      EXPECT_TRUE(reread->unpacked == contents[k]);
     }
   }
 }
