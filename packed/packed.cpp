@@ -34,68 +34,6 @@ std::string_view packed_scheme_name(PackedScheme scheme) {
   return "";
 }
 
-namespace {
-
-// The first two bytes of every header, one group a bit. A group's first
-// and second bytes are looked up by nibble, so each set reads as the
-// product of its low and high nibbles: exact for most groups, a few spare
-// pairs for slz's and zlib's, which the openers then turn down.
-struct PairGroup {
-  std::array<uint8_t, 4> first;
-  std::array<uint8_t, 4> second;
-};
-constexpr PairGroup kGroups[8] = {
-    {{'L', 'L', 'L', 'L'}, {'Z', 'Z', 'Z', 'Z'}},          // lzss
-    {{'n', 'n', 'n', 'n'}, {'a', 'a', 'a', 'a'}},          // napk
-    {{'U', 'U', 'U', 'U'}, {'l', 'L', 'L', 'L'}},          // ulz
-    {{'@', '@', '@', '@'}, {'(', '(', '(', '('}},          // gt-zip
-    {{'S', '0', '0', '0'}, {'L', '1', '1', '1'}},          // slz
-    {{0x10, 0x11, 0x90, 0x91}, {0xFB, 0xFB, 0xFB, 0xFB}},  // refpack
-    {{0x78, 0x78, 0x78, 0x78}, {0x01, 0x5E, 0x9C, 0xDA}},  // zlib
-    {{0x1F, 0x1F, 0x1F, 0x1F}, {0x8B, 0x8B, 0x8B, 0x8B}},  // gzip
-};
-
-constexpr std::array<uint8_t, 16> nibble_table(bool second, bool high) {
-  std::array<uint8_t, 16> t{};
-  for (int g = 0; g < 8; ++g)
-    for (uint8_t b : second ? kGroups[g].second : kGroups[g].first)
-      t[high ? b >> 4 : b & 15] |= static_cast<uint8_t>(1u << g);
-  return t;
-}
-
-constexpr auto kFirstLo = nibble_table(false, false);
-constexpr auto kFirstHi = nibble_table(false, true);
-constexpr auto kSecondLo = nibble_table(true, false);
-constexpr auto kSecondHi = nibble_table(true, true);
-
-}  // namespace
-
-const uint8_t kPackedFirstLo[16] = {
-    kFirstLo[0],  kFirstLo[1],  kFirstLo[2],  kFirstLo[3],
-    kFirstLo[4],  kFirstLo[5],  kFirstLo[6],  kFirstLo[7],
-    kFirstLo[8],  kFirstLo[9],  kFirstLo[10], kFirstLo[11],
-    kFirstLo[12], kFirstLo[13], kFirstLo[14], kFirstLo[15]};
-const uint8_t kPackedFirstHi[16] = {
-    kFirstHi[0],  kFirstHi[1],  kFirstHi[2],  kFirstHi[3],
-    kFirstHi[4],  kFirstHi[5],  kFirstHi[6],  kFirstHi[7],
-    kFirstHi[8],  kFirstHi[9],  kFirstHi[10], kFirstHi[11],
-    kFirstHi[12], kFirstHi[13], kFirstHi[14], kFirstHi[15]};
-const uint8_t kPackedSecondLo[16] = {
-    kSecondLo[0],  kSecondLo[1],  kSecondLo[2],  kSecondLo[3],
-    kSecondLo[4],  kSecondLo[5],  kSecondLo[6],  kSecondLo[7],
-    kSecondLo[8],  kSecondLo[9],  kSecondLo[10], kSecondLo[11],
-    kSecondLo[12], kSecondLo[13], kSecondLo[14], kSecondLo[15]};
-const uint8_t kPackedSecondHi[16] = {
-    kSecondHi[0],  kSecondHi[1],  kSecondHi[2],  kSecondHi[3],
-    kSecondHi[4],  kSecondHi[5],  kSecondHi[6],  kSecondHi[7],
-    kSecondHi[8],  kSecondHi[9],  kSecondHi[10], kSecondHi[11],
-    kSecondHi[12], kSecondHi[13], kSecondHi[14], kSecondHi[15]};
-
-bool packed_pair_candidate(uint8_t b0, uint8_t b1) {
-  return (kFirstLo[b0 & 15] & kFirstHi[b0 >> 4] & kSecondLo[b1 & 15] &
-          kSecondHi[b1 >> 4]) != 0;
-}
-
 // Raw inflate, reset between candidates so that its window is allocated
 // once.
 struct Unpacker::Inflater {
