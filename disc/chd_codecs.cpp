@@ -14,6 +14,7 @@
 
 #include "disc/chd.h"
 #include "disc/edc_ecc.h"
+#include "platform/aligned_buffer.h"
 
 namespace vexlo::chd {
 
@@ -58,7 +59,7 @@ struct HunkDecoder::Codecs {
   ZSTD_DCtx* zstd = nullptr;
   FLAC__StreamDecoder* flac = nullptr;
   std::vector<uint8_t> scratch;  // sectors, then subcode, of one hunk
-  std::vector<uint8_t> copy;     // a hunk's bytes as read from the file
+  AlignedBuffer copy;            // a hunk's bytes as read from the file
 
   // FLAC input: a made-up stream header, then the hunk's bytes.
   uint8_t flac_head[42] = {};
@@ -295,9 +296,9 @@ bool HunkDecoder::decode_one(std::span<const uint8_t> file, const MapEntry& e,
   if (e.type > kTypeNone || e.length > out.size()) return false;
   std::span<const uint8_t> in = file.subspan(e.offset, e.length);
   if (reader_) {
-    std::vector<uint8_t>& copy = codecs_->copy;
+    AlignedBuffer& copy = codecs_->copy;
     copy.resize(e.length);
-    if (reader_(e.offset, e.length, copy.data())) in = copy;
+    if (reader_(e.offset, e.length, copy.data())) in = copy.span();
   }
   if (e.type == kTypeNone) {
     if (in.size() != out.size()) return false;
