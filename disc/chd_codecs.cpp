@@ -27,6 +27,19 @@ constexpr uint32_t kCdfl = 0x6364666C;
 constexpr uint8_t kSync[12] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
                                0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
 
+// Makes again the sync and the P/Q parity the encoder took out of a frame.
+// A Mode 2 frame's parity covers its header as zeros (as a Form 1 sector's
+// does), a Mode 1 frame's the header as it is; the encoder took them out only
+// where they matched that, whatever the sector's form.
+void restore_sync_and_ecc(uint8_t* frame) {
+  std::memcpy(frame, kSync, sizeof kSync);
+  uint8_t header[4];
+  std::memcpy(header, frame + 12, sizeof header);
+  if (header[3] == 2) std::memset(frame + 12, 0, sizeof header);
+  write_sector_ecc({frame, kSectorSize});
+  std::memcpy(frame + 12, header, sizeof header);
+}
+
 // The dictionary the encoder chose for `bytes` of input: the smallest of
 // 2 or 3 times a power of two that holds it.
 uint32_t lzma_dictionary(uint32_t bytes) {
@@ -255,10 +268,8 @@ bool HunkDecoder::Codecs::split_codec(uint32_t codec,
     std::memcpy(frame, base.data() + std::size_t{f} * kSectorSize, kSectorSize);
     std::memcpy(frame + kSectorSize, sub.data() + std::size_t{f} * kSubcodeSize,
                 kSubcodeSize);
-    if (codec != kCdfl && (in[f / 8] >> (f % 8) & 1) != 0) {
-      std::memcpy(frame, kSync, sizeof kSync);
-      write_sector_ecc({frame, kSectorSize});
-    }
+    if (codec != kCdfl && (in[f / 8] >> (f % 8) & 1) != 0)
+      restore_sync_and_ecc(frame);
   }
   return true;
 }
