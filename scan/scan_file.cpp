@@ -72,8 +72,13 @@ void scan_data_stream(Run& run, std::span<const uint8_t> stream,
   plain_loop(run, stream, &shown, std::nullopt, nullptr);
 }
 
-void scan_file(Run& run, const std::string& path) {
+void scan_file(Run& run, const std::string& path, bool skip_outputs) {
   InputFile file = open_input(path);
+  if (skip_outputs && file.status != LoadStatus::kOpenFailed &&
+      run.outputs.count(file.id) != 0) {
+    close_input(file);
+    return;
+  }
   switch (file.status) {
     case LoadStatus::kOpenFailed:
       std::printf("Open for %s failed\n", path.c_str());
