@@ -68,8 +68,7 @@ void put_u32le(uint8_t* p, uint32_t v) {
 
 }  // namespace
 
-uint32_t sector_edc(std::span<const uint8_t> bytes) {
-  uint32_t edc = 0;
+uint32_t sector_edc(std::span<const uint8_t> bytes, uint32_t edc) {
   for (uint8_t v : bytes) edc = (edc >> 8) ^ kEdcTable[(edc ^ v) & 0xFF];
   return edc;
 }
