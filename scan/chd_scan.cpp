@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "disc/disc_image.h"
+#include "platform/aligned_buffer.h"
 #include "scan/disc_scan.h"
 #include "scan/scan_file.h"
 
@@ -169,7 +170,7 @@ class Pipeline {
  private:
   static constexpr uint64_t kNone = ~uint64_t{0};
   struct Slot {
-    std::vector<uint8_t> bytes;
+    AlignedBuffer bytes;
     uint64_t hunk = kNone;
     HunkState state = HunkState::kPending;
   };

@@ -11,6 +11,7 @@
 
 #include "disc/iso9660.h"
 #include "extract/extract.h"
+#include "platform/aligned_buffer.h"
 #include "scan/candidate.h"
 #include "scan/candidate_stream.h"
 #include "scan/scan_file.h"
@@ -71,7 +72,7 @@ DiscPass pass_part(std::span<const uint8_t> file, const InputData* source,
   // it in large pages, else in copies (a TLB miss per 4 KiB page made the
   // pass several times slower). The pages are looked at every 16 chunks.
   constexpr std::size_t kLook = 16 * kChunk;
-  std::vector<uint8_t> copy;
+  AlignedBuffer copy;
   if (source != nullptr) copy.resize(kChunk * size + kStraddle);
   bool in_place = true;
   uint8_t tail[kStraddle];  // of the last data segment, for its straddles
