@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "disc/disc_image.h"
+#include "platform/failures.h"
 #include "scan/disc_scan.h"
 #include "scan/scan_file.h"
 
@@ -263,9 +264,11 @@ bool open_chd(std::span<const uint8_t> file, const std::string& path,
   } catch (const std::bad_alloc&) {
     why = chd::Refusal::kTooLarge;
   }
-  if (!ok)
+  if (!ok) {
     std::printf("Can't read %s: %s.\n", path.c_str(),
                 chd::refusal_text(why, image.version).c_str());
+    note_failure();
+  }
   return ok;
 }
 
@@ -299,6 +302,7 @@ void scan_chd(Run& run, const chd::Image& image, const InputData& data,
   }
   if (!memory) {
     std::printf("Skipping %s: not enough memory to load it.\n", path.c_str());
+    note_failure();
     return;
   }
   if (sink.raw())
@@ -307,9 +311,11 @@ void scan_chd(Run& run, const chd::Image& image, const InputData& data,
         static_cast<int>(sink.map().whole_sectors),
         static_cast<int>(sink.map().sector_size),
         static_cast<int>(sink.map().stream_size()));
-  for (uint32_t n : damaged)
+  for (uint32_t n : damaged) {
     std::printf("Can't read %s: hunk %i is damaged.\n", path.c_str(),
                 static_cast<int>(n));
+    note_failure();
+  }
   if (sink.raw()) {
     if (run.settings.writeindex)
       read_stream_files(run, sink.stream(), sink.map());
