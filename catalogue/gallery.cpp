@@ -72,6 +72,8 @@ constexpr const char* kStyle =
     // the page is the tiles alone.
     ".fb{display:none;flex:0 0 100%;overflow:auto;font-size:12px}\n"
     "body[data-view=fb] .fb{display:block}\n"
+    ".lead{flex:none;display:flex;align-items:flex-start;gap:8px}\n"
+    "body[data-view=fb] .lead{display:contents}\n"
     "body[data-view=fb] .group{flex-basis:100%;width:auto;box-sizing:"
     "border-box}\n"
     ".fbox{--f:1;position:relative;overflow:hidden;width:calc(1024px*var(--f));"
@@ -339,14 +341,19 @@ void add_section(std::string& out, const CatalogueSection& section) {
     else
       stop = end;
     if (by_file) {
+      // The heading and the first tile wrap together, so that no heading
+      // is left alone at the end of a row.
       out +=
-          "<div class=\"group\"><h3>" +
+          "<div class=\"lead\"><div class=\"group\"><h3>" +
           (e->disc_file_offset ? html_escape(e->disc_file)
                                : std::string("Outside the disc's files")) +
           "</h3>" +
           count_text(static_cast<std::size_t>(stop - e), repeats_in(e, stop)) +
-          "</div>\n";
+          "\n";
       add_frame_buffer(out, e, stop);
+      out += "</div>\n";
+      add_tile(out, *e++);
+      out += "</div>\n";
     }
     for (; e != stop; ++e) add_tile(out, *e);
   }
