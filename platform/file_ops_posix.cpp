@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "platform/aligned_buffer.h"
 #include "platform/file_ops.h"
 
 namespace vexlo {
@@ -92,7 +93,8 @@ bool copy_bytes(int in, int out, uint64_t size) {
       ::lseek(out, static_cast<off_t>(done), SEEK_SET) < 0)
     return false;
 #endif
-  std::vector<uint8_t> buf(1u << 20);
+  AlignedBuffer buf;
+  if (!buf.try_resize(std::size_t{1} << 20)) return false;
   while (done < size) {
     const ssize_t n = ::read(in, buf.data(), buf.size());
     if (n < 0 && errno == EINTR) continue;
@@ -151,7 +153,7 @@ bool read_small_file(const std::string& name, std::size_t limit,
     return false;
   }
   text->clear();
-  char buf[65536];
+  alignas(AlignedBuffer::kAlign) char buf[65536];
   while (text->size() < limit) {
     const ssize_t n = ::read(fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;

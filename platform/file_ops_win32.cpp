@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "platform/aligned_buffer.h"
 #include "platform/file_id_win32.h"
 #include "platform/file_ops.h"
 #include "platform/wide_path_win32.h"
@@ -165,7 +166,7 @@ bool read_small_file(const std::string& name, std::size_t limit,
     return false;
   }
   text->clear();
-  char buf[65536];
+  alignas(AlignedBuffer::kAlign) char buf[65536];
   while (text->size() < limit) {
     DWORD n = 0;
     if (!::ReadFile(h, buf, sizeof buf, &n, nullptr) || n == 0) break;
