@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include "platform/aligned_buffer.h"
+
 namespace vexlo::chd {
 
 namespace {
@@ -452,7 +454,7 @@ void bin_pieces(const Image& image, uint32_t n, std::span<uint8_t> hunk,
 
 bool decode_bin(std::span<const uint8_t> file, const Image& image,
                 std::vector<uint8_t>& bin, uint32_t* damaged) {
-  std::vector<uint8_t> hunk;
+  AlignedBuffer hunk;
   std::vector<Piece> pieces;
   try {
     bin.assign(static_cast<std::size_t>(image.bin_size), 0);

@@ -14,6 +14,7 @@
 
 #include "disc/chd.h"
 #include "disc/edc_ecc.h"
+#include "platform/aligned_buffer.h"
 
 namespace vexlo::chd {
 
@@ -25,6 +26,19 @@ constexpr uint32_t kCdfl = 0x6364666C;
 
 constexpr uint8_t kSync[12] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
                                0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+
+// Makes again the sync and the P/Q parity the encoder took out of a frame.
+// A Mode 2 frame's parity covers its header as zeros (as a Form 1 sector's
+// does), a Mode 1 frame's the header as it is; the encoder took them out only
+// where they matched that, whatever the sector's form.
+void restore_sync_and_ecc(uint8_t* frame) {
+  std::memcpy(frame, kSync, sizeof kSync);
+  uint8_t header[4];
+  std::memcpy(header, frame + 12, sizeof header);
+  if (header[3] == 2) std::memset(frame + 12, 0, sizeof header);
+  write_sector_ecc({frame, kSectorSize});
+  std::memcpy(frame + 12, header, sizeof header);
+}
 
 // The dictionary the encoder chose for `bytes` of input: the smallest of
 // 2 or 3 times a power of two that holds it.
@@ -45,7 +59,7 @@ struct HunkDecoder::Codecs {
   ZSTD_DCtx* zstd = nullptr;
   FLAC__StreamDecoder* flac = nullptr;
   std::vector<uint8_t> scratch;  // sectors, then subcode, of one hunk
-  std::vector<uint8_t> copy;     // a hunk's bytes as read from the file
+  AlignedBuffer copy;            // a hunk's bytes as read from the file
 
   // FLAC input: a made-up stream header, then the hunk's bytes.
   uint8_t flac_head[42] = {};
@@ -254,10 +268,8 @@ bool HunkDecoder::Codecs::split_codec(uint32_t codec,
     std::memcpy(frame, base.data() + std::size_t{f} * kSectorSize, kSectorSize);
     std::memcpy(frame + kSectorSize, sub.data() + std::size_t{f} * kSubcodeSize,
                 kSubcodeSize);
-    if (codec != kCdfl && (in[f / 8] >> (f % 8) & 1) != 0) {
-      std::memcpy(frame, kSync, sizeof kSync);
-      write_sector_ecc({frame, kSectorSize});
-    }
+    if (codec != kCdfl && (in[f / 8] >> (f % 8) & 1) != 0)
+      restore_sync_and_ecc(frame);
   }
   return true;
 }
@@ -284,9 +296,9 @@ bool HunkDecoder::decode_one(std::span<const uint8_t> file, const MapEntry& e,
   if (e.type > kTypeNone || e.length > out.size()) return false;
   std::span<const uint8_t> in = file.subspan(e.offset, e.length);
   if (reader_) {
-    std::vector<uint8_t>& copy = codecs_->copy;
+    AlignedBuffer& copy = codecs_->copy;
     copy.resize(e.length);
-    if (reader_(e.offset, e.length, copy.data())) in = copy;
+    if (reader_(e.offset, e.length, copy.data())) in = copy.span();
   }
   if (e.type == kTypeNone) {
     if (in.size() != out.size()) return false;

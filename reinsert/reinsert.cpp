@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <map>
 #include <new>
 #include <optional>
@@ -18,9 +17,11 @@
 #endif
 #include "disc/disc_image.h"
 #include "disc/edc_ecc.h"
+#include "disc/stream.h"
 #include "packed/encode.h"
 #include "packed/packed.h"
 #include "platform/dir_list.h"
+#include "platform/failures.h"
 #include "platform/file_ops.h"
 #include "platform/input_file.h"
 #include "reinsert/picture.h"
@@ -110,126 +111,104 @@ struct Patched {
 struct Found {
   Examined examined;
   uint64_t image_pos = 0;
-  // The TIM's bytes as far as its size and pixels reach, and the file
-  // offset of each piece of them.
+  // The TIM's bytes as far as its size and pixels reach.
   Bytes bytes;
-  // In a raw image: the data sectors the TIM may cover, and its position
-  // in their stream.
+  // In a raw image: the data sectors the TIM may cover; the TIM lies at
+  // `pos` of their stream (of the file without them).
   DiscMap map;
-  std::optional<uint64_t> stream_pos;
+  std::size_t pos = 0;
 };
 
-using CopyFn = std::function<void(uint64_t, std::span<uint8_t>)>;
-
-// The data stream of a raw image from sector `first` on, as far as `reach`
-// bytes; false when that sector holds no data.
-bool map_from(const Patched& t, uint64_t first, uint64_t reach, DiscMap& map) {
+// The data stream a row's offset (or sector) lies in, read as far as
+// `reach` bytes past the start of the row's sector; sets f.map and f.pos.
+std::optional<DataStream> row_stream(Patched& t, const CatalogueRow& row,
+                                     uint64_t reach, Found& f) {
   const std::span<const uint8_t> file = t.bytes();
-  map.sector_size = t.block;
-  map.whole_sectors = file.size() / t.block;
-  for (uint64_t s = first; s < map.whole_sectors && map.stream_size() < reach;
-       ++s) {
-    const uint64_t at = s * t.block;
-    const std::size_t start =
-        sector_data_start(file.subspan(at, t.block), t.format);
-    if (start != 0)
-      map.segment_start.push_back(static_cast<uint32_t>(at + start));
-    else if (s == first)
-      return false;
+  if (row.sector) {
+    const uint64_t first = *row.sector;
+    if (!t.image || row.sector_offset >= kSectorDataSize) return std::nullopt;
+    t.raw = true;
+    DiscMap& map = f.map;
+    map.sector_size = t.block;
+    map.whole_sectors = file.size() / t.block;
+    if (first < map.whole_sectors)
+      walk_sectors(file, 0, t.format, first, map.whole_sectors,
+                   [&](std::size_t, std::size_t data) {
+                     map.segment_start.push_back(static_cast<uint32_t>(data));
+                     return map.stream_size() < reach;
+                   });
+    // The row's own sector must hold data.
+    if (map.segment_start.empty() ||
+        map.segment_start.front() / t.block != first ||
+        raw_offset(map, row.sector_offset) != static_cast<uint64_t>(row.offset))
+      return std::nullopt;
+    f.pos = row.sector_offset;
+    return DataStream::in_image(file, map);
   }
-  return !map.segment_start.empty();
+  if (row.offset < 0 || static_cast<uint64_t>(row.offset) >= file.size())
+    return std::nullopt;
+  f.pos = static_cast<std::size_t>(row.offset);
+  return DataStream::plain(file);
 }
 
-// The row's TIM read through `copy` (`avail` bytes from its first on): it
-// must be the TIM the row describes.
-std::optional<Found> examine_row(Found f, const CopyFn& copy, uint64_t avail,
-                                 const CatalogueRow& row) {
-  const ExamineOptions loose{.looseflags = true};
+// Whether `stream` holds at f.pos the TIM the row describes; fills in the
+// rest of `f`.
+bool examine_row(const DataStream& stream, const CatalogueRow& row, Found& f) {
+  const uint64_t avail = stream.size() - f.pos;
   Bytes buffer;
   auto read = [&](uint64_t at, std::size_t n) -> const uint8_t* {
     buffer.resize(n);
-    copy(at, buffer);
+    stream.copy(f.pos + static_cast<std::size_t>(at), buffer);
     return buffer.data();
   };
+  const ExamineOptions loose{.looseflags = true};
   std::optional<Examined> e = examine_tim(read, avail, loose, &f.image_pos);
   if (!e || static_cast<int32_t>(e->total) != row.size ||
       row.mode != kModeNames[e->info.mode] ||
       e->info.bits_per_pixel != row.bpp || e->info.width != row.width ||
       e->info.height != row.height)
-    return std::nullopt;
-  // As much as the outputs of the scan read: its size, and its pixels when
-  // the file holds them.
-  uint64_t want = std::max<uint64_t>(e->total, f.image_pos + kBlockHeaderSize);
-  const uint64_t pixels_end =
-      f.image_pos + kBlockHeaderSize + pixel_data_bytes(e->info);
-  if (pixels_end <= avail) want = std::max(want, pixels_end);
-  f.bytes.resize(static_cast<std::size_t>(want));
-  copy(0, f.bytes);
+    return false;
+  // As much as the outputs of the scan read.
+  f.bytes.resize(static_cast<std::size_t>(tim_reach(*e, f.image_pos, avail)));
+  stream.copy(f.pos, f.bytes);
   f.examined = *e;
   attach_blocks(f.examined.info, f.bytes, f.image_pos);
-  return f;
+  return true;
 }
 
 std::optional<Found> find_tim(Patched& t, const CatalogueRow& row) {
-  const std::span<const uint8_t> file = t.bytes();
+  if (row.sector && (row.width <= 0 || row.height <= 0)) return std::nullopt;
+  // In a raw image, only as far as the TIM can reach (its size, its pixels,
+  // headers), so that a large image is not read through for a few TIMs.
+  const uint64_t reach = uint64_t{static_cast<uint32_t>(row.size)} +
+                         3 * uint64_t(row.width) * uint64_t(row.height) + 64 +
+                         row.sector_offset;
   Found f;
-  if (row.sector) {
-    if (!t.image || row.sector_offset >= kSectorDataSize || row.width <= 0 ||
-        row.height <= 0)
-      return std::nullopt;
-    t.raw = true;
-    // The data stream from the row's sector on, only as far as the TIM can
-    // reach (its size, its pixels, headers), so that a large image is not
-    // read through for a few TIMs.
-    const uint64_t reach = uint64_t{static_cast<uint32_t>(row.size)} +
-                           3 * uint64_t(row.width) * uint64_t(row.height) + 64 +
-                           row.sector_offset;
-    if (!map_from(t, *row.sector, reach, f.map) ||
-        raw_offset(f.map, row.sector_offset) !=
-            static_cast<uint64_t>(row.offset))
-      return std::nullopt;
-    const uint64_t pos = row.sector_offset;
-    f.stream_pos = pos;
-    const DiscMap map = f.map;  // f moves on; the reads keep this one
-    return examine_row(
-        std::move(f),
-        [&file, &map, pos](uint64_t at, std::span<uint8_t> out) {
-          copy_stream(file, map, pos + at, out);
-        },
-        map.stream_size() - pos, row);
-  }
-  if (row.offset < 0 || static_cast<uint64_t>(row.offset) >= file.size())
-    return std::nullopt;
-  return examine_row(
-      std::move(f),
-      [&file, &row](uint64_t at, std::span<uint8_t> out) {
-        std::copy_n(file.begin() + row.offset + at, out.size(), out.begin());
-      },
-      file.size() - row.offset, row);
+  const std::optional<DataStream> stream = row_stream(t, row, reach, f);
+  if (!stream || !examine_row(*stream, row, f)) return std::nullopt;
+  return f;
 }
 
-// The file offset of each TIM byte goes through the stream in a raw image.
-void put_tim(Patched& t, const Found& f, const CatalogueRow& row,
-             const Bytes& tim) {
-  if (!f.stream_pos) {
-    t.put(static_cast<uint64_t>(row.offset), tim);
-    return;
-  }
-  std::size_t done = 0;
-  while (done < tim.size()) {
-    const uint64_t pos = *f.stream_pos + done;
-    const std::size_t n = std::min<std::size_t>(
-        kSectorDataSize - pos % kSectorDataSize, tim.size() - done);
-    t.put(raw_offset(f.map, pos), std::span(tim).subspan(done, n));
-    done += n;
-  }
+// Each TIM byte goes back to its place in the file through the stream.
+void put_tim(Patched& t, const Found& f, const Bytes& tim) {
+  const std::span<const uint8_t> file = t.bytes();
+  const DataStream stream = f.map.segment_start.empty()
+                                ? DataStream::plain(file)
+                                : DataStream::in_image(file, f.map);
+  stream.pieces(f.pos, tim.size(),
+                [&](uint64_t at, std::size_t pos, std::size_t n) {
+                  t.put(at, std::span(tim).subspan(pos - f.pos, n));
+                });
 }
 
 // Applies one source to `tim`; empty or why not.
 std::string apply_source(const Source& s, Bytes& tim, uint32_t total,
                          bool keep_indices) {
   InputData data;
-  if (!load(s.path, data)) return s.name + " cannot be read";
+  if (!load(s.path, data)) {
+    note_failure();
+    return s.name + " cannot be read";
+  }
   if (s.kind == Source::kTim)
     return apply_tim_file(tim, total, data.bytes(), s.name);
   const std::optional<Examined> found =
@@ -349,12 +328,14 @@ void write_target(RunState& rs, Patched& t) {
   }
   if (!written) {
     std::printf("Could not write %s\n", copy.c_str());
+    note_failure();
     return;
   }
   rs.protect.insert(id);
   FileId ppf_id;
   if (!may_write(rs, ppf) || !create_and_write(ppf, patch, &ppf_id)) {
     std::printf("Could not write %s\n", ppf.c_str());
+    note_failure();
     remove_file(copy);
     return;
   }
@@ -437,26 +418,18 @@ struct StreamFound {
 };
 
 std::optional<StreamFound> find_stream(Patched& t, const CatalogueRow& row) {
-  const std::span<const uint8_t> file = t.bytes();
   StreamFound s;
+  const std::optional<DataStream> stream =
+      row_stream(t, row, kStreamReach + row.sector_offset, s.where);
+  if (!stream) return std::nullopt;
   std::optional<PackedStream> opened;
-  if (row.sector) {
-    if (!t.image || row.sector_offset >= kSectorDataSize) return std::nullopt;
-    t.raw = true;
-    DiscMap& map = s.where.map;
-    if (!map_from(t, *row.sector, kStreamReach + row.sector_offset, map) ||
-        raw_offset(map, row.sector_offset) != static_cast<uint64_t>(row.offset))
-      return std::nullopt;
-    const uint64_t pos = row.sector_offset;
-    s.where.stream_pos = pos;
-    Bytes bytes(static_cast<std::size_t>(
-        std::min<uint64_t>(map.stream_size() - pos, kStreamReach)));
-    copy_stream(file, map, pos, bytes);
-    opened = open_packed(bytes, 0);
+  if (stream->contiguous()) {
+    opened = open_packed(stream->bytes(), s.where.pos);
   } else {
-    if (row.offset < 0 || static_cast<uint64_t>(row.offset) >= file.size())
-      return std::nullopt;
-    opened = open_packed(file, static_cast<std::size_t>(row.offset));
+    Bytes bytes(static_cast<std::size_t>(
+        std::min<uint64_t>(stream->size() - s.where.pos, kStreamReach)));
+    stream->copy(s.where.pos, bytes);
+    opened = open_packed(bytes, 0);
   }
   if (!opened || packed_scheme_name(opened->scheme) != row.packed)
     return std::nullopt;
@@ -492,14 +465,10 @@ void reinsert_stream(Patched& t, const std::vector<const CatalogueRow*>& group,
     const CatalogueRow& row = *rp;
     std::optional<Found> f;
     if (s && row.packed_offset < s->stream.unpacked.size()) {
-      const std::span<const uint8_t> unpacked = s->stream.unpacked;
-      const std::size_t at = row.packed_offset;
-      f = examine_row(
-          Found{},
-          [&unpacked, at](uint64_t from, std::span<uint8_t> out) {
-            std::copy_n(unpacked.begin() + at + from, out.size(), out.begin());
-          },
-          unpacked.size() - at, row);
+      f.emplace();
+      f->pos = row.packed_offset;
+      if (!examine_row(DataStream::plain(s->stream.unpacked), row, *f))
+        f.reset();
     }
     const std::vector<Source> sources =
         sources_of(row, folder, f ? clut_rows(f->examined.info) : 0);
@@ -508,6 +477,7 @@ void reinsert_stream(Patched& t, const std::vector<const CatalogueRow*>& group,
       const auto it = done.find(*row.duplicate_of);
       if (it != done.end()) same = &it->second;
     }
+    if (!t.unreadable.empty()) note_failure();
     if (sources.empty() && !same) continue;
     if (!t.unreadable.empty()) {
       say(row, t.unreadable);
@@ -559,7 +529,7 @@ void reinsert_stream(Patched& t, const std::vector<const CatalogueRow*>& group,
       // The new stream, then zeros to the old one's end.
       Bytes bytes = *packed;
       bytes.resize(old_size, 0);
-      put_tim(t, s->where, head, bytes);
+      put_tim(t, s->where, bytes);
     }
     for (Edit& e : edits) {
       lines[e.line] = line(
@@ -594,6 +564,7 @@ int32_t reinsert(Run& run) {
   if (!why.empty()) {
     std::printf("Can't reinsert from %s: %s.\n", rs.catalogue.c_str(),
                 why.c_str());
+    note_failure();
     return 0;
   }
   const std::string folder = rs.catalogue.substr(0, folder_end(rs.catalogue));
@@ -631,7 +602,10 @@ int32_t reinsert(Run& run) {
     if (!t.loaded) {
       t.file = row.file;
       t.loaded = true;
-      if (!load(row.file, t.data)) t.data = InputData{};
+      if (!load(row.file, t.data)) {
+        t.data = InputData{};
+        note_failure();
+      }
       open_chd(t);
       t.image = probe_disc_image(t.bytes(), &t.format);
       if (t.image) t.block = sector_size(t.format);
@@ -655,6 +629,7 @@ int32_t reinsert(Run& run) {
       if (it != done.end()) same = &it->second;
     }
     if (!t.unreadable.empty()) {
+      note_failure();
       if (!sources.empty() || same)
         std::printf("TIM %i at byte %i: %s\n", row.number, row.offset,
                     t.unreadable.c_str());
@@ -685,7 +660,7 @@ int32_t reinsert(Run& run) {
       out = {same->after, same->source, {}};
     }
     if (out.source.empty()) continue;
-    put_tim(t, *f, row, out.tim);
+    put_tim(t, *f, out.tim);
     ++t.changed;
     std::printf("TIM %i at byte %i: patched from %s\n", row.number, row.offset,
                 out.source.c_str());

@@ -5,6 +5,8 @@
 #include <new>
 #include <system_error>
 
+#include "platform/aligned_buffer.h"
+
 namespace vexlo {
 
 namespace {
@@ -26,7 +28,7 @@ constexpr unsigned kMaxBackoff = 64;
 
 // How one thread reads its pieces of a mapped file.
 struct CandidateStream::Reader {
-  std::unique_ptr<uint8_t[]> copy;
+  AlignedBuffer copy;
   unsigned skip = 0;     // pieces to copy before the next look at the pages
   unsigned backoff = 0;  // the next run of them
 
@@ -69,7 +71,8 @@ CandidateStream::CandidateStream(std::span<const uint8_t> data, std::size_t end,
       kernel_(kernel),
       filter_(filter),
       piece_size_(std::max<std::size_t>(split.piece, 64)),
-      source_(source),
+      // Bytes read into memory are searched where they are.
+      source_(source != nullptr && source->mapped() ? source : nullptr),
       read_(split.read) {
   const std::size_t bytes = std::min(end, data.size());
   if (bytes == 0) return;
@@ -88,8 +91,7 @@ CandidateStream::CandidateStream(std::span<const uint8_t> data, std::size_t end,
     }
     if (source_ != nullptr) {
       readers_.resize(threads);
-      for (Reader& r : readers_)
-        r.copy.reset(new uint8_t[kCopy + kCandidateBytes]);
+      for (Reader& r : readers_) r.copy.resize(kCopy + kCandidateBytes);
     }
     for (std::size_t t = 1; t < threads; ++t)
       threads_.emplace_back([this, t] { work(t); });
@@ -100,7 +102,7 @@ CandidateStream::CandidateStream(std::span<const uint8_t> data, std::size_t end,
   // search over `data`. The copies come before the threads: short of them,
   // there are none.
   if (source_ != nullptr &&
-      (readers_.size() < threads || readers_.back().copy == nullptr))
+      (readers_.size() < threads || readers_.back().copy.empty()))
     source_ = nullptr;
   if (slots_.empty() || (threads_.empty() && source_ == nullptr)) {
     // Alone over `data`: one piece, one cursor.
@@ -163,7 +165,7 @@ void CandidateStream::search(std::size_t piece, Slot& slot,
     }
   }
   uint8_t* const copy =
-      reader != nullptr && !mapped ? reader->copy.get() : nullptr;
+      reader != nullptr && !mapped ? reader->copy.data() : nullptr;
   for (std::size_t part = from; part < to; part += kCopy) {
     const std::size_t part_end = std::min(to, part + kCopy);
     // The offsets up to part_end need the bytes of their candidate after.

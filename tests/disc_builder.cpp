@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "disc/edc_ecc.h"
+
 namespace vexlo::test {
 
 void Disc::add(Sector kind, const Bytes& payload, std::size_t* at) {
@@ -60,6 +62,20 @@ void set_form1_edc(Bytes& image) {
     }
     for (int i = 0; i < 4; ++i)
       s[2072 + i] = static_cast<uint8_t>(edc >> (8 * i));
+  }
+}
+
+void set_sector_codes(Bytes& image, std::size_t every) {
+  for (std::size_t at = 0; at + 2352 <= image.size(); at += 2352 * every) {
+    const std::span<uint8_t> s(image.data() + at, 2352);
+    const bool sync =
+        s[0] == 0 && s[11] == 0 &&
+        std::all_of(&s[1], &s[11], [](uint8_t b) { return b == 0xFF; });
+    if (!sync || rebuild_edc_ecc(s) || s[15] != 2 || (s[18] & 0x20) == 0)
+      continue;
+    const uint32_t edc = sector_edc(s.subspan(16, 2332));
+    for (int i = 0; i < 4; ++i)
+      s[2348 + i] = static_cast<uint8_t>(edc >> (8 * i));
   }
 }
 

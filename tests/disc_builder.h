@@ -32,6 +32,11 @@ struct Disc {
 // Writes the EDC of every Mode 2 Form 1 sector of the 2352-byte `image`.
 void set_form1_edc(Bytes& image);
 
+// Gives every `every`-th sector of the 2352-byte `image` (from its first)
+// the codes a pressed disc has: EDC and P/Q parity on Mode 1 and Form 1
+// sectors, EDC on Form 2 ones. The others keep their filler.
+void set_sector_codes(Bytes& image, std::size_t every = 1);
+
 // The 2352-byte `image` in sectors of `size`: 2448 (96 subchannel bytes of
 // `sub` after each) or 2336 (the sync and header of each cut off).
 Bytes resize_sectors(const Bytes& image, std::size_t size, uint8_t sub = 0);
