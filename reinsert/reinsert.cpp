@@ -82,7 +82,8 @@ struct Patched {
   bool raw = false;
   std::map<uint64_t, Bytes> blocks;  // block index -> its new bytes
   int32_t changed = 0;
-  std::set<int32_t> streams;  // offsets of the packed streams done
+  // The packed streams done: offset and scheme.
+  std::set<std::pair<int32_t, std::string>> streams;
 
   std::span<const uint8_t> bytes() const {
     return chd ? std::span<const uint8_t>(bin) : data.bytes();
@@ -612,10 +613,10 @@ int32_t reinsert(Run& run) {
     }
     if (!row.packed.empty()) {
       // All rows of the stream at once, at its first row.
-      if (!t.streams.insert(row.offset).second) continue;
+      if (!t.streams.insert({row.offset, row.packed}).second) continue;
       std::vector<const CatalogueRow*> group;
       for (std::size_t j = i; j < rows.size() && rows[j].file == row.file; ++j)
-        if (!rows[j].packed.empty() && rows[j].offset == row.offset)
+        if (rows[j].packed == row.packed && rows[j].offset == row.offset)
           group.push_back(&rows[j]);
       reinsert_stream(t, group, folder, done);
       continue;
