@@ -13,8 +13,6 @@ namespace vexlo {
 
 namespace {
 
-constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-
 // Image data (rows with their filter bytes) below this size is stored.
 constexpr uint64_t kStoreBelow = 4096;
 
@@ -33,7 +31,7 @@ class ChunkWriter {
  public:
   ChunkWriter(const ByteSink& sink, std::size_t expected) : sink_(sink) {
     out_.reserve(std::min(expected, kFlushSize) + 1024);
-    out_.assign(kSignature, kSignature + sizeof kSignature);
+    out_.assign(kPngSignature, kPngSignature + sizeof kPngSignature);
   }
 
   bool chunk(const char* type, std::span<const uint8_t> data) {

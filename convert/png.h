@@ -22,6 +22,10 @@ namespace vexlo {
 #endif
 constexpr int kPngLevel = VEXLO_PNG_LEVEL;
 
+// The eight bytes every PNG file starts with.
+constexpr uint8_t kPngSignature[8] = {0x89, 'P',  'N',  'G',
+                                      '\r', '\n', 0x1A, '\n'};
+
 // Takes the next bytes of the file; false ends the encoding.
 using ByteSink = std::function<bool(std::span<const uint8_t>)>;
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "fuzz/check.h"
-#include "reinsert/picture.h"
+#include "convert/picture.h"
 #include "reinsert/to_tim.h"
 #include "tim/tim.h"
 

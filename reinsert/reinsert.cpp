@@ -21,7 +21,7 @@
 #include "platform/dir_list.h"
 #include "platform/file_ops.h"
 #include "platform/input_file.h"
-#include "reinsert/picture.h"
+#include "convert/picture.h"
 #include "reinsert/ppf.h"
 #include "reinsert/to_tim.h"
 #include "tim/tim.h"
