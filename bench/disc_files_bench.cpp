@@ -17,7 +17,7 @@
 
 #include "disc/disc_image.h"
 #include "disc/iso9660.h"
-#include "driver/settings.h"
+#include "settings/settings.h"
 #include "extract/repeats.h"
 #include "scan/stream_scan.h"
 #include "tim/tim.h"

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/settings.h"
+#include "settings/settings.h"
 #include "tim/tim.h"
 
 namespace vexlo {

@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-#include "driver/settings.h"
+#include "settings/settings.h"
 #include "tim/tim.h"
 
 namespace vexlo {

@@ -10,7 +10,7 @@
 
 #include "catalogue/catalogue.h"
 #include "disc/stream.h"
-#include "driver/settings.h"
+#include "settings/settings.h"
 #include "tim/tim.h"
 
 namespace vexlo {

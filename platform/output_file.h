@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "driver/settings.h"
+#include "settings/settings.h"
 #include "platform/file_ops.h"
 
 namespace vexlo {

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "driver/settings.h"
+#include "settings/settings.h"
 
 namespace vexlo {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "driver/settings.h"
+#include "settings/settings.h"
 
 namespace vexlo {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "driver/settings.h"
+#include "settings/settings.h"
 
 namespace vexlo {
 

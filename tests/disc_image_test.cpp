@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "driver/settings.h"
+#include "settings/settings.h"
 #include "scan/disc_scan.h"
 #include "tests/disc_builder.h"
 
