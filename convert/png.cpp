@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "convert/pixels.h"
-#include "platform/output_file.h"
 
 namespace vexlo {
 
@@ -191,15 +190,6 @@ bool encode_png(const TimInfo& info, int32_t clut_row, int level,
   } catch (const std::bad_alloc&) {
     return false;
   }
-}
-
-bool write_png_file(Run& run, const TimInfo& info, int32_t clut_row,
-                    const std::string& name) {
-  OutputStream out(run, name);
-  const bool ok = encode_png(
-      info, clut_row, kPngLevel,
-      [&out](std::span<const uint8_t> bytes) { return out.write(bytes); });
-  return out.finish(ok);
 }
 
 }  // namespace vexlo

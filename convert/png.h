@@ -9,7 +9,6 @@
 #include <span>
 #include <string>
 
-#include "settings/settings.h"
 #include "tim/tim.h"
 
 namespace vexlo {
@@ -35,11 +34,5 @@ using ByteSink = std::function<bool(std::span<const uint8_t>)>;
 // False when the sink refused bytes or zlib failed.
 bool encode_png(const TimInfo& info, int32_t clut_row, int level,
                 const ByteSink& sink);
-
-// Writes the PNG of `info` (passed check_pixels) and CLUT row `clut_row` to
-// `name`. On failure prints "Could not write <name>" and removes the partial
-// file. True when the file was written.
-bool write_png_file(Run& run, const TimInfo& info, int32_t clut_row,
-                    const std::string& name);
 
 }  // namespace vexlo

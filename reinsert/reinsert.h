@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "settings/settings.h"
+#include "extract/run.h"
 
 namespace vexlo {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "settings/settings.h"
+#include "extract/run.h"
 
 namespace vexlo {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "settings/settings.h"
+#include "extract/run.h"
 
 namespace vexlo {
 

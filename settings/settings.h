@@ -1,14 +1,10 @@
-// The run-wide record: the settings from vexlo.cfg and the values the scan
-// keeps across files. Every room reads it: it is the one include allowed to
-// point up from a lower room.
+// The settings of a run, read from vexlo.cfg, and the one table of its keys
+// that both the configuration reader and the catalogue's list of keys go by.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <set>
 #include <string>
-
-#include "platform/file_id.h"
 
 namespace vexlo {
 
@@ -17,9 +13,6 @@ namespace vexlo {
 constexpr std::size_t kTextMax = 1023;
 
 constexpr const char* kConfigName = "vexlo.cfg";
-
-struct CatalogueState;  // catalogue/catalogue.h
-class RepeatTable;      // extract/repeats.h
 
 struct Settings {
   bool tree_search = false;
@@ -45,29 +38,51 @@ struct Settings {
   bool skipduplicates = false;
 };
 
-struct Run {
-  Settings settings;
-  // Number the next TIM's output files get; one more than the TIMs counted.
-  int32_t tim_counter = 1;
+// How a key's value is taken.
+enum class KeyKind : uint8_t {
+  kText,     // the value, cut to kTextMax, when it is not empty
+  kNumber,   // the value as a number (config_int), when it is not empty
+  kFlag,     // on unless the value is empty or starts with '0'
+  kTree,     // text that, when given, turns the tree search on
+  kPattern,  // the tree search's wildcard: only with kTree, "*.*" unless it
+             // starts with '*'
+  kFile,     // text that counts only without the tree search
+};
 
-  // The file being scanned, so that no output ever overwrites it.
-  bool have_input_id = false;
-  FileId input_id;
-  // Every file this run has written, so a tree search never scans its own
-  // output.
-  std::set<FileId> outputs;
-  // Image names (bitmaps and PNGs) written this run, so that offset-named
-  // images from different files of a tree search do not replace each other.
-  std::set<std::string> bmp_names;
+// One key of vexlo.cfg and the field of Settings it sets: `text` for the
+// text kinds, `number` or `flag` for the others.
+struct Key {
+  const char* name;
+  KeyKind kind;
+  std::string Settings::*text = nullptr;
+  int32_t Settings::*number = nullptr;
+  bool Settings::*flag = nullptr;
+};
 
-  // The number of files scanned so far (for the catalogue).
-  int32_t files_scanned = 0;
-
-  // The catalogue being written (writeindex); null while there is none.
-  std::shared_ptr<CatalogueState> catalogue;
-  // The first number of every distinct TIM counted (writeindex or
-  // skipduplicates); null until the first.
-  std::shared_ptr<RepeatTable> repeats;
+// Every key, in the order the page of the catalogue lists the flags that
+// are on. A key is found by substring search: no name may end with another
+// one, nor be the tail of one.
+inline constexpr Key kKeys[] = {
+    {"inpath", KeyKind::kTree, &Settings::inpath},
+    {"searchtype", KeyKind::kPattern, &Settings::searchtype},
+    {"infile", KeyKind::kFile, &Settings::infile},
+    {"outname", KeyKind::kText, &Settings::outname},
+    {"maxtims", KeyKind::kNumber, nullptr, &Settings::maxtims},
+    {"mintimsize", KeyKind::kNumber, nullptr, &Settings::mintimsize},
+    {"maxtimsize", KeyKind::kNumber, nullptr, &Settings::maxtimsize},
+    {"typefilter", KeyKind::kNumber, nullptr, &Settings::typefilter},
+    {"writetim", KeyKind::kFlag, nullptr, nullptr, &Settings::writetim},
+    {"writebmp", KeyKind::kFlag, nullptr, nullptr, &Settings::writebmp},
+    {"numbyoffset", KeyKind::kFlag, nullptr, nullptr, &Settings::numbyoffset},
+    {"writepng", KeyKind::kFlag, nullptr, nullptr, &Settings::writepng},
+    {"allcluts", KeyKind::kFlag, nullptr, nullptr, &Settings::allcluts},
+    {"writeindex", KeyKind::kFlag, nullptr, nullptr, &Settings::writeindex},
+    {"cdimage", KeyKind::kFlag, nullptr, nullptr, &Settings::cdimage},
+    {"looseflags", KeyKind::kFlag, nullptr, nullptr, &Settings::looseflags},
+    {"strict", KeyKind::kFlag, nullptr, nullptr, &Settings::strict},
+    {"reinsert", KeyKind::kText, &Settings::reinsert},
+    {"skipduplicates", KeyKind::kFlag, nullptr, nullptr,
+     &Settings::skipduplicates},
 };
 
 }  // namespace vexlo

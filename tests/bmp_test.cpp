@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "convert/images.h"
+#include "extract/images.h"
 #include "tests/tim_builder.h"
 #include "tim/tim.h"
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "settings/settings.h"
+#include "extract/run.h"
 #include "scan/disc_scan.h"
 #include "tests/disc_builder.h"
 

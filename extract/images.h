@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/settings.h"
+#include "extract/run.h"
 #include "tim/tim.h"
 
 namespace vexlo {
