@@ -1,6 +1,8 @@
 #include "driver/config.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 #include "platform/file_ops.h"
 
@@ -55,7 +57,11 @@ void apply_config(Settings& s, std::string_view text) {
   const std::size_t end = text.find_first_of(std::string_view("\0\x1a", 2));
   if (end != std::string_view::npos) text = text.substr(0, end);
 
-  const bool tree = !config_value(text, "inpath").empty();
+  // The tree search's key decides how the others of the search are taken.
+  const bool tree =
+      std::any_of(std::begin(kKeys), std::end(kKeys), [&](const Key& k) {
+        return k.kind == KeyKind::kTree && !config_value(text, k.name).empty();
+      });
   for (const Key& key : kKeys) {
     std::string v = config_value(text, key.name);
     switch (key.kind) {
