@@ -2,26 +2,28 @@
 
 #include <cstdio>
 
+#include "platform/failures.h"
 #include "platform/file_ops.h"
 
 namespace vexlo {
 
 bool OutputGuard::may_create(const std::string& name) const {
   if (name.size() > longest_name_) return false;
-  // Only a file kept costs a look at the name.
-  if (!input_ && protected_.empty()) return true;
+  // Only a file kept for the run costs a look at the name; the input is
+  // checked on the opened file.
+  if (protected_.empty()) return true;
   FileId existing;
-  return !(file_id_of(name, &existing) &&
-           (existing == input_ || protected_.count(existing) != 0));
+  return !(file_id_of(name, &existing) && protected_.count(existing) != 0);
 }
 
 bool write_output_file(OutputGuard& guard, const std::string& name,
                        std::span<const uint8_t> bytes) {
   bool ok = guard.may_create(name);
   FileId created;
-  if (ok) ok = create_and_write(name, bytes, &created);
+  if (ok) ok = create_and_write(name, bytes, &created, guard.input());
   if (!ok) {
     std::printf("Could not write %s\n", name.c_str());
+    note_failure();
     return false;
   }
   guard.add_written(created);
@@ -30,7 +32,8 @@ bool write_output_file(OutputGuard& guard, const std::string& name,
 
 OutputStream::OutputStream(OutputGuard& guard, std::string name)
     : guard_(guard), name_(std::move(name)) {
-  open_ = guard_.may_create(name_) && open_output(name_, &handle_);
+  open_ =
+      guard_.may_create(name_) && open_output(name_, &handle_, guard_.input());
   ok_ = open_;
 }
 
@@ -52,6 +55,7 @@ bool OutputStream::finish(bool ok) {
   }
   if (!ok_) {
     std::printf("Could not write %s\n", name_.c_str());
+    note_failure();
     return false;
   }
   guard_.add_written(handle_.id);

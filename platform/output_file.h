@@ -21,12 +21,14 @@ class OutputGuard {
   explicit OutputGuard(std::size_t longest_name)
       : longest_name_(longest_name) {}
 
-  // The input being scanned, kept until the next one (or none).
+  // The input being scanned, kept until the next one (or none): emptying it
+  // would destroy the user's data. Checked on the opened output file.
   void set_input(const std::optional<FileId>& input) { input_ = input; }
+  const FileId* input() const { return input_ ? &*input_ : nullptr; }
   // A file kept for the rest of the run.
   void protect(const FileId& id) { protected_.insert(id); }
   // True when `name` may be created: not over-long, and not leading to a
-  // file kept (emptying it would destroy the user's data).
+  // file kept for the run.
   bool may_create(const std::string& name) const;
 
   void add_written(const FileId& id) { written_.insert(id); }

@@ -44,9 +44,9 @@ void walk_directory(Run& run, const std::string& dir) {
       });
   for_each_entry(pattern_in(dir, run.settings.searchtype),
                  [&](const DirEntry& e, const std::string& full) {
-                   // Never feed on this run's own output.
-                   if (e.kind == EntryKind::kFile && !run.guard.written(e.id))
-                     scan_file(run, full);
+                   // Never feed on this run's own output (known once it is
+                   // open).
+                   if (e.kind == EntryKind::kFile) scan_file(run, full, true);
                  });
 }
 

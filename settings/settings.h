@@ -36,6 +36,8 @@ struct Settings {
   // The catalogue CSV of a reinsertion run; empty for a scan.
   std::string reinsert;
   bool skipduplicates = false;
+  // End without the key wait; the exit status tells whether anything failed.
+  bool nopause = false;
 };
 
 // How a key's value is taken.
@@ -83,6 +85,7 @@ inline constexpr Key kKeys[] = {
     {"reinsert", KeyKind::kText, &Settings::reinsert},
     {"skipduplicates", KeyKind::kFlag, nullptr, nullptr,
      &Settings::skipduplicates},
+    {"nopause", KeyKind::kFlag, nullptr, nullptr, &Settings::nopause},
 };
 
 }  // namespace vexlo
