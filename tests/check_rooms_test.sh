@@ -14,6 +14,7 @@ cases=(
   'extract/a.cpp|#include <sys/stat.h>|pass'
   'extract/a.cpp|#include "a.h"|pass'
   'tests/a.cpp|#include "driver/run.h"|pass'
+  'bench/a.cpp|#include "tests/tim_builder.h"|pass'
   'extract/a.cpp|#include "scan/x.h"|fail'
   'extract/a.cpp|#include <scan/x.h>|fail'
   'extract/a.cpp|   #include "scan/x.h"|fail'
