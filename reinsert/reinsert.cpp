@@ -27,6 +27,7 @@
 #include "platform/input_file.h"
 #include "platform/output_file.h"
 #include "platform/path.h"
+#include "platform/progress.h"
 #include "reinsert/ppf.h"
 #include "reinsert/to_tim.h"
 #include "tim/tim.h"
@@ -528,6 +529,7 @@ void reinsert_stream(Patched& t, const std::vector<const CatalogueRow*>& group,
       done[e.row->number] = std::move(e.done);
     }
   }
+  if (!lines.empty()) Progress::line().clear();
   for (const std::string& text : lines) std::fputs(text.c_str(), stdout);
 }
 
@@ -576,7 +578,16 @@ int32_t reinsert(Run& run) {
 
   std::map<int32_t, Done> done;  // changed rows by number
   Patched t;
+  // The status line goes away before each line printed below and comes
+  // back at the next row.
+  Progress& line = Progress::line();
+  if (line.on())
+    line.begin({.what = "Reinserting from " + rs.catalogue,
+                .total = rows.size(),
+                .unit = ProgressJob::Unit::kRows,
+                .found_name = "patched"});
   auto finish = [&] {
+    line.clear();
     if (t.changed > 0) {
       if (dry)
         rs.total += t.changed;
@@ -587,6 +598,7 @@ int32_t reinsert(Run& run) {
   };
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const CatalogueRow& row = rows[i];
+    line.update(i, rs.total + t.changed);
     if (t.loaded && row.file != t.file) finish();
     if (!t.loaded) {
       t.file = row.file;
@@ -619,22 +631,27 @@ int32_t reinsert(Run& run) {
     }
     if (!t.unreadable.empty()) {
       note_failure();
-      if (!sources.empty() || same)
+      if (!sources.empty() || same) {
+        line.clear();
         std::printf("TIM %i at byte %i: %s\n", row.number, row.offset,
                     t.unreadable.c_str());
+      }
       continue;
     }
     if (!f) {
-      if (!sources.empty() || same)
+      if (!sources.empty() || same) {
+        line.clear();
         std::printf(
             "TIM %i at byte %i: no TIM of %s %ix%i at byte %i of %s "
             "any more\n",
             row.number, row.offset, row.mode.c_str(), row.width, row.height,
             row.offset, row.file.c_str());
+      }
       continue;
     }
     Outcome out = edit_row(sources, *f);
     if (!out.refusal.empty()) {
+      line.clear();
       std::printf("TIM %i at byte %i: %s\n", row.number, row.offset,
                   out.refusal.c_str());
       continue;
@@ -642,6 +659,7 @@ int32_t reinsert(Run& run) {
     if (out.source.empty() && same) {
       // A repeat of an edited TIM gets the same edit.
       if (same->before != f->bytes) {
+        line.clear();
         std::printf("TIM %i at byte %i: it differs from TIM %i it repeats\n",
                     row.number, row.offset, *row.duplicate_of);
         continue;
@@ -651,11 +669,13 @@ int32_t reinsert(Run& run) {
     if (out.source.empty()) continue;
     put_tim(t, *f, out.tim);
     ++t.changed;
+    line.clear();
     std::printf("TIM %i at byte %i: patched from %s\n", row.number, row.offset,
                 out.source.c_str());
     done[row.number] = {f->bytes, std::move(out.tim), out.source};
   }
   finish();
+  line.end();
   return rs.total;
 }
 
