@@ -173,7 +173,7 @@ TEST(ReinsertPacked, AStreamThatWouldGrowRefusesItsRows) {
   const std::vector<Bytes> before = tims(box, "x");
   ASSERT_EQ(before.size(), 4u);
   Bytes first = before[1];
-  first[60] ^= 0x11;  // a pixel of the 4-bit TIM, which alone would fit
+  first[70] ^= 0x11;  // pixels of the 4-bit TIM, which alone would fit
   box.write("x2.tim", first);
   box.write("x3.tim", noise_tim(64, 32, 5));
   Bytes last = before[3];
@@ -212,7 +212,7 @@ TEST(ReinsertPacked, AStreamThatWouldGrowRefusesItsRows) {
 // it covers, whose codes are made anew, and nowhere else.
 TEST(ReinsertPacked, AStreamAcrossSectorsOfARawImage) {
   Content content;
-  content.second = noise_tim(64, 48, 9);
+  content.second = noise_tim(96, 64, 9);
   Bytes edited = content.second;
   std::fill(edited.begin() + 20, edited.begin() + 20 + 3000, 0);
   const Bytes stream = pack_gt_zip(content.bytes());
