@@ -48,8 +48,8 @@ struct Input {
   std::size_t stream_at = 0, stream_size = 0;
 };
 Input input_with(const Bytes& stream) {
-  const Bytes before = direct_tim(4, 4, [](std::size_t i) { return i; });
-  const Bytes after = direct_tim(6, 2, [](std::size_t i) { return 3 * i; });
+  const Bytes before = direct_tim(8, 8, [](std::size_t i) { return i; });
+  const Bytes after = direct_tim(10, 4, [](std::size_t i) { return 3 * i; });
   Input in;
   in.stream_at = before.size() + 11;
   in.stream_size = stream.size();
