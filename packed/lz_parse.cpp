@@ -87,7 +87,7 @@ class MatchFinder {
       const uint32_t c = pairs_[p[0] | (p[1] << 8)];
       if (c != 0 && pos - (c - 1) <= max_dist_) consider(c - 1);
     }
-    if (limit < 3 || pos + 3 > size_) return 0;
+    if (limit < 3 || best >= limit || pos + 3 > size_) return 0;
     uint32_t cand = head_[hash(pos)];
     uint32_t steps = 0;
     for (; cand != 0 && steps < depth; ++steps) {
