@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "disc/disc_image.h"
+#include "disc/holes.h"
 #include "extract/extract.h"
 #include "platform/input_file.h"
 #ifdef VEXLO_CHD
@@ -18,7 +19,8 @@ namespace {
 // The offset loop over plain `data`; with `shown`, `data` is the data stream
 // of that map and the reports show where each TIM lies in the image.
 void plain_loop(Run& run, std::span<const uint8_t> data, const DiscMap* shown,
-                std::optional<CandidateSplit> split, const InputData* source) {
+                std::optional<CandidateSplit> split, const InputData* source,
+                const StreamHoles* holes = nullptr) {
   const Settings& s = run.settings;
   const int64_t size = static_cast<int64_t>(data.size());
   // No TIM is looked for in the last `mintimsize` bytes.
@@ -39,7 +41,7 @@ void plain_loop(Run& run, std::span<const uint8_t> data, const DiscMap* shown,
   for (std::size_t off = candidates.next(); off < end;
        off = candidates.next()) {
     const auto found = examine_offset(data, off, options);
-    if (!found) continue;
+    if (!found || (holes && holes->touches(off, off + found->total))) continue;
     if (lo <= found->total && found->total <= hi) {
       uint32_t at = static_cast<uint32_t>(off);
       if (shown != nullptr) {
@@ -68,8 +70,13 @@ void scan_buffer(Run& run, std::span<const uint8_t> data, const DiscMap* disc,
 }
 
 void scan_data_stream(Run& run, std::span<const uint8_t> stream,
-                      const DiscMap& shown) {
-  plain_loop(run, stream, &shown, std::nullopt, nullptr);
+                      const DiscMap& shown, const StreamHoles* holes) {
+  plain_loop(run, stream, &shown, std::nullopt, nullptr, holes);
+}
+
+void scan_holed_buffer(Run& run, std::span<const uint8_t> data,
+                       const StreamHoles& holes) {
+  plain_loop(run, data, nullptr, std::nullopt, nullptr, &holes);
 }
 
 void scan_file(Run& run, const std::string& path) {

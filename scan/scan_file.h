@@ -18,6 +18,7 @@ namespace vexlo {
 void scan_file(Run& run, const std::string& path);
 
 struct DiscMap;
+class StreamHoles;
 
 // The offset loop over already loaded data. With `disc`, `data` is a raw disc
 // image of that map and the loop runs over its data stream, showing file
@@ -32,9 +33,15 @@ void scan_buffer(Run& run, std::span<const uint8_t> data,
                  const InputData* source = nullptr);
 
 // The offset loop over `stream`, the data stream of an image of map `shown`
-// held in memory: as scan_buffer of the image with that map.
+// held in memory: as scan_buffer of the image with that map. No TIM that
+// touches one of `holes` is reported.
 void scan_data_stream(Run& run, std::span<const uint8_t> stream,
-                      const DiscMap& shown);
+                      const DiscMap& shown, const StreamHoles* holes = nullptr);
+
+// scan_buffer of `data`, where no TIM that touches one of `holes` is
+// reported.
+void scan_holed_buffer(Run& run, std::span<const uint8_t> data,
+                       const StreamHoles& holes);
 
 // How the settings shape recognition.
 inline ExamineOptions examine_options(const Settings& s) {

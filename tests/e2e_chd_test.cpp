@@ -252,8 +252,10 @@ TEST(ChdImage, ReinsertWritesTheBinWithTheEdit) {
       chd.write("disc.cue", f.cue);
       shell(chd, std::string("chdman createcd -i disc.cue -o game.chd ") +
                      codecs + " && chdman extractcd -i game.chd -o '" +
-                     bin.path("game.cue").string() + "' && rm disc.* && rm '" +
-                     bin.path("game.cue").string() + "'");
+                     bin.path("game.cue").string() + "' && rm disc.*");
+      const Bytes cue = bin.read("game.cue");
+      std::string want_cue(cue.begin(), cue.end());
+      want_cue.replace(want_cue.find("game.bin"), 8, "xgame.bin");
       Bytes edited;
       for (Sandbox* box : {&chd, &bin}) {
         std::string keys = scan;
@@ -268,12 +270,23 @@ TEST(ChdImage, ReinsertWritesTheBinWithTheEdit) {
         box->write("x1.tim", edited);
         box->config("reinsert=\"xindex.csv\" outname=\"x\"");
         const std::string out = box->run().out;
-        EXPECT_NE(out.find("Wrote xgame.bin and xgame.bin.ppf (1 "),
+        EXPECT_NE(out.find(box == &chd ? "Wrote xgame.bin, xgame.cue and "
+                                         "xgame.bin.ppf (1 tim(s) patched).\n"
+                                       : "Wrote xgame.bin and xgame.bin.ppf "
+                                         "(1 tim(s) patched).\n"),
                   std::string::npos)
             << out;
       }
       EXPECT_EQ(chd.read("xgame.bin"), bin.read("xgame.bin"));
       EXPECT_EQ(chd.read("xgame.bin.ppf"), bin.read("xgame.bin.ppf"));
+      // The cue sheet is chdman's, and makes a CHD of the patched BIN.
+      const Bytes got_cue = chd.read("xgame.cue");
+      EXPECT_EQ(std::string(got_cue.begin(), got_cue.end()), want_cue);
+      if (*codecs != '\0') continue;
+      shell(chd,
+            "chdman createcd -i xgame.cue -o re.chd && chdman extractcd -i "
+            "re.chd -o re.cue");
+      EXPECT_EQ(chd.read("re.bin"), chd.read("xgame.bin"));
     }
   }
 }
