@@ -538,6 +538,14 @@ int32_t reinsert(Run& run) {
       if (!load(row.file, t.data)) t.data = InputData{};
       open_chd(t);
       t.image = probe_disc_image(t.bytes(), &t.format);
+#ifdef VEXLO_CHD
+      // A CHD's layout is its metadata's, whatever its first hunk holds.
+      if (t.chd) {
+        const chd::BinLayout layout = chd::bin_layout(t.chd_image);
+        t.image = layout.raw;
+        t.format = layout.format;
+      }
+#endif
       if (t.image) t.block = sector_size(t.format);
     }
     const std::optional<Found> f = find_tim(t, row);
