@@ -215,7 +215,7 @@ void put_tim(Patched& t, const Found& f, const CatalogueRow& row,
 
 // Applies one source to `tim`; empty or why not.
 std::string apply_source(const Source& s, Bytes& tim, uint32_t total,
-                         bool keep_indices) {
+                         bool keep_indices, Edit* edit = nullptr) {
   InputData data;
   if (!load(s.path, data)) return s.name + " cannot be read";
   if (s.kind == Source::kTim)
@@ -231,7 +231,7 @@ std::string apply_source(const Source& s, Bytes& tim, uint32_t total,
   if (!why.empty()) return s.name + " " + why;
   return apply_picture(tim, pic, s.row,
                        s.kind == Source::kPng ? Target::kPng : Target::kBitmap,
-                       keep_indices, s.name);
+                       keep_indices, s.name, edit);
 }
 
 struct Outcome {
@@ -247,11 +247,14 @@ Outcome edit_row(const std::vector<Source>& sources, const Found& f) {
   const std::string* first_main = nullptr;
   for (const Source& s : sources) {
     Bytes tim = now;
-    const bool pal = s.row > 0;
-    std::string why = apply_source(s, tim, f.examined.total, false);
+    Edit edit = Edit::kPixels;
+    std::string why = apply_source(s, tim, f.examined.total, false, &edit);
     if (!why.empty()) return {{}, {}, why};
     if (tim == now) continue;  // unedited, whatever its bytes
     if (out.source.empty()) out.source = s.name;
+    // A _pal image that only shows its row's colours edits pixels, as the
+    // main picture does.
+    const bool pal = s.row > 0 && edit == Edit::kPalette;
     if (!pal) {
       if (first_main && tim != out.tim)
         return {{}, {}, *first_main + " and " + s.name + " disagree"};
