@@ -45,13 +45,30 @@ std::size_t folder_end(const std::string& path) {
   return cut == std::string::npos ? 0 : cut + 1;
 }
 
-bool load(const std::string& path, InputData& data) {
+LoadStatus load_status(const std::string& path, InputData& data) {
   InputFile file = open_input(path);
   if (file.status != LoadStatus::kLoaded) {
     if (file.status == LoadStatus::kTooLarge) close_input(file);
-    return false;
+    return file.status;
   }
-  return read_input(file, data) == LoadStatus::kLoaded;
+  return read_input(file, data);
+}
+
+bool load(const std::string& path, InputData& data) {
+  return load_status(path, data) == LoadStatus::kLoaded;
+}
+
+// Why the input `path` could not be loaded (`status`), for a row's line.
+std::string load_failure(const std::string& path, LoadStatus status) {
+  std::string why;
+  if (status == LoadStatus::kTooLarge)
+    why = "it is larger than 2147483647 bytes";
+  else if (status == LoadStatus::kNoMemory)
+    why = "not enough memory to load it";
+  else
+    why = unreadable_reason(path);
+  if (why.empty()) why = "it cannot be opened";
+  return path + " can't be read: " + why;
 }
 
 // One file the row's TIM may come back from.
@@ -538,7 +555,11 @@ int32_t reinsert(Run& run) {
     if (!t.loaded) {
       t.file = row.file;
       t.loaded = true;
-      if (!load(row.file, t.data)) t.data = InputData{};
+      const LoadStatus status = load_status(row.file, t.data);
+      if (status != LoadStatus::kLoaded) {
+        t.data = InputData{};
+        t.unreadable = load_failure(row.file, status);
+      }
       open_chd(t);
       t.image = probe_disc_image(t.bytes(), &t.format);
 #ifdef VEXLO_CHD
