@@ -27,12 +27,13 @@ findings=$root/build-fuzz/findings
 rm -rf "$findings" build-fuzz/corpus-work
 mkdir -p "$findings"
 for target in fuzz_config fuzz_tim fuzz_scan fuzz_wide_text fuzz_disc \
-              fuzz_picture fuzz_catalogue fuzz_iso9660 fuzz_chd; do
+              fuzz_picture fuzz_catalogue fuzz_iso9660 fuzz_chd fuzz_ecm fuzz_pbp; do
   work=build-fuzz/corpus-work/$target  # new units go here, not into the repo
   mkdir -p "$work"
   seeds=(fuzz/corpus/$target)
   [[ $target == fuzz_config || $target == fuzz_wide_text ||
-     $target == fuzz_catalogue || $target == fuzz_chd ]] ||
+     $target == fuzz_catalogue || $target == fuzz_chd ||
+     $target == fuzz_ecm || $target == fuzz_pbp ]] ||
     seeds+=(tests/data/real)
   echo "== $target: ${seconds} s"
   # -max_len keeps the 900 KB sample from slowing every mutation; longer

@@ -64,7 +64,7 @@ struct CatalogueTotals {
   int32_t not_shown = 0;  // reported TIMs past the page's limit
 };
 
-// The page shows at most this many tiles (a page of about 25 MB), so that
+// The page shows at most this many tiles (a page of about 45 MB), so that
 // the run's memory stays bounded whatever it finds; the CSV lists every TIM.
 constexpr int32_t kGalleryMax = 100000;
 
@@ -94,12 +94,6 @@ std::vector<std::string> keys_on(const Settings& s);
 // The whole gallery page.
 std::string gallery_page(const Settings& s, const CatalogueTotals& totals,
                          const std::vector<CatalogueSection>& sections);
-
-// The record of the TIM just reported (at run.last_offset, and in a raw disc
-// image at run.last_sector) with size `total`, numbered with the current
-// counter: everything but `counted`, the file names and `duplicate_of`.
-CatalogueEntry catalogue_entry(const Run& run, uint32_t total,
-                               const TimInfo& info);
 
 // --- The writer; each does nothing unless writeindex is on ---
 

@@ -10,16 +10,22 @@ namespace vexlo {
 
 namespace {
 
-constexpr std::array<uint32_t, 256> make_edc_table() {
-  std::array<uint32_t, 256> t{};
+// Eight tables: t[k][i] is the CRC of byte i followed by k zero bytes, so
+// that eight bytes are taken a step (whole images are checked at once).
+using EdcTables = std::array<std::array<uint32_t, 256>, 8>;
+constexpr EdcTables make_edc_tables() {
+  EdcTables t{};
   for (uint32_t i = 0; i < 256; ++i) {
     uint32_t v = i;
     for (int k = 0; k < 8; ++k) v = (v >> 1) ^ ((v & 1) ? 0xD8018001u : 0u);
-    t[i] = v;
+    t[0][i] = v;
   }
+  for (std::size_t k = 1; k < 8; ++k)
+    for (uint32_t i = 0; i < 256; ++i)
+      t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF];
   return t;
 }
-constexpr std::array<uint32_t, 256> kEdcTable = make_edc_table();
+constexpr EdcTables kEdc = make_edc_tables();
 
 // GF(2^8) with x^8+x^4+x^3+x^2+1: f[i] is i times alpha, b[i ^ f[i]] is
 // i, which is i divided by (1 + alpha).
@@ -42,23 +48,37 @@ constexpr GfTables kGf = make_gf();
 // codewords of `minors` bytes each, the codeword starting at byte
 // (major / 2) * major_step + (major & 1) and stepping by `minor_step`
 // (modulo the covered size); its two parity bytes go to parity[major] and
-// parity[major + majors].
-void parity(const uint8_t* from, int majors, int minors, int major_step,
-            int minor_step, uint8_t* out) {
-  const int size = majors * minors;
-  for (int major = 0; major < majors; ++major) {
-    int at = (major >> 1) * major_step + (major & 1);
-    uint8_t a = 0, b = 0;
-    for (int minor = 0; minor < minors; ++minor) {
-      const uint8_t v = from[at];
-      at += minor_step;
-      if (at >= size) at -= size;
-      a = kGf.f[a ^ v];
-      b ^= v;
+// parity[major + majors]. The codewords advance side by side, a byte of each
+// a step: their chains do not wait on each other.
+template <int majors, int minors, int major_step, int minor_step>
+void parity(const uint8_t* from, uint8_t* out) {
+  constexpr int size = majors * minors;
+  uint8_t a[majors] = {}, b[majors] = {};
+  int at[majors];
+  for (int major = 0; major < majors; ++major)
+    at[major] = (major >> 1) * major_step + (major & 1);
+  for (int minor = 0; minor < minors; ++minor) {
+    if constexpr (major_step == 2 && minor_step == majors) {
+      // P: codeword `major` is column `major` of rows of `majors` bytes.
+      const uint8_t* row = from + minor * majors;
+      for (int major = 0; major < majors; ++major) {
+        a[major] = kGf.f[a[major] ^ row[major]];
+        b[major] ^= row[major];
+      }
+      continue;
     }
-    a = kGf.b[kGf.f[a] ^ b];
-    out[major] = a;
-    out[major + majors] = a ^ b;
+    for (int major = 0; major < majors; ++major) {
+      const uint8_t v = from[at[major]];
+      a[major] = kGf.f[a[major] ^ v];
+      b[major] ^= v;
+      at[major] += minor_step;
+      if (at[major] >= size) at[major] -= size;
+    }
+  }
+  for (int major = 0; major < majors; ++major) {
+    const uint8_t p = kGf.b[kGf.f[a[major]] ^ b[major]];
+    out[major] = p;
+    out[major + majors] = p ^ b[major];
   }
 }
 
@@ -68,9 +88,17 @@ void put_u32le(uint8_t* p, uint32_t v) {
 
 }  // namespace
 
-uint32_t sector_edc(std::span<const uint8_t> bytes) {
-  uint32_t edc = 0;
-  for (uint8_t v : bytes) edc = (edc >> 8) ^ kEdcTable[(edc ^ v) & 0xFF];
+uint32_t sector_edc(std::span<const uint8_t> bytes, uint32_t edc) {
+  const uint8_t* p = bytes.data();
+  std::size_t n = bytes.size();
+  for (; n >= 8; n -= 8, p += 8) {
+    const uint32_t lo = edc ^ (uint32_t{p[0]} | uint32_t{p[1]} << 8 |
+                               uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24);
+    edc = kEdc[7][lo & 0xFF] ^ kEdc[6][(lo >> 8) & 0xFF] ^
+          kEdc[5][(lo >> 16) & 0xFF] ^ kEdc[4][lo >> 24] ^ kEdc[3][p[4]] ^
+          kEdc[2][p[5]] ^ kEdc[1][p[6]] ^ kEdc[0][p[7]];
+  }
+  for (; n > 0; --n, ++p) edc = (edc >> 8) ^ kEdc[0][(edc ^ *p) & 0xFF];
   return edc;
 }
 
@@ -106,8 +134,8 @@ bool rebuild_sector_codes(std::span<uint8_t> sector, SectorFormat format) {
 
 void write_sector_ecc(std::span<uint8_t> sector) {
   uint8_t* s = sector.data();
-  parity(s + 12, 86, 24, 2, 86, s + 2076);
-  parity(s + 12, 52, 43, 86, 88, s + 2248);
+  parity<86, 24, 2, 86>(s + 12, s + 2076);
+  parity<52, 43, 86, 88>(s + 12, s + 2248);
 }
 
 }  // namespace vexlo

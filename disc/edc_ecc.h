@@ -13,8 +13,9 @@ namespace vexlo {
 // CRC-32 of `bytes` with the polynomial x^32+x^31+x^16+x^15+x^4+x^3+x+1
 // processed least significant bit first (0xD8018001 reflected), start 0 and
 // no final XOR: the value a sector stores little-endian after the bytes it
-// covers.
-uint32_t sector_edc(std::span<const uint8_t> bytes);
+// covers. Given the EDC of the bytes before as `edc`, it runs on over
+// `bytes`.
+uint32_t sector_edc(std::span<const uint8_t> bytes, uint32_t edc = 0);
 
 // Recomputes the EDC and ECC of a Mode 1 or Mode 2 Form 1 sector (of at
 // least 2352 bytes) in place. Mode 1: EDC over bytes 0-2063 at 2064, bytes

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/failures.h"
 #include "platform/file_ops.h"
 
 namespace vexlo {
@@ -26,6 +27,7 @@ bool write_output_file(Run& run, const std::string& name,
   if (ok) ok = create_and_write(name, bytes, &created);
   if (!ok) {
     std::printf("Could not write %s\n", name.c_str());
+    note_failure();
     return false;
   }
   run.outputs.insert(created);
@@ -56,6 +58,7 @@ bool OutputStream::finish(bool ok) {
   }
   if (!ok_) {
     std::printf("Could not write %s\n", name_.c_str());
+    note_failure();
     return false;
   }
   run_.outputs.insert(handle_.id);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <map>
 #include <new>
 #include <optional>
@@ -19,7 +18,9 @@
 #include "disc/disc_image.h"
 #include "disc/edc_ecc.h"
 #include "disc/holes.h"
+#include "disc/stream.h"
 #include "platform/dir_list.h"
+#include "platform/failures.h"
 #include "platform/file_ops.h"
 #include "platform/input_file.h"
 #include "reinsert/picture.h"
@@ -131,21 +132,18 @@ struct Patched {
 struct Found {
   Examined examined;
   uint64_t image_pos = 0;
-  // The TIM's bytes as far as its size and pixels reach, and the file
-  // offset of each piece of them.
+  // The TIM's bytes as far as its size and pixels reach.
   Bytes bytes;
-  // In a raw image: the data sectors the TIM may cover, and its position
-  // in their stream.
+  // In a raw image: the data sectors the TIM may cover; the TIM lies at
+  // `pos` of their stream (of the file without them).
   DiscMap map;
-  std::optional<uint64_t> stream_pos;
+  std::size_t pos = 0;
 };
 
 std::optional<Found> find_tim(Patched& t, const CatalogueRow& row) {
   const std::span<const uint8_t> file = t.bytes();
-  const ExamineOptions loose{.looseflags = true};
   Found f;
-  uint64_t avail = 0;
-  std::function<void(uint64_t, std::span<uint8_t>)> copy;
+  std::optional<DataStream> stream;
   if (row.sector) {
     const uint64_t first = *row.sector;
     if (!t.image || row.sector_offset >= kSectorDataSize || row.width <= 0 ||
@@ -161,80 +159,67 @@ std::optional<Found> find_tim(Patched& t, const CatalogueRow& row) {
     DiscMap& map = f.map;
     map.sector_size = t.block;
     map.whole_sectors = file.size() / t.block;
-    for (uint64_t s = first; s < map.whole_sectors && map.stream_size() < reach;
-         ++s) {
-      const uint64_t at = s * t.block;
-      const std::size_t start =
-          sector_data_start(file.subspan(at, t.block), t.format);
-      if (start != 0)
-        map.segment_start.push_back(static_cast<uint32_t>(at + start));
-      else if (s == first)
-        return std::nullopt;
-    }
+    if (first < map.whole_sectors)
+      walk_sectors(file, 0, t.format, first, map.whole_sectors,
+                   [&](std::size_t, std::size_t data) {
+                     map.segment_start.push_back(static_cast<uint32_t>(data));
+                     return map.stream_size() < reach;
+                   });
+    // The row's own sector must hold data.
     if (map.segment_start.empty() ||
+        map.segment_start.front() / t.block != first ||
         raw_offset(map, row.sector_offset) != static_cast<uint64_t>(row.offset))
       return std::nullopt;
-    const uint64_t pos = row.sector_offset;
-    f.stream_pos = pos;
-    avail = map.stream_size() - pos;
-    copy = [&file, &map, pos](uint64_t at, std::span<uint8_t> out) {
-      copy_stream(file, map, pos + at, out);
-    };
+    f.pos = row.sector_offset;
+    stream = DataStream::in_image(file, map);
   } else {
     if (row.offset < 0 || static_cast<uint64_t>(row.offset) >= file.size())
       return std::nullopt;
-    avail = file.size() - row.offset;
-    copy = [&file, &row](uint64_t at, std::span<uint8_t> out) {
-      std::copy_n(file.begin() + row.offset + at, out.size(), out.begin());
-    };
+    f.pos = static_cast<std::size_t>(row.offset);
+    stream = DataStream::plain(file);
   }
+  const uint64_t avail = stream->size() - f.pos;
   Bytes buffer;
   auto read = [&](uint64_t at, std::size_t n) -> const uint8_t* {
     buffer.resize(n);
-    copy(at, buffer);
+    stream->copy(f.pos + static_cast<std::size_t>(at), buffer);
     return buffer.data();
   };
+  const ExamineOptions loose{.looseflags = true};
   std::optional<Examined> e = examine_tim(read, avail, loose, &f.image_pos);
   if (!e || static_cast<int32_t>(e->total) != row.size ||
       row.mode != kModeNames[e->info.mode] ||
       e->info.bits_per_pixel != row.bpp || e->info.width != row.width ||
       e->info.height != row.height)
     return std::nullopt;
-  // As much as the outputs of the scan read: its size, and its pixels when
-  // the file holds them.
-  uint64_t want = std::max<uint64_t>(e->total, f.image_pos + kBlockHeaderSize);
-  const uint64_t pixels_end =
-      f.image_pos + kBlockHeaderSize + pixel_data_bytes(e->info);
-  if (pixels_end <= avail) want = std::max(want, pixels_end);
-  f.bytes.resize(static_cast<std::size_t>(want));
-  copy(0, f.bytes);
+  // As much as the outputs of the scan read.
+  f.bytes.resize(static_cast<std::size_t>(tim_reach(*e, f.image_pos, avail)));
+  stream->copy(f.pos, f.bytes);
   f.examined = *e;
   attach_blocks(f.examined.info, f.bytes, f.image_pos);
   return f;
 }
 
-// The file offset of each TIM byte goes through the stream in a raw image.
-void put_tim(Patched& t, const Found& f, const CatalogueRow& row,
-             const Bytes& tim) {
-  if (!f.stream_pos) {
-    t.put(static_cast<uint64_t>(row.offset), tim);
-    return;
-  }
-  std::size_t done = 0;
-  while (done < tim.size()) {
-    const uint64_t pos = *f.stream_pos + done;
-    const std::size_t n = std::min<std::size_t>(
-        kSectorDataSize - pos % kSectorDataSize, tim.size() - done);
-    t.put(raw_offset(f.map, pos), std::span(tim).subspan(done, n));
-    done += n;
-  }
+// Each TIM byte goes back to its place in the file through the stream.
+void put_tim(Patched& t, const Found& f, const Bytes& tim) {
+  const std::span<const uint8_t> file = t.bytes();
+  const DataStream stream = f.map.segment_start.empty()
+                                ? DataStream::plain(file)
+                                : DataStream::in_image(file, f.map);
+  stream.pieces(f.pos, tim.size(),
+                [&](uint64_t at, std::size_t pos, std::size_t n) {
+                  t.put(at, std::span(tim).subspan(pos - f.pos, n));
+                });
 }
 
 // Applies one source to `tim`; empty or why not.
 std::string apply_source(const Source& s, Bytes& tim, uint32_t total,
                          bool keep_indices, Edit* edit = nullptr) {
   InputData data;
-  if (!load(s.path, data)) return s.name + " cannot be read";
+  if (!load(s.path, data)) {
+    note_failure();
+    return s.name + " cannot be read";
+  }
   if (s.kind == Source::kTim)
     return apply_tim_file(tim, total, data.bytes(), s.name);
   const std::optional<Examined> found =
@@ -355,6 +340,7 @@ void write_target(RunState& rs, Patched& t) {
   // A copy of a CHD with a damaged hunk would hold zeros for its bytes.
   if (!t.damaged.empty()) {
     std::printf("Could not write %s\n", names.copy.c_str());
+    note_failure();
     return;
   }
   const std::string shown = rs.catalogue.substr(folder_end(rs.catalogue));
@@ -367,6 +353,7 @@ void write_target(RunState& rs, Patched& t) {
   std::vector<std::string> written;
   auto fail = [&](const std::string& name) {
     std::printf("Could not write %s\n", name.c_str());
+    note_failure();
     for (const std::string& w : written) remove_file(w);
   };
   auto wrote = [&](const std::string& name, const FileId& id) {
@@ -515,6 +502,7 @@ int32_t reinsert(Run& run) {
   if (!why.empty()) {
     std::printf("Can't reinsert from %s: %s.\n", rs.catalogue.c_str(),
                 why.c_str());
+    note_failure();
     return 0;
   }
   const std::string folder = rs.catalogue.substr(0, folder_end(rs.catalogue));
@@ -559,6 +547,7 @@ int32_t reinsert(Run& run) {
       if (status != LoadStatus::kLoaded) {
         t.data = InputData{};
         t.unreadable = load_failure(row.file, status);
+        note_failure();
       }
       open_chd(t);
       t.image = probe_disc_image(t.bytes(), &t.format);
@@ -581,12 +570,14 @@ int32_t reinsert(Run& run) {
       if (it != done.end()) same = &it->second;
     }
     if (!t.unreadable.empty()) {
+      note_failure();
       if (!sources.empty() || same)
         std::printf("TIM %i at byte %i: %s\n", row.number, row.offset,
                     t.unreadable.c_str());
       continue;
     }
     if (const int64_t h = damaged_under(t, row); h >= 0) {
+      note_failure();
       if (!sources.empty() || same)
         std::printf("TIM %i at byte %i: %s can't be read: hunk %i is damaged\n",
                     row.number, row.offset, t.file.c_str(),
@@ -618,7 +609,7 @@ int32_t reinsert(Run& run) {
       out = {same->after, same->source, {}};
     }
     if (out.source.empty()) continue;
-    put_tim(t, *f, row, out.tim);
+    put_tim(t, *f, out.tim);
     ++t.changed;
     std::printf("TIM %i at byte %i: patched from %s\n", row.number, row.offset,
                 out.source.c_str());

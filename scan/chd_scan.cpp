@@ -3,21 +3,22 @@
 #include <cstdio>
 
 #include "disc/chd_stream.h"
-#include "scan/disc_scan.h"
-#include "scan/scan_file.h"
+#include "platform/failures.h"
 
 namespace vexlo {
 
 bool open_chd(std::span<const uint8_t> file, const std::string& path,
               chd::Image& image) {
   const std::string why = chd::open_chd(file, image);
-  if (!why.empty())
-    std::printf("Can't read %s: %s.\n", path.c_str(), why.c_str());
-  return why.empty();
+  if (why.empty()) return true;
+  std::printf("Can't read %s: %s.\n", path.c_str(), why.c_str());
+  note_failure();
+  return false;
 }
 
-void scan_chd(Run& run, const chd::Image& image, const InputData& data,
-              const std::string& path, unsigned threads) {
+bool scan_chd(InputScan& input, const chd::Image& image, const InputData& data,
+              unsigned threads) {
+  const std::string& path = input.path;
   chd::DecodeOptions options;
   options.threads = threads;
   // Read rather than touched through the mapping: the file's pages stay
@@ -28,24 +29,22 @@ void scan_chd(Run& run, const chd::Image& image, const InputData& data,
   chd::ChdStream s;
   if (!chd::decode_stream(data.bytes(), image, options, s)) {
     std::printf("Skipping %s: not enough memory to load it.\n", path.c_str());
-    return;
+    note_failure();
+    return false;
   }
-  if (s.layout.raw)
-    std::printf(
-        "Disc image: %i sectors of %i bytes, scanning %i bytes of data.\n",
-        static_cast<int>(s.map.whole_sectors),
-        static_cast<int>(s.map.sector_size),
-        static_cast<int>(s.map.stream_size()));
-  for (uint32_t n : s.damaged)
+  // The layout is the metadata's: the line stands whatever hunk is damaged.
+  if (s.layout.raw) print_disc_line(s.map);
+  for (uint32_t n : s.damaged) {
     std::printf("Can't read %s: hunk %i is damaged.\n", path.c_str(),
                 static_cast<int>(n));
-  if (s.layout.raw) {
-    if (run.settings.writeindex) read_stream_files(run, s.bytes(), s.map);
-    scan_data_stream(run, s.bytes(), s.map, &s.holes);
-  } else {
-    if (run.settings.writeindex) read_iso_files(run, s.bytes());
-    scan_holed_buffer(run, s.bytes(), s.holes);
+    note_failure();
   }
+  const DataStream stream =
+      (s.layout.raw ? DataStream::decoded(s.bytes(), s.map)
+                    : DataStream::plain(s.bytes()))
+          .with_holes(s.holes);
+  keep_disc_files(input, stream);
+  return scan_stream(input, stream);
 }
 
 }  // namespace vexlo

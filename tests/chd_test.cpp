@@ -219,8 +219,12 @@ TEST(Chd, LayoutAndCueSheetFollowTheMetadata) {
     const chd::Image image = image_of(c.tracks);
     const chd::BinLayout layout = chd::bin_layout(image);
     EXPECT_EQ(layout.raw, c.raw);
-    if (c.raw) EXPECT_EQ(sector_size(layout.format), c.sector);
-    if (c.cue) EXPECT_EQ(chd::cue_sheet(image, "x.bin"), c.cue);
+    if (c.raw) {
+      EXPECT_EQ(sector_size(layout.format), c.sector);
+    }
+    if (c.cue) {
+      EXPECT_EQ(chd::cue_sheet(image, "x.bin"), c.cue);
+    }
   }
 }
 
