@@ -426,5 +426,60 @@ TEST(ChdImage, ReinsertRefusesTheDamagedHunkAndWritesNoCopy) {
   EXPECT_EQ(box.files(), before);
 }
 
+// A CHD's copy, cue sheet and patch take one `_2` suffix when any of them
+// is taken; when any would replace the catalogue, none is left.
+TEST(ChdImage, ReinsertNamesItsThreeFilesAlike) {
+  if (!have_chdman()) GTEST_SKIP() << "chdman (mame-tools) is not installed";
+  const struct {
+    const char* name;
+    const char* catalogue;  // the scan's xindex.csv, under this name
+    std::vector<std::string> lines;
+    std::vector<std::string> written;
+  } cases[] = {
+      {"two CHDs of one name",
+       "xindex.csv",
+       {"Wrote xgame.bin, xgame.cue and xgame.bin.ppf (1 tim(s) patched).\n",
+        "Wrote xgame_2.bin, xgame_2.cue and xgame_2.bin.ppf (1 tim(s) "
+        "patched).\n"},
+       {"xgame.bin", "xgame.bin.ppf", "xgame.cue", "xgame_2.bin",
+        "xgame_2.bin.ppf", "xgame_2.cue"}},
+      // The second CHD's names then take the suffix.
+      {"the cue sheet would replace the catalogue",
+       "xgame.cue",
+       {"Could not write xgame.cue\n",
+        "Wrote xgame_2.bin, xgame_2.cue and xgame_2.bin.ppf (1 tim(s) "
+        "patched).\n"},
+       {"xgame_2.bin", "xgame_2.bin.ppf", "xgame_2.cue"}},
+  };
+  const Fixture f = raw_fixture();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sandbox box;
+    box.write("disc.bin", f.bin);
+    box.write("disc.cue", f.cue);
+    shell(box,
+          "mkdir -p in/a in/b && chdman createcd -i disc.cue -o in/a/game.chd "
+          "&& cp in/a/game.chd in/b/ && rm disc.*");
+    box.config(
+        "inpath=\"in\" outname=\"x\" writetim=\"1\" writeindex=\"1\" "
+        "cdimage=\"1\" maxtims=\"1\"");
+    box.run();
+    Bytes t = box.read("x1.tim");
+    t.back() ^= 0x33;
+    box.write("x1.tim", t);
+    box.write("x2.tim", t);
+    box.write(c.catalogue, box.read("xindex.csv"));
+    const std::vector<std::string> before = box.files();
+    box.config(std::string("reinsert=\"") + c.catalogue + "\" outname=\"x\"");
+    const std::string out = box.run().out;
+    for (const std::string& line : c.lines)
+      EXPECT_NE(out.find(line), std::string::npos) << out;
+    std::vector<std::string> want = before;
+    want.insert(want.end(), c.written.begin(), c.written.end());
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(box.files(), want);
+  }
+}
+
 }  // namespace
 }  // namespace vexlo::test
