@@ -488,6 +488,7 @@ bool decode_hunks(std::span<const uint8_t> file, const Image& image,
           zeros.assign(image.hunk_bytes, 0);
           bytes = zeros;
         }
+        if (options.progress) options.progress(static_cast<uint32_t>(n));
         pieces.clear();
         bin_pieces(image, static_cast<uint32_t>(n), bytes, pieces);
         return consume(static_cast<uint32_t>(n), pieces, ok);

@@ -171,6 +171,8 @@ struct DecodeOptions {
   HunkDecoder::Reader reader;
   // Hunks of audio frames only are not decoded but handed on as zeros.
   bool skip_audio = false;
+  // Given, called with each hunk's number as it is handed on (in order).
+  std::function<void(uint32_t hunk)> progress;
 };
 
 // Takes hunk `n`: its BIN pieces, or when `ok` is false (a damaged hunk) the

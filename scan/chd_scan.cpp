@@ -4,6 +4,7 @@
 
 #include "disc/chd_stream.h"
 #include "platform/failures.h"
+#include "platform/progress.h"
 
 namespace vexlo {
 
@@ -26,8 +27,22 @@ bool scan_chd(InputScan& input, const chd::Image& image, const InputData& data,
   options.reader = [&data](uint64_t at, std::size_t n, uint8_t* out) {
     return data.read_at(static_cast<std::size_t>(at), out, n);
   };
+  Progress& line = Progress::line();
+  const uint32_t hunk_count = static_cast<uint32_t>(image.map.size());
+  if (line.on())
+    line.begin({.what = "Decoding " + path,
+                .total = image.bin_size,
+                .steps = hunk_count,
+                .step_name = "hunks"});
+  options.progress = [&](uint32_t n) {
+    if (n % 16 == 0 && line.busy())
+      line.update(image.bin_size * n / hunk_count, input.run.tim_counter - 1,
+                  n);
+  };
   chd::ChdStream s;
-  if (!chd::decode_stream(data.bytes(), image, options, s)) {
+  const bool decoded = chd::decode_stream(data.bytes(), image, options, s);
+  line.end();
+  if (!decoded) {
     std::printf("Skipping %s: not enough memory to load it.\n", path.c_str());
     note_failure();
     return false;

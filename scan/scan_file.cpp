@@ -13,8 +13,13 @@
 
 namespace vexlo {
 
-void scan_file(Run& run, const std::string& path) {
+void scan_file(Run& run, const std::string& path, bool skip_outputs) {
   InputFile file = open_input(path);
+  if (skip_outputs && file.status != LoadStatus::kOpenFailed &&
+      run.guard.written(file.id)) {
+    close_input(file);
+    return;
+  }
   switch (file.status) {
     case LoadStatus::kOpenFailed:
       std::printf("Open for %s failed\n", path.c_str());
@@ -44,8 +49,7 @@ void scan_file(Run& run, const std::string& path) {
   const bool chd = run.settings.cdimage && !raw && chd::is_chd(bytes);
   if (chd && !open_chd(bytes, path, chd_image)) return;
 #endif
-  run.have_input_id = true;
-  run.input_id = file.id;
+  run.guard.set_input(file.id);
   ++run.files_scanned;
   InputScan input{.run = run, .path = path, .disc = {}};
   if (raw) {
@@ -59,7 +63,7 @@ void scan_file(Run& run, const std::string& path) {
     keep_disc_files(input, stream);
     scan_stream(input, stream, std::nullopt, &data);
   }
-  run.have_input_id = false;
+  run.guard.set_input(std::nullopt);
 }
 
 }  // namespace vexlo
