@@ -25,6 +25,9 @@
 # vexlo_create_floor (bench/create_floor.c) creating the same files with
 # open, write and close.
 # EXTRA is added to every vexlo.cfg, e.g. EXTRA='looseflags="1"\n'.
+# STDERR_TTY=1 leaves standard error on the script's own (run it under
+# `script -qfc` to give it a pseudo-terminal): vexlo then draws its status
+# line, whose cost this measures.
 # The dense case writes its 40000 files under OUT (default /dev/shm when it
 # exists): on ext4 a directory refilled right after rm -rf spends seconds in
 # the inode allocator, which measures the file system, not the tool.
@@ -82,9 +85,10 @@ want disc && "$gen" disc 700000000 "$dir/disc.bin"
 # stdin is /dev/null and there is no terminal: vexlo's key wait returns at
 # once.
 timed() {
-  local t0 t1
+  local t0 t1 err=/dev/null
+  [ -n "${STDERR_TTY:-}" ] && err=/dev/stderr
   t0=$EPOCHREALTIME
-  /usr/bin/time -f %M -o "$dir/rss" "$@" </dev/null >/dev/null 2>&1 || true
+  /usr/bin/time -f %M -o "$dir/rss" "$@" </dev/null >/dev/null 2>"$err" || true
   t1=$EPOCHREALTIME
   echo "$t0 $t1" | awk '{ printf "%.3f\n", ($2 - $1) * 1000 }'
 }

@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "catalogue/reader.h"
-#include "convert/images.h"
+#include "convert/picture.h"
+#include "extract/images.h"
 #ifdef VEXLO_CHD
 #include "disc/chd.h"
 #endif
@@ -22,7 +23,9 @@
 #include "platform/failures.h"
 #include "platform/file_ops.h"
 #include "platform/input_file.h"
-#include "reinsert/picture.h"
+#include "platform/output_file.h"
+#include "platform/path.h"
+#include "platform/progress.h"
 #include "reinsert/ppf.h"
 #include "reinsert/to_tim.h"
 #include "tim/tim.h"
@@ -36,14 +39,6 @@ using Bytes = std::vector<uint8_t>;
 // Changed bytes are gathered in blocks of one raw sector (of the image's
 // sector size), aligned from the start of the file, so that a disc image's
 // sectors can be finished whole.
-
-// Where a name's folder part ends: after the last separator (and on Windows
-// after a drive's colon).
-std::size_t folder_end(const std::string& path) {
-  const char* seps = kPathSeparator == '\\' ? "/\\:" : "/";
-  const std::size_t cut = path.find_last_of(seps);
-  return cut == std::string::npos ? 0 : cut + 1;
-}
 
 bool load(const std::string& path, InputData& data) {
   InputFile file = open_input(path);
@@ -260,16 +255,10 @@ std::string copy_name(const std::string& outname, const std::string& file,
 struct RunState {
   Run& run;
   std::string catalogue;
-  std::set<FileId> protect;  // inputs, the catalogue, sources
+  OutputGuard keep{kTextMax};  // inputs, the catalogue, sources, copies
   std::set<std::string> taken;
   int32_t total = 0;
 };
-
-bool may_write(const RunState& rs, const std::string& name) {
-  FileId id;
-  return name.size() <= kTextMax &&
-         !(file_id_of(name, &id) && rs.protect.count(id) != 0);
-}
 
 // Writes the copy and the patch of one input, or says which could not be
 // written and leaves neither.
@@ -304,7 +293,7 @@ void write_target(RunState& rs, Patched& t) {
                 runs);
   FileId id;
   bool written = false;
-  if (may_write(rs, copy)) {
+  if (rs.keep.may_create(copy)) {
     if (t.chd) {
       for (const FilePatch& p : patches)
         std::copy(p.bytes.begin(), p.bytes.end(), t.bin.begin() + p.offset);
@@ -318,15 +307,15 @@ void write_target(RunState& rs, Patched& t) {
     note_failure();
     return;
   }
-  rs.protect.insert(id);
+  rs.keep.protect(id);
   FileId ppf_id;
-  if (!may_write(rs, ppf) || !create_and_write(ppf, patch, &ppf_id)) {
+  if (!rs.keep.may_create(ppf) || !create_and_write(ppf, patch, &ppf_id)) {
     std::printf("Could not write %s\n", ppf.c_str());
     note_failure();
     remove_file(copy);
     return;
   }
-  rs.protect.insert(ppf_id);
+  rs.keep.protect(ppf_id);
   std::printf("Wrote %s and %s (%i tim(s) patched).\n", copy.c_str(),
               ppf.c_str(), t.changed);
   rs.total += t.changed;
@@ -391,7 +380,7 @@ std::vector<Source> sources_of(const CatalogueRow& row,
 }  // namespace
 
 int32_t reinsert(Run& run) {
-  RunState rs{run, run.settings.reinsert, {}, {}, 0};
+  RunState rs{run, run.settings.reinsert, OutputGuard(kTextMax), {}, 0};
   const bool dry = run.settings.outname.empty();
   std::printf("Reinserting from %s\n", rs.catalogue.c_str());
   std::vector<CatalogueRow> rows;
@@ -416,19 +405,19 @@ int32_t reinsert(Run& run) {
   const std::string folder = rs.catalogue.substr(0, folder_end(rs.catalogue));
   // No copy or patch may replace an input, the catalogue or a source.
   FileId id;
-  if (file_id_of(rs.catalogue, &id)) rs.protect.insert(id);
+  if (file_id_of(rs.catalogue, &id)) rs.keep.protect(id);
   for (const CatalogueRow& row : rows) {
-    if (file_id_of(row.file, &id)) rs.protect.insert(id);
+    if (file_id_of(row.file, &id)) rs.keep.protect(id);
     for (const std::string* name : {&row.png, &row.bmp, &row.tim})
       if (!name->empty() && file_id_of(folder + *name, &id))
-        rs.protect.insert(id);
+        rs.keep.protect(id);
     // And the _pal images, as far as a real CLUT's rows go.
     for (uint32_t r = 1; r < std::min<uint32_t>(row.palettes, 256); ++r)
       for (const std::string* name : {&row.png, &row.bmp})
         if (name->size() > 4 &&
             file_id_of(folder + palette_name(*name, static_cast<int32_t>(r)),
                        &id))
-          rs.protect.insert(id);
+          rs.keep.protect(id);
   }
 
   struct Done {
@@ -437,7 +426,16 @@ int32_t reinsert(Run& run) {
   };
   std::map<int32_t, Done> done;  // changed rows by number
   Patched t;
+  // The status line goes away before each line printed below and comes
+  // back at the next row.
+  Progress& line = Progress::line();
+  if (line.on())
+    line.begin({.what = "Reinserting from " + rs.catalogue,
+                .total = rows.size(),
+                .unit = ProgressJob::Unit::kRows,
+                .found_name = "patched"});
   auto finish = [&] {
+    line.clear();
     if (t.changed > 0) {
       if (dry)
         rs.total += t.changed;
@@ -446,7 +444,9 @@ int32_t reinsert(Run& run) {
     }
     t = Patched{};
   };
-  for (const CatalogueRow& row : rows) {
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const CatalogueRow& row = rows[i];
+    line.update(i, rs.total + t.changed);
     if (t.loaded && row.file != t.file) finish();
     if (!t.loaded) {
       t.file = row.file;
@@ -469,22 +469,27 @@ int32_t reinsert(Run& run) {
     }
     if (!t.unreadable.empty()) {
       note_failure();
-      if (!sources.empty() || same)
+      if (!sources.empty() || same) {
+        line.clear();
         std::printf("TIM %i at byte %i: %s\n", row.number, row.offset,
                     t.unreadable.c_str());
+      }
       continue;
     }
     if (!f) {
-      if (!sources.empty() || same)
+      if (!sources.empty() || same) {
+        line.clear();
         std::printf(
             "TIM %i at byte %i: no TIM of %s %ix%i at byte %i of %s "
             "any more\n",
             row.number, row.offset, row.mode.c_str(), row.width, row.height,
             row.offset, row.file.c_str());
+      }
       continue;
     }
     Outcome out = edit_row(sources, *f);
     if (!out.refusal.empty()) {
+      line.clear();
       std::printf("TIM %i at byte %i: %s\n", row.number, row.offset,
                   out.refusal.c_str());
       continue;
@@ -492,6 +497,7 @@ int32_t reinsert(Run& run) {
     if (out.source.empty() && same) {
       // A repeat of an edited TIM gets the same edit.
       if (same->before != f->bytes) {
+        line.clear();
         std::printf("TIM %i at byte %i: it differs from TIM %i it repeats\n",
                     row.number, row.offset, *row.duplicate_of);
         continue;
@@ -501,11 +507,13 @@ int32_t reinsert(Run& run) {
     if (out.source.empty()) continue;
     put_tim(t, *f, out.tim);
     ++t.changed;
+    line.clear();
     std::printf("TIM %i at byte %i: patched from %s\n", row.number, row.offset,
                 out.source.c_str());
     done[row.number] = {f->bytes, std::move(out.tim), out.source};
   }
   finish();
+  line.end();
   return rs.total;
 }
 
