@@ -14,6 +14,9 @@
 # 700 MB; dense runs with bitmaps, PNGs and both; disc is a 700 MB raw CD
 # image scanned with cdimage off and on.
 # EXTRA is added to every vexlo.cfg, e.g. EXTRA='looseflags="1"\n'.
+# STDERR_TTY=1 leaves standard error on the script's own (run it under
+# `script -qfc` to give it a pseudo-terminal): vexlo then draws its status
+# line, whose cost this measures.
 # The dense case writes its 40000 files under OUT (default /dev/shm when it
 # exists): on ext4 a directory refilled right after rm -rf spends seconds in
 # the inode allocator, which measures the file system, not the tool.
@@ -65,9 +68,10 @@ want disc && "$gen" disc 700000000 "$dir/disc.bin"
 # stdin is /dev/null and there is no terminal: vexlo's key wait returns at
 # once.
 timed() {
-  local t0 t1
+  local t0 t1 err=/dev/null
+  [ -n "${STDERR_TTY:-}" ] && err=/dev/stderr
   t0=$EPOCHREALTIME
-  /usr/bin/time -f %M -o "$dir/rss" "$@" </dev/null >/dev/null 2>&1 || true
+  /usr/bin/time -f %M -o "$dir/rss" "$@" </dev/null >/dev/null 2>"$err" || true
   t1=$EPOCHREALTIME
   echo "$t0 $t1" | awk '{ printf "%.3f\n", ($2 - $1) * 1000 }'
 }
