@@ -95,28 +95,34 @@ void OffsetLoop::show_progress(std::size_t pos) {
 }
 
 bool OffsetLoop::look_at(std::size_t pos) {
-  Run& run = input_.run;
-  uint64_t image_pos = 0;
-  std::optional<Examined> found;
-  const uint64_t avail = stream_.size() - pos;
   if (stream_.contiguous()) {
-    found = examine_offset(stream_.bytes(), pos, options_);
-  } else {
-    uint8_t piece[kBlockHeaderSize];
-    found = examine_tim(
-        [&](uint64_t at, std::size_t n) {
-          return stream_.read(pos + static_cast<std::size_t>(at), n, piece);
-        },
-        avail, options_, &image_pos);
+    const std::optional<Examined> found =
+        examine_offset(stream_.bytes(), pos, options_);
+    return found && take(pos, *found, 0);
   }
-  if (!found || (stream_.holes() &&
-                 stream_.holes()->touches(pos, pos + uint64_t{found->total})))
+  uint64_t image_pos = 0;
+  uint8_t piece[kBlockHeaderSize];
+  const std::optional<Examined> found = examine_tim(
+      [&](uint64_t at, std::size_t n) {
+        return stream_.read(pos + static_cast<std::size_t>(at), n, piece);
+      },
+      stream_.size() - pos, options_, &image_pos);
+  return found && take(pos, *found, image_pos);
+}
+
+bool OffsetLoop::take(std::size_t pos, const Examined& found,
+                      uint64_t image_pos) {
+  // A TIM whose bytes would come from where the input could not be read is
+  // not the disc's.
+  if (stream_.holes() &&
+      stream_.holes()->touches(pos, pos + uint64_t{found.total}))
     return false;
+  Run& run = input_.run;
   // Everything printed from here on goes where the status line was.
   Progress::line().clear();
-  if (found->total < lo_ || found->total > hi_) return hit_limit(run);
+  if (found.total < lo_ || found.total > hi_) return hit_limit(run);
   TimHit hit;
-  hit.found = *found;
+  hit.found = found;
   hit.place = stream_.place(pos);
   hit.file = input_.path;
   if (!input_.disc.files.empty()) {
@@ -127,12 +133,12 @@ bool OffsetLoop::look_at(std::size_t pos) {
   }
   print_report(hit);
   if (stream_.contiguous()) {
-    hit.bytes = stream_.bytes().subspan(pos, found->total);
+    hit.bytes = stream_.bytes().subspan(pos, found.total);
   } else {
     // The TIM's bytes, gathered as far as its outputs read, unless they lie
     // together in the image.
-    const std::size_t n =
-        static_cast<std::size_t>(tim_reach(*found, image_pos, avail));
+    const std::size_t n = static_cast<std::size_t>(
+        tim_reach(found, image_pos, stream_.size() - pos));
     const uint8_t* at = nullptr;
     if (pos % kSectorDataSize + n <= kSectorDataSize) {
       at = stream_.read(pos, n, nullptr);
@@ -149,7 +155,7 @@ bool OffsetLoop::look_at(std::size_t pos) {
     }
     const std::span<const uint8_t> window(at, n);
     attach_blocks(hit.found.info, window, image_pos);
-    hit.bytes = window.first(found->total);
+    hit.bytes = window.first(found.total);
   }
   emit_tim(run, hit);
   return hit_limit(run);

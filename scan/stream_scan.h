@@ -64,6 +64,18 @@ class OffsetLoop {
   // true when the limit ended the scan.
   template <typename Next>
   bool run(Next&& next) {
+    if (stream_.contiguous()) {
+      // The hot path of a plain file: most candidates fail examine_offset.
+      const std::span<const uint8_t> bytes = stream_.bytes();
+      for (std::size_t pos = next(); pos < end_; pos = next()) {
+        const std::optional<Examined> found =
+            examine_offset(bytes, pos, options_);
+        if (found && take(pos, *found, 0)) return true;
+        // The status line, when this loop shows one, every so many offsets.
+        if (--until_progress_ == 0) show_progress(pos);
+      }
+      return false;
+    }
     for (std::size_t pos = next(); pos < end_; pos = next()) {
       if (look_at(pos)) return true;
       // The status line, when this loop shows one, every so many offsets.
@@ -77,6 +89,11 @@ class OffsetLoop {
   bool look_at(std::size_t pos);
 
  private:
+  // The TIM `found` at `pos` (its image block at `image_pos` when the stream
+  // is not in one piece): reported, written and counted when in the size
+  // window. True when the scan is to stop.
+  bool take(std::size_t pos, const Examined& found, uint64_t image_pos);
+
   InputScan& input_;
   const DataStream& stream_;
   const ExamineOptions options_;
