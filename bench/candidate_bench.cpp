@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "driver/settings.h"
+#include "extract/run.h"
 #include "scan/candidate.h"
 #include "scan/stream_scan.h"
 #include "tim/tim.h"
