@@ -15,6 +15,7 @@
 #include "disc/disc_image.h"
 #include "platform/aligned_buffer.h"
 #include "platform/failures.h"
+#include "platform/progress.h"
 #include "scan/stream_scan.h"
 
 namespace vexlo {
@@ -93,12 +94,15 @@ class BinSink {
   }
 
   void sector(const uint8_t* s) {
-    const std::size_t start = sector_data_start({s, map_.sector_size}, format_);
-    if (start != 0) {
-      std::memcpy(stream_.get() + size_, s + start, kSectorDataSize);
-      size_ += kSectorDataSize;
-      map_.segment_start.push_back(static_cast<uint32_t>(at_ + start));
-    }
+    const std::size_t n = static_cast<std::size_t>(at_ / map_.sector_size);
+    walk_sectors({s, map_.sector_size}, static_cast<std::size_t>(at_), format_,
+                 n, n + 1, [&](std::size_t, std::size_t data) {
+                   std::memcpy(stream_.get() + size_, s + (data - at_),
+                               kSectorDataSize);
+                   size_ += kSectorDataSize;
+                   map_.segment_start.push_back(static_cast<uint32_t>(data));
+                   return true;
+                 });
     at_ += map_.sector_size;
   }
 
@@ -279,11 +283,21 @@ bool scan_chd(InputScan& input, const chd::Image& image, const InputData& data,
   BinSink sink(image.bin_size);
   std::vector<uint32_t> damaged;
   bool memory = true;
+  Progress& line = Progress::line();
+  const uint32_t hunk_count = static_cast<uint32_t>(image.map.size());
+  if (line.on())
+    line.begin({.what = "Decoding " + path,
+                .total = image.bin_size,
+                .steps = hunk_count,
+                .step_name = "hunks"});
   {
     Pipeline hunks(image, data, threads);
     std::vector<chd::Piece> pieces;
     static const uint8_t kZeros[chd::kFrameSize] = {};
-    for (uint32_t n = 0; n < image.map.size() && memory; ++n) {
+    for (uint32_t n = 0; n < hunk_count && memory; ++n) {
+      if (n % 16 == 0 && line.busy())
+        line.update(image.bin_size * n / hunk_count, input.run.tim_counter - 1,
+                    n);
       // Audio frames of a raw image hold no sync, so no data: once the BIN
       // is known to be raw they are read as zeros, decoded or not (hunks
       // decoded ahead may be), and a damaged hunk of them is not told.
@@ -301,6 +315,7 @@ bool scan_chd(InputScan& input, const chd::Image& image, const InputData& data,
       if (sink.decided() && sink.raw()) hunks.skip_audio();
     }
   }
+  line.end();
   if (!memory) {
     std::printf("Skipping %s: not enough memory to load it.\n", path.c_str());
     note_failure();

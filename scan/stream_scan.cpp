@@ -6,11 +6,16 @@
 #include <new>
 
 #include "extract/extract.h"
+#include "platform/progress.h"
 #include "scan/candidate.h"
 
 namespace vexlo {
 
 namespace {
+
+// Offsets looked at between two looks at the clock for the status line: a
+// look costs about as much as examining a few offsets.
+constexpr uint32_t kProgressEvery = 256;
 
 // The disc file holding the byte at `place`, and the byte's offset in it.
 std::optional<DiscFiles::Hit> disc_file_at(const DiscFileSystem& disc,
@@ -76,9 +81,25 @@ OffsetLoop::OffsetLoop(InputScan& input, const DataStream& stream,
   search_end_ = end_;
   if (unpack_ && stream.size() >= kPackedPairBytes)
     search_end_ = std::max(end_, stream.size() - kPackedPairBytes + 1);
+  // The outermost loop of an input tells the status line how far it is.
+  Progress& line = Progress::line();
+  if (line.on() && !line.busy()) {
+    line.begin({.what = input.path.empty() ? std::string("Scanning")
+                                           : "Scanning " + input.path,
+                .total = stream.size()});
+    shows_progress_ = true;
+  }
+  until_progress_ = kProgressEvery;
 }
 
-OffsetLoop::~OffsetLoop() = default;
+OffsetLoop::~OffsetLoop() {
+  if (shows_progress_) Progress::line().end();
+}
+
+void OffsetLoop::show_progress(std::size_t pos) {
+  until_progress_ = kProgressEvery;
+  if (shows_progress_) Progress::line().update(pos, input_.run.tim_counter - 1);
+}
 
 std::optional<PackedStream> OffsetLoop::open_packed_at(std::size_t pos) {
   if (stream_.contiguous()) return unpacker_->open(stream_.bytes(), pos);
@@ -139,24 +160,29 @@ bool OffsetLoop::look_at_packed(std::size_t pos) {
 bool OffsetLoop::look_at(std::size_t pos) {
   if (unpack_ && pos >= packed_until_ && look_at_packed(pos)) return true;
   if (pos >= end_) return false;
-  Run& run = input_.run;
-  uint64_t image_pos = 0;
-  std::optional<Examined> found;
-  const uint64_t avail = stream_.size() - pos;
   if (stream_.contiguous()) {
-    found = examine_offset(stream_.bytes(), pos, options_);
-  } else {
-    uint8_t piece[kBlockHeaderSize];
-    found = examine_tim(
-        [&](uint64_t at, std::size_t n) {
-          return stream_.read(pos + static_cast<std::size_t>(at), n, piece);
-        },
-        avail, options_, &image_pos);
+    const std::optional<Examined> found =
+        examine_offset(stream_.bytes(), pos, options_);
+    return found && take(pos, *found, 0);
   }
-  if (!found) return false;
-  if (found->total < lo_ || found->total > hi_) return hit_limit(run);
+  uint64_t image_pos = 0;
+  uint8_t piece[kBlockHeaderSize];
+  const std::optional<Examined> found = examine_tim(
+      [&](uint64_t at, std::size_t n) {
+        return stream_.read(pos + static_cast<std::size_t>(at), n, piece);
+      },
+      stream_.size() - pos, options_, &image_pos);
+  return found && take(pos, *found, image_pos);
+}
+
+bool OffsetLoop::take(std::size_t pos, const Examined& found,
+                      uint64_t image_pos) {
+  Run& run = input_.run;
+  // Everything printed from here on goes where the status line was.
+  Progress::line().clear();
+  if (found.total < lo_ || found.total > hi_) return hit_limit(run);
   TimHit hit;
-  hit.found = *found;
+  hit.found = found;
   hit.file = input_.path;
   if (origin_ != nullptr) {
     hit.place = origin_->place;
@@ -175,12 +201,12 @@ bool OffsetLoop::look_at(std::size_t pos) {
   }
   print_report(hit);
   if (stream_.contiguous()) {
-    hit.bytes = stream_.bytes().subspan(pos, found->total);
+    hit.bytes = stream_.bytes().subspan(pos, found.total);
   } else {
     // The TIM's bytes, gathered as far as its outputs read, unless they lie
     // together in the image.
-    const std::size_t n =
-        static_cast<std::size_t>(tim_reach(*found, image_pos, avail));
+    const std::size_t n = static_cast<std::size_t>(
+        tim_reach(found, image_pos, stream_.size() - pos));
     const uint8_t* at = nullptr;
     if (pos % kSectorDataSize + n <= kSectorDataSize) {
       at = stream_.read(pos, n, nullptr);
@@ -197,7 +223,7 @@ bool OffsetLoop::look_at(std::size_t pos) {
     }
     const std::span<const uint8_t> window(at, n);
     attach_blocks(hit.found.info, window, image_pos);
-    hit.bytes = window.first(found->total);
+    hit.bytes = window.first(found.total);
   }
   emit_tim(run, hit);
   return hit_limit(run);

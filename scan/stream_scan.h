@@ -74,6 +74,8 @@ class OffsetLoop {
   OffsetLoop(InputScan& input, const DataStream& stream,
              const PackedOrigin* origin = nullptr);
   ~OffsetLoop();
+  OffsetLoop(const OffsetLoop&) = delete;
+  OffsetLoop& operator=(const OffsetLoop&) = delete;
 
   // No TIM is looked for in the last `mintimsize` bytes: the offsets
   // examined for one are below end() (0 when none is).
@@ -90,8 +92,27 @@ class OffsetLoop {
   // search_end(); true when the limit ended the scan.
   template <typename Next>
   bool run(Next&& next) {
-    for (std::size_t pos = next(); pos < search_end_; pos = next())
+    if (stream_.contiguous()) {
+      // The hot path of a plain file: most candidates fail examine_offset.
+      const std::span<const uint8_t> bytes = stream_.bytes();
+      for (std::size_t pos = next(); pos < search_end_; pos = next()) {
+        // A packed stream starting here has its TIMs reported first.
+        if (unpack_ && pos >= packed_until_ && look_at_packed(pos)) return true;
+        if (pos < end_) {
+          const std::optional<Examined> found =
+              examine_offset(bytes, pos, options_);
+          if (found && take(pos, *found, 0)) return true;
+        }
+        // The status line, when this loop shows one, every so many offsets.
+        if (--until_progress_ == 0) show_progress(pos);
+      }
+      return false;
+    }
+    for (std::size_t pos = next(); pos < search_end_; pos = next()) {
       if (look_at(pos)) return true;
+      // The status line, when this loop shows one, every so many offsets.
+      if (--until_progress_ == 0) show_progress(pos);
+    }
     return false;
   }
 
@@ -105,6 +126,10 @@ class OffsetLoop {
   // it unpacks to. True when the scan is to stop.
   bool look_at_packed(std::size_t pos);
   std::optional<PackedStream> open_packed_at(std::size_t pos);
+  // The TIM `found` at `pos` (its image block at `image_pos` when the stream
+  // is not in one piece): reported, written and counted when in the size
+  // window. True when the scan is to stop.
+  bool take(std::size_t pos, const Examined& found, uint64_t image_pos);
 
   InputScan& input_;
   const DataStream& stream_;
@@ -119,6 +144,11 @@ class OffsetLoop {
   std::size_t packed_until_ = 0;
   std::unique_ptr<Unpacker> unpacker_;
   std::vector<uint8_t> window_;  // a packed stream of a raw image, gathered
+  // Whether this loop shows the status line (the outermost one of an input,
+  // on a terminal), and the offsets left until its next update.
+  bool shows_progress_ = false;
+  uint32_t until_progress_ = 0;
+  void show_progress(std::size_t pos);
 };
 
 // Scans `stream`, which lies in memory in one piece. `split`, when given,
