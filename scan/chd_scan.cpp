@@ -94,12 +94,15 @@ class BinSink {
   }
 
   void sector(const uint8_t* s) {
-    const std::size_t start = sector_data_start({s, map_.sector_size}, format_);
-    if (start != 0) {
-      std::memcpy(stream_.get() + size_, s + start, kSectorDataSize);
-      size_ += kSectorDataSize;
-      map_.segment_start.push_back(static_cast<uint32_t>(at_ + start));
-    }
+    const std::size_t n = static_cast<std::size_t>(at_ / map_.sector_size);
+    walk_sectors({s, map_.sector_size}, static_cast<std::size_t>(at_), format_,
+                 n, n + 1, [&](std::size_t, std::size_t data) {
+                   std::memcpy(stream_.get() + size_, s + (data - at_),
+                               kSectorDataSize);
+                   size_ += kSectorDataSize;
+                   map_.segment_start.push_back(static_cast<uint32_t>(data));
+                   return true;
+                 });
     at_ += map_.sector_size;
   }
 
