@@ -205,6 +205,29 @@ TEST(ReinsertPacked, AStreamThatWouldGrowRefusesItsRows) {
                          in.file.begin()));
 }
 
+// A repeat of an edited TIM in the same stream gets the same edit.
+TEST(ReinsertPacked, ARepeatInTheSameStreamGetsTheEdit) {
+  Content content;
+  content.second = content.first;
+  const Input in = input_with(pack_napk(content.bytes()));
+  Sandbox box;
+  box.write("game.bin", in.file);
+  scan(box, "game.bin", "x");
+  Bytes first = box.read("x2.tim");
+  first[70] ^= 0x11;
+  box.write("x2.tim", first);
+  box.config("reinsert=\"xindex.csv\" outname=\"x\"");
+  const std::string at = std::to_string(in.stream_at);
+  EXPECT_EQ(box.run().out,
+            reinsert_lines("TIM 2 at byte " + at +
+                               ": patched from x2.tim\nTIM 3 at byte " + at +
+                               ": patched from x2.tim\nWrote xgame.bin and "
+                               "xgame.bin.ppf (2 tim(s) patched).\n",
+                           2));
+  box.write("x3.tim", first);  // what the copy's TIM 3 must now be
+  expect_rescan(box, "xgame.bin", "napk");
+}
+
 // In a raw image the stream crosses sectors (and a Form 2, an audio and a
 // mode 0 sector between them): both edits in it go into the new stream,
 // which goes into the data sectors it covers, whose codes are made anew,
