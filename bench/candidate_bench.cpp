@@ -10,7 +10,7 @@
 
 #include "driver/settings.h"
 #include "scan/candidate.h"
-#include "scan/scan_file.h"
+#include "scan/stream_scan.h"
 #include "tim/tim.h"
 
 namespace {

@@ -19,7 +19,7 @@
 #include "disc/iso9660.h"
 #include "driver/settings.h"
 #include "extract/repeats.h"
-#include "scan/disc_scan.h"
+#include "scan/stream_scan.h"
 #include "tim/tim.h"
 
 namespace {
@@ -51,9 +51,9 @@ int fs(const char* path) {
   if (vexlo::is_disc_image(bytes)) {
     const vexlo::DiscMap map = vexlo::map_disc_image(bytes);
     ms = median_ms([&] {
-      vexlo::Run run;
-      vexlo::read_disc_files(run, bytes, map);
-      files = run.disc_files ? run.disc_files->files().size() : 0;
+      files = vexlo::read_disc_files(vexlo::DataStream::in_image(bytes, map))
+                  .files.files()
+                  .size();
     });
   } else {
     ms = median_ms([&] {

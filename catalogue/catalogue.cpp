@@ -3,7 +3,6 @@
 #include <iterator>
 #include <utility>
 
-#include "disc/iso9660.h"
 #include "platform/dir_list.h"
 
 namespace vexlo {
@@ -133,54 +132,6 @@ std::string name_in_index_folder(std::string_view outname,
   const std::size_t cut = outname.find_last_of(seps);
   if (cut == std::string_view::npos || name.size() <= cut) return name;
   return name.substr(cut + 1);
-}
-
-CatalogueEntry catalogue_entry(const Run& run, uint32_t total,
-                               const TimInfo& info) {
-  CatalogueEntry e;
-  e.number = run.tim_counter;
-  e.file = run.input_path;
-  e.offset = run.last_offset;
-  if (run.last_sector >= 0) {
-    e.sector = static_cast<uint32_t>(run.last_sector);
-    e.sector_offset = run.last_sector_offset;
-  }
-  // The same cast as the report line, so both show the same number.
-  e.size = static_cast<int32_t>(total);
-  e.mode = kModeNames[info.mode];
-  e.bpp = info.bits_per_pixel;
-  e.width = info.width;
-  e.height = info.height;
-  const std::span<const uint8_t> image = info.image_block;
-  if (image.size() >= kBlockHeaderSize) {
-    e.image_x = read_u16le(image.data() + 4);
-    e.image_y = read_u16le(image.data() + 6);
-  }
-  const std::span<const uint8_t> clut = info.clut_block;
-  if (clut.size() >= kBlockHeaderSize) {
-    e.palettes = static_cast<uint32_t>(clut_rows(info));
-    e.clut_x = read_u16le(clut.data() + 4);
-    e.clut_y = read_u16le(clut.data() + 6);
-  }
-  e.consistent = blocks_consistent(info);
-  if (run.disc_files) {
-    // The disc sector and the position in its data: from the raw image's
-    // sector, or from the offset in a plain image of 2048-byte sectors.
-    int64_t sector = run.last_offset / 2048;
-    uint32_t in_sector = static_cast<uint32_t>(run.last_offset % 2048);
-    if (run.last_sector >= 0) {
-      sector = run.last_sector - run.disc_base;
-      in_sector = run.last_sector_offset;
-    }
-    if (sector >= 0 && sector <= int64_t{UINT32_MAX}) {
-      if (const auto hit =
-              run.disc_files->find(static_cast<uint32_t>(sector), in_sector)) {
-        e.disc_file = hit->file->path;
-        e.disc_file_offset = hit->offset;
-      }
-    }
-  }
-  return e;
 }
 
 std::vector<std::string> keys_on(const Settings& s) {

@@ -95,12 +95,6 @@ std::vector<std::string> keys_on(const Settings& s);
 std::string gallery_page(const Settings& s, const CatalogueTotals& totals,
                          const std::vector<CatalogueSection>& sections);
 
-// The record of the TIM just reported (at run.last_offset, and in a raw disc
-// image at run.last_sector) with size `total`, numbered with the current
-// counter: everything but `counted`, the file names and `duplicate_of`.
-CatalogueEntry catalogue_entry(const Run& run, uint32_t total,
-                               const TimInfo& info);
-
 // --- The writer; each does nothing unless writeindex is on ---
 
 // Creates the CSV and writes its header; called once before the scan.

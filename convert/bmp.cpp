@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <new>
 
-#include "convert/images.h"
 #include "convert/pixels.h"
 
 namespace vexlo {
@@ -88,7 +87,5 @@ BmpStatus build_bmp(const TimInfo& info, std::vector<uint8_t>& out,
   }
   return BmpStatus::kBuilt;
 }
-
-std::string bmp_name(const Run& run) { return image_name(run, ".bmp"); }
 
 }  // namespace vexlo

@@ -4,10 +4,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
 
-#include "driver/settings.h"
 #include "tim/tim.h"
 
 namespace vexlo {
@@ -36,11 +34,5 @@ enum class BmpStatus {
 // nothing but its arguments.
 BmpStatus build_bmp(const TimInfo& info, std::vector<uint8_t>& out,
                     int32_t clut_row = 0);
-
-// The bitmap's file name: "<outname><counter>.bmp", or with numbyoffset
-// "<outname>_<offset in 10 digits>.bmp". With numbyoffset, a name already
-// written this run gets "_<counter>" before the extension, so TIMs at the
-// same offset of different files keep their own pictures.
-std::string bmp_name(const Run& run);
 
 }  // namespace vexlo

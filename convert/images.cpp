@@ -37,17 +37,17 @@ void print_refusal(PixelStatus status, const char* kind) {
 
 }  // namespace
 
-std::string image_name(const Run& run, const char* ext) {
+std::string image_name(const Run& run, uint32_t offset, const char* ext) {
   const Settings& s = run.settings;
   char tail[64];
   if (!s.numbyoffset) {
     std::snprintf(tail, sizeof tail, "%i%s", run.tim_counter, ext);
     return s.outname + tail;
   }
-  std::snprintf(tail, sizeof tail, "_%010i%s", run.last_offset, ext);
+  std::snprintf(tail, sizeof tail, "_%010i%s", static_cast<int>(offset), ext);
   std::string name = s.outname + tail;
   if (run.bmp_names.count(name) != 0) {
-    std::snprintf(tail, sizeof tail, "_%010i_%i%s", run.last_offset,
+    std::snprintf(tail, sizeof tail, "_%010i_%i%s", static_cast<int>(offset),
                   run.tim_counter, ext);
     name = s.outname + tail;
   }
@@ -63,7 +63,7 @@ std::string palette_name(const std::string& name, int32_t row) {
   return name.substr(0, dot) + tail + name.substr(dot);
 }
 
-ImageFiles convert_tim(Run& run, const TimInfo& info) {
+ImageFiles convert_tim(Run& run, const TimInfo& info, uint32_t offset) {
   const Settings& s = run.settings;
   ImageFiles files;
   if (!s.writebmp && !s.writepng) return files;
@@ -75,8 +75,8 @@ ImageFiles convert_tim(Run& run, const TimInfo& info) {
   const int32_t rows = s.allcluts && clut_rows(info) > 1 ? clut_rows(info) : 1;
   // Every row's name follows from the first row's, chosen before any is
   // written.
-  const std::string bmp = s.writebmp ? image_name(run, ".bmp") : "";
-  const std::string png = s.writepng ? image_name(run, ".png") : "";
+  const std::string bmp = s.writebmp ? image_name(run, offset, ".bmp") : "";
+  const std::string png = s.writepng ? image_name(run, offset, ".png") : "";
   bool bitmaps = s.writebmp;
   std::vector<uint8_t> bitmap;
   for (int32_t row = 0; row < rows; ++row) {

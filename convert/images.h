@@ -20,18 +20,19 @@ struct ImageFiles {
 
 // The name of the TIM's image with extension `ext` (".bmp", ".png"):
 // "<outname><counter><ext>", or with numbyoffset
-// "<outname>_<offset in 10 digits><ext>". With numbyoffset, a name already
-// written this run gets "_<counter>" before the extension, so TIMs at the
-// same offset of different files keep their own pictures.
-std::string image_name(const Run& run, const char* ext);
+// "<outname>_<offset in 10 digits><ext>" for a TIM shown at `offset`. With
+// numbyoffset, a name already written this run gets "_<counter>" before the
+// extension, so TIMs at the same offset of different files keep their own
+// pictures.
+std::string image_name(const Run& run, uint32_t offset, const char* ext);
 
 // The name of CLUT row `row`'s image: for row 0 `name` itself, else `name`
 // with "_pal<row>" before its extension.
 std::string palette_name(const std::string& name, int32_t row);
 
-// Writes every image of a reported TIM that the settings ask for. A TIM that
-// cannot be converted gets one line saying why, however many images were
-// asked for.
-ImageFiles convert_tim(Run& run, const TimInfo& info);
+// Writes every image of a reported TIM, shown at `offset`, that the settings
+// ask for. A TIM that cannot be converted gets one line saying why, however
+// many images were asked for.
+ImageFiles convert_tim(Run& run, const TimInfo& info, uint32_t offset);
 
 }  // namespace vexlo

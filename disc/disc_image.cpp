@@ -99,13 +99,11 @@ DiscMap map_disc_image(std::span<const uint8_t> file, SectorFormat format) {
   map.sector_size = sector_size(format);
   map.whole_sectors = file.size() / map.sector_size;
   map.segment_start.reserve(map.whole_sectors);
-  for (std::size_t i = 0; i < map.whole_sectors; ++i) {
-    const std::size_t at = i * map.sector_size;
-    const std::size_t start =
-        sector_data_start(file.subspan(at, map.sector_size), format);
-    if (start != 0)
-      map.segment_start.push_back(static_cast<uint32_t>(at + start));
-  }
+  walk_sectors(file, 0, format, 0, map.whole_sectors,
+               [&](std::size_t, std::size_t data) {
+                 map.segment_start.push_back(static_cast<uint32_t>(data));
+                 return true;
+               });
   return map;
 }
 

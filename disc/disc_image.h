@@ -59,6 +59,23 @@ struct DiscMap {
   }
 };
 
+// Walks the whole sectors [first, last) of a raw image of `format`, whose
+// bytes from file offset `base` on are `view`, and calls
+// on_data(sector, file offset of its first data byte) for each one that holds
+// data, in order, until on_data returns false.
+template <typename OnData>
+void walk_sectors(std::span<const uint8_t> view, std::size_t base,
+                  SectorFormat format, std::size_t first, std::size_t last,
+                  OnData on_data) {
+  const std::size_t size = sector_size(format);
+  for (std::size_t i = first; i < last; ++i) {
+    const std::size_t at = i * size;
+    const std::size_t start =
+        sector_data_start(view.subspan(at - base, size), format);
+    if (start != 0 && !on_data(i, at + start)) return;
+  }
+}
+
 // The map of `file`, which is_disc_image accepted (or probe_disc_image for
 // `format`), and which is below 4 GiB.
 DiscMap map_disc_image(std::span<const uint8_t> file,

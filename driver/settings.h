@@ -19,7 +19,6 @@ constexpr std::size_t kTextMax = 1023;
 constexpr const char* kConfigName = "vexlo.cfg";
 
 struct CatalogueState;  // catalogue/catalogue.h
-class DiscFiles;        // disc/iso9660.h
 class RepeatTable;      // extract/repeats.h
 
 struct Settings {
@@ -50,8 +49,6 @@ struct Run {
   Settings settings;
   // Number the next TIM's output files get; one more than the TIMs counted.
   int32_t tim_counter = 1;
-  // Byte offset of the most recently reported TIM (names bitmaps by offset).
-  int32_t last_offset = 0;
 
   // The file being scanned, so that no output ever overwrites it.
   bool have_input_id = false;
@@ -63,21 +60,11 @@ struct Run {
   // images from different files of a tree search do not replace each other.
   std::set<std::string> bmp_names;
 
-  // The path of the file being scanned, exactly as its "Reading" line shows
-  // it, and the number of files scanned so far (for the catalogue).
-  std::string input_path;
+  // The number of files scanned so far (for the catalogue).
   int32_t files_scanned = 0;
-  // For a TIM reported in a raw disc image: the sector holding its first
-  // byte and its position in that sector's data; -1 outside disc images.
-  int64_t last_sector = -1;
-  uint32_t last_sector_offset = 0;
+
   // The catalogue being written (writeindex); null while there is none.
   std::shared_ptr<CatalogueState> catalogue;
-  // The file system of the disc image being scanned (cdimage with
-  // writeindex), null when it has none; disc sector n is the image's sector
-  // n + disc_base, or for a plain 2048-byte image its bytes from n * 2048.
-  std::shared_ptr<const DiscFiles> disc_files;
-  int64_t disc_base = 0;
   // The first number of every distinct TIM counted (writeindex or
   // skipduplicates); null until the first.
   std::shared_ptr<RepeatTable> repeats;

@@ -4,24 +4,48 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string_view>
 
+#include "catalogue/catalogue.h"
+#include "disc/stream.h"
 #include "driver/settings.h"
 #include "tim/tim.h"
 
 namespace vexlo {
 
-// Prints the report of an accepted TIM in the size window, shown at byte
-// `shown` of the file.
-void print_report(uint32_t shown, const Examined& found);
+// One TIM the scan reports: everything its report, files and catalogue row
+// are made from.
+struct TimHit {
+  // As examined; the info's blocks view the data from the TIM's first byte
+  // on, as far as its outputs read (see tim_reach).
+  Examined found;
+  // The TIM's found.total bytes.
+  std::span<const uint8_t> bytes;
+  // Where its first byte lies in the input.
+  StreamPlace place;
+  // The input, as its "Reading" line shows it.
+  std::string_view file;
+  // In a disc whose file system was read: the disc file holding the TIM's
+  // first byte and the TIM's offset in it; empty outside every file.
+  std::string_view disc_file;
+  std::optional<uint32_t> disc_file_offset;
+};
+
+// Prints the report of an accepted TIM in the size window.
+void print_report(const TimHit& hit);
 
 // True, after printing the limit line, once more than maxtims TIMs have been
 // counted: the scan ends.
 bool hit_limit(const Run& run);
 
 // Writes the .tim copy, the images and the catalogue row of one reported TIM
-// at `off` and counts it.
-void emit_tim(Run& run, std::span<const uint8_t> data, std::size_t off,
-              uint32_t total, const TimInfo& info);
+// and counts it.
+void emit_tim(Run& run, const TimHit& hit);
+
+// The catalogue record of `hit`, numbered `number`: everything but
+// `counted`, the file names and `duplicate_of`.
+CatalogueEntry catalogue_entry(const TimHit& hit, int32_t number);
 
 }  // namespace vexlo

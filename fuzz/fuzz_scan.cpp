@@ -17,7 +17,7 @@
 #include "fuzz/scan_reference.h"
 #include "scan/candidate.h"
 #include "scan/candidate_stream.h"
-#include "scan/scan_file.h"
+#include "scan/stream_scan.h"
 #include "tim/tim.h"
 
 namespace {

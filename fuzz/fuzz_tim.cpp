@@ -14,6 +14,7 @@
 #include "convert/bmp.h"
 #include "convert/pixels.h"
 #include "convert/png.h"
+#include "extract/extract.h"
 #include "fuzz/check.h"
 #include "tim/tim.h"
 
@@ -126,9 +127,11 @@ void check_accepted(std::span<const uint8_t> data, std::size_t off,
 
   // The catalogue's record: every field a plain number or name, so the row
   // has exactly 23 fields and no quotes.
-  const vexlo::Run run;
-  const vexlo::CatalogueEntry entry =
-      vexlo::catalogue_entry(run, e.total, info);
+  vexlo::TimHit hit;
+  hit.found = e;
+  hit.bytes = data.subspan(off, e.total);
+  hit.place.offset = static_cast<uint32_t>(off);
+  const vexlo::CatalogueEntry entry = vexlo::catalogue_entry(hit, 1);
   FUZZ_CHECK(entry.clut_x.has_value() == has_clut);
   FUZZ_CHECK(has_clut || entry.palettes == 0);
   const std::string csv = vexlo::csv_row(entry);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <map>
 #include <new>
 #include <optional>
@@ -18,6 +17,7 @@
 #endif
 #include "disc/disc_image.h"
 #include "disc/edc_ecc.h"
+#include "disc/stream.h"
 #include "platform/dir_list.h"
 #include "platform/file_ops.h"
 #include "platform/input_file.h"
@@ -107,21 +107,18 @@ struct Patched {
 struct Found {
   Examined examined;
   uint64_t image_pos = 0;
-  // The TIM's bytes as far as its size and pixels reach, and the file
-  // offset of each piece of them.
+  // The TIM's bytes as far as its size and pixels reach.
   Bytes bytes;
-  // In a raw image: the data sectors the TIM may cover, and its position
-  // in their stream.
+  // In a raw image: the data sectors the TIM may cover; the TIM lies at
+  // `pos` of their stream (of the file without them).
   DiscMap map;
-  std::optional<uint64_t> stream_pos;
+  std::size_t pos = 0;
 };
 
 std::optional<Found> find_tim(Patched& t, const CatalogueRow& row) {
   const std::span<const uint8_t> file = t.bytes();
-  const ExamineOptions loose{.looseflags = true};
   Found f;
-  uint64_t avail = 0;
-  std::function<void(uint64_t, std::span<uint8_t>)> copy;
+  std::optional<DataStream> stream;
   if (row.sector) {
     const uint64_t first = *row.sector;
     if (!t.image || row.sector_offset >= kSectorDataSize || row.width <= 0 ||
@@ -137,73 +134,57 @@ std::optional<Found> find_tim(Patched& t, const CatalogueRow& row) {
     DiscMap& map = f.map;
     map.sector_size = t.block;
     map.whole_sectors = file.size() / t.block;
-    for (uint64_t s = first; s < map.whole_sectors && map.stream_size() < reach;
-         ++s) {
-      const uint64_t at = s * t.block;
-      const std::size_t start =
-          sector_data_start(file.subspan(at, t.block), t.format);
-      if (start != 0)
-        map.segment_start.push_back(static_cast<uint32_t>(at + start));
-      else if (s == first)
-        return std::nullopt;
-    }
+    if (first < map.whole_sectors)
+      walk_sectors(file, 0, t.format, first, map.whole_sectors,
+                   [&](std::size_t, std::size_t data) {
+                     map.segment_start.push_back(static_cast<uint32_t>(data));
+                     return map.stream_size() < reach;
+                   });
+    // The row's own sector must hold data.
     if (map.segment_start.empty() ||
+        map.segment_start.front() / t.block != first ||
         raw_offset(map, row.sector_offset) != static_cast<uint64_t>(row.offset))
       return std::nullopt;
-    const uint64_t pos = row.sector_offset;
-    f.stream_pos = pos;
-    avail = map.stream_size() - pos;
-    copy = [&file, &map, pos](uint64_t at, std::span<uint8_t> out) {
-      copy_stream(file, map, pos + at, out);
-    };
+    f.pos = row.sector_offset;
+    stream = DataStream::in_image(file, map);
   } else {
     if (row.offset < 0 || static_cast<uint64_t>(row.offset) >= file.size())
       return std::nullopt;
-    avail = file.size() - row.offset;
-    copy = [&file, &row](uint64_t at, std::span<uint8_t> out) {
-      std::copy_n(file.begin() + row.offset + at, out.size(), out.begin());
-    };
+    f.pos = static_cast<std::size_t>(row.offset);
+    stream = DataStream::plain(file);
   }
+  const uint64_t avail = stream->size() - f.pos;
   Bytes buffer;
   auto read = [&](uint64_t at, std::size_t n) -> const uint8_t* {
     buffer.resize(n);
-    copy(at, buffer);
+    stream->copy(f.pos + static_cast<std::size_t>(at), buffer);
     return buffer.data();
   };
+  const ExamineOptions loose{.looseflags = true};
   std::optional<Examined> e = examine_tim(read, avail, loose, &f.image_pos);
   if (!e || static_cast<int32_t>(e->total) != row.size ||
       row.mode != kModeNames[e->info.mode] ||
       e->info.bits_per_pixel != row.bpp || e->info.width != row.width ||
       e->info.height != row.height)
     return std::nullopt;
-  // As much as the outputs of the scan read: its size, and its pixels when
-  // the file holds them.
-  uint64_t want = std::max<uint64_t>(e->total, f.image_pos + kBlockHeaderSize);
-  const uint64_t pixels_end =
-      f.image_pos + kBlockHeaderSize + pixel_data_bytes(e->info);
-  if (pixels_end <= avail) want = std::max(want, pixels_end);
-  f.bytes.resize(static_cast<std::size_t>(want));
-  copy(0, f.bytes);
+  // As much as the outputs of the scan read.
+  f.bytes.resize(static_cast<std::size_t>(tim_reach(*e, f.image_pos, avail)));
+  stream->copy(f.pos, f.bytes);
   f.examined = *e;
   attach_blocks(f.examined.info, f.bytes, f.image_pos);
   return f;
 }
 
-// The file offset of each TIM byte goes through the stream in a raw image.
-void put_tim(Patched& t, const Found& f, const CatalogueRow& row,
-             const Bytes& tim) {
-  if (!f.stream_pos) {
-    t.put(static_cast<uint64_t>(row.offset), tim);
-    return;
-  }
-  std::size_t done = 0;
-  while (done < tim.size()) {
-    const uint64_t pos = *f.stream_pos + done;
-    const std::size_t n = std::min<std::size_t>(
-        kSectorDataSize - pos % kSectorDataSize, tim.size() - done);
-    t.put(raw_offset(f.map, pos), std::span(tim).subspan(done, n));
-    done += n;
-  }
+// Each TIM byte goes back to its place in the file through the stream.
+void put_tim(Patched& t, const Found& f, const Bytes& tim) {
+  const std::span<const uint8_t> file = t.bytes();
+  const DataStream stream = f.map.segment_start.empty()
+                                ? DataStream::plain(file)
+                                : DataStream::in_image(file, f.map);
+  stream.pieces(f.pos, tim.size(),
+                [&](uint64_t at, std::size_t pos, std::size_t n) {
+                  t.put(at, std::span(tim).subspan(pos - f.pos, n));
+                });
 }
 
 // Applies one source to `tim`; empty or why not.
@@ -507,7 +488,7 @@ int32_t reinsert(Run& run) {
       out = {same->after, same->source, {}};
     }
     if (out.source.empty()) continue;
-    put_tim(t, *f, row, out.tim);
+    put_tim(t, *f, out.tim);
     ++t.changed;
     std::printf("TIM %i at byte %i: patched from %s\n", row.number, row.offset,
                 out.source.c_str());

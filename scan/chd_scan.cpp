@@ -14,8 +14,7 @@
 
 #include "disc/disc_image.h"
 #include "platform/aligned_buffer.h"
-#include "scan/disc_scan.h"
-#include "scan/scan_file.h"
+#include "scan/stream_scan.h"
 
 namespace vexlo {
 
@@ -270,8 +269,9 @@ bool open_chd(std::span<const uint8_t> file, const std::string& path,
   return ok;
 }
 
-void scan_chd(Run& run, const chd::Image& image, const InputData& data,
-              const std::string& path, unsigned threads) {
+bool scan_chd(InputScan& input, const chd::Image& image, const InputData& data,
+              unsigned threads) {
+  const std::string& path = input.path;
   if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
   BinSink sink(image.bin_size);
   std::vector<uint32_t> damaged;
@@ -300,25 +300,17 @@ void scan_chd(Run& run, const chd::Image& image, const InputData& data,
   }
   if (!memory) {
     std::printf("Skipping %s: not enough memory to load it.\n", path.c_str());
-    return;
+    return false;
   }
-  if (sink.raw())
-    std::printf(
-        "Disc image: %i sectors of %i bytes, scanning %i bytes of data.\n",
-        static_cast<int>(sink.map().whole_sectors),
-        static_cast<int>(sink.map().sector_size),
-        static_cast<int>(sink.map().stream_size()));
+  if (sink.raw()) print_disc_line(sink.map());
   for (uint32_t n : damaged)
     std::printf("Can't read %s: hunk %i is damaged.\n", path.c_str(),
                 static_cast<int>(n));
-  if (sink.raw()) {
-    if (run.settings.writeindex)
-      read_stream_files(run, sink.stream(), sink.map());
-    scan_data_stream(run, sink.stream(), sink.map());
-  } else {
-    if (run.settings.writeindex) read_iso_files(run, sink.stream());
-    scan_buffer(run, sink.stream());
-  }
+  const DataStream stream = sink.raw()
+                                ? DataStream::decoded(sink.stream(), sink.map())
+                                : DataStream::plain(sink.stream());
+  keep_disc_files(input, stream);
+  return scan_stream(input, stream);
 }
 
 }  // namespace vexlo

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "disc/chd.h"
-#include "driver/settings.h"
 #include "platform/input_file.h"
+#include "scan/stream_scan.h"
 
 namespace vexlo {
 
@@ -18,9 +18,10 @@ namespace vexlo {
 bool open_chd(std::span<const uint8_t> file, const std::string& path,
               chd::Image& image);
 
-// Scans the CHD `data` at `path`, whose image open_chd read, with `threads`
-// decoding threads (0: one per core); the results are the same for any number.
-void scan_chd(Run& run, const chd::Image& image, const InputData& data,
-              const std::string& path, unsigned threads = 0);
+// Scans the CHD `data` of `input`, whose image open_chd read, with
+// `threads` decoding threads (0: one per core); the results are the same for
+// any number. True when the limit ended the scan.
+bool scan_chd(InputScan& input, const chd::Image& image, const InputData& data,
+              unsigned threads = 0);
 
 }  // namespace vexlo

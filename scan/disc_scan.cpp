@@ -9,12 +9,11 @@
 #include <thread>
 #include <vector>
 
-#include "disc/iso9660.h"
 #include "extract/extract.h"
 #include "platform/aligned_buffer.h"
 #include "scan/candidate.h"
 #include "scan/candidate_stream.h"
-#include "scan/scan_file.h"
+#include "scan/stream_scan.h"
 
 namespace vexlo {
 
@@ -108,18 +107,16 @@ DiscPass pass_part(std::span<const uint8_t> file, const InputData* source,
         pass.hits.push_back(static_cast<uint32_t>(at + shift));
       }
     }
-    for (std::size_t i = c; i < c_end; ++i) {
-      const std::size_t at = i * size;
-      const std::size_t start =
-          sector_data_start(view.subspan(at - shift, size), format);
-      if (start == 0) continue;
-      const uint8_t* data = view.data() + (at - shift) + start;
-      if (!map.segment_start.empty())
-        pass.straddling.back() = straddle_mask(tail, data, filter);
-      std::memcpy(tail, data + kOwn, kStraddle);
-      map.segment_start.push_back(static_cast<uint32_t>(at + start));
-      pass.straddling.push_back(0);
-    }
+    walk_sectors(view, shift, format, c, c_end,
+                 [&](std::size_t, std::size_t at) {
+                   const uint8_t* data = view.data() + (at - shift);
+                   if (!map.segment_start.empty())
+                     pass.straddling.back() = straddle_mask(tail, data, filter);
+                   std::memcpy(tail, data + kOwn, kStraddle);
+                   map.segment_start.push_back(static_cast<uint32_t>(at));
+                   pass.straddling.push_back(0);
+                   return true;
+                 });
   }
   return pass;
 }
@@ -198,211 +195,106 @@ DiscPass first_pass(std::span<const uint8_t> file, const InputData* source,
   return pass;
 }
 
-// The offset loop over the data stream of a raw disc image, read in place:
-// only offsets whose first bytes straddle two sectors, and the TIMs that are
-// reported, are gathered into contiguous memory. Everything else is as
-// scan_buffer over a copy of the stream, whose offsets stand for `file` offsets
-// in what is shown.
-// `pass`, when given, is that of `file` and `map`.
-void disc_stream_loop(Run& run, std::span<const uint8_t> file,
-                      const DiscMap& map, const DiscPass* pass) {
-  const Settings& s = run.settings;
-  const int64_t size = static_cast<int64_t>(map.stream_size());
-  const int64_t limit = size - static_cast<int64_t>(s.mintimsize);
-  if (limit <= 0) return;
-  const std::size_t end = static_cast<std::size_t>(limit < size ? limit : size);
-  if (end == 0) return;  // as when no sector holds data
-  const uint32_t lo = static_cast<uint32_t>(s.mintimsize);
-  const uint32_t hi = static_cast<uint32_t>(s.maxtimsize);
-  const std::size_t segments = map.segment_start.size();
-  const CandidateKernel kernel = best_candidate_kernel();
-  const ExamineOptions options = examine_options(s);
-  const CandidateFilter filter{.looseflags = s.looseflags};
-  std::vector<uint8_t> gathered;
+// The candidates of a raw image's data stream read in place, in stream
+// order: the pass's candidates of the whole file (framing and all: the
+// sector data is most of it) with those outside the data dropped, and after
+// each segment's own, those whose first bytes run on into the next segment.
+// Only those and the TIMs reported are ever gathered into one piece.
+class DiscCandidates {
+ public:
+  DiscCandidates(std::span<const uint8_t> file, const DiscPass& pass,
+                 CandidateFilter filter)
+      : pass_(pass), starts_(pass.map.segment_start) {
+    // Too many to keep: the pass left them to be searched again.
+    if (!pass.have_hits)
+      cursor_.emplace(file, starts_[0], file.size(), best_candidate_kernel(),
+                      filter);
+    file_size_ = file.size();
+  }
 
-  // Looks at stream offset `pos`; true when the scan is to stop.
-  auto look_at = [&](std::size_t pos) {
-    uint8_t piece[kBlockHeaderSize];
-    auto read = [&](uint64_t at, std::size_t n) -> const uint8_t* {
-      const std::size_t p = pos + static_cast<std::size_t>(at);
-      const std::size_t in = p % kSectorDataSize;
-      if (in + n <= kSectorDataSize)
-        return file.data() + map.segment_start[p / kSectorDataSize] + in;
-      copy_stream(file, map, p, {piece, n});
-      return piece;
-    };
-    const uint64_t avail = static_cast<uint64_t>(size) - pos;
-    uint64_t image_pos = 0;
-    const auto found = examine_tim(read, avail, options, &image_pos);
-    if (!found) return false;
-    if (lo <= found->total && found->total <= hi) {
-      const uint32_t shown = raw_offset(map, pos);
-      run.last_offset = static_cast<int32_t>(shown);
-      const SectorPosition where = sector_position(map, pos);
-      run.last_sector = where.sector;
-      run.last_sector_offset = where.offset;
-      print_report(shown, *found);
-      // What the outputs read: the TIM, and the pixels a bitmap takes when
-      // the stream holds them all (when it does not, the bitmap is refused
-      // on the length alone).
-      uint64_t want =
-          std::max<uint64_t>(found->total, image_pos + kBlockHeaderSize);
-      const uint64_t pixels_end =
-          image_pos + kBlockHeaderSize + pixel_data_bytes(found->info);
-      if (pixels_end <= avail) want = std::max(want, pixels_end);
-      const std::size_t n = static_cast<std::size_t>(want);
-      const std::size_t in = pos % kSectorDataSize;
-      std::span<const uint8_t> window;
-      if (in + n <= kSectorDataSize) {
-        window = file.subspan(map.segment_start[pos / kSectorDataSize] + in, n);
-      } else {
-        try {
-          gathered.resize(n);
-        } catch (const std::bad_alloc&) {
-          std::printf("Could not gather TIM at byte %i: not enough memory.\n",
-                      static_cast<int>(shown));
-          return hit_limit(run);
-        }
-        copy_stream(file, map, pos, {gathered.data(), n});
-        window = {gathered.data(), n};
+  // The next stream offset; kDone when there is none.
+  std::size_t next() {
+    for (;;) {
+      if (mask_ != 0) {
+        const std::size_t pos =
+            straddling_ * kSectorDataSize + kOwn +
+            static_cast<std::size_t>(std::countr_zero(mask_));
+        mask_ &= mask_ - 1;
+        return pos;
       }
-      TimInfo info = found->info;
-      attach_blocks(info, window, image_pos);
-      emit_tim(run, window, 0, found->total, info);
+      if (!have_hit_) {
+        have_hit_ = fetch(&hit_);
+        if (!have_hit_) {
+          // No candidate is left inside a segment; those running on from
+          // one into the next may be.
+          if (k_ >= starts_.size()) return kDone;
+          leave_segment();
+          continue;
+        }
+      }
+      // The hit lies past segment k: its straddles come first.
+      if (k_ < starts_.size() && starts_[k_] + kSectorDataSize <= hit_) {
+        leave_segment();
+        continue;
+      }
+      have_hit_ = false;
+      if (k_ == starts_.size()) return kDone;
+      if (hit_ < starts_[k_]) continue;  // in the framing
+      const std::size_t in = hit_ - starts_[k_];
+      if (in >= kOwn) continue;  // a straddle of segment k, found with it
+      return k_ * kSectorDataSize + in;
     }
-    return hit_limit(run);
-  };
-
-  // Offsets whose candidate bytes run on from segment k into segment k + 1:
-  // looked at in stream order, after segment k's own. True to stop.
-  auto straddles = [&](std::size_t k) {
-    if (k + 1 >= segments) return false;
-    uint32_t mask =
-        pass != nullptr
-            ? pass->straddling[k]
-            : straddle_mask(file.data() + map.segment_start[k] + kOwn,
-                            file.data() + map.segment_start[k + 1], filter);
-    for (; mask != 0; mask &= mask - 1) {
-      const std::size_t pos = k * kSectorDataSize + kOwn +
-                              static_cast<std::size_t>(std::countr_zero(mask));
-      if (pos >= end || look_at(pos)) return true;
-    }
-    return false;
-  };
-
-  // The candidates of the whole file, framing and all (the sector data is
-  // most of it), in order; those outside the data are dropped here. True to
-  // stop.
-  std::size_t k = 0;  // segment of the hits; the ones before it are done
-  auto on_hit = [&](std::size_t at) {
-    while (k < segments && map.segment_start[k] + kSectorDataSize <= at) {
-      if (straddles(k)) return true;
-      ++k;
-    }
-    if (k == segments) return true;
-    if (at < map.segment_start[k]) return false;  // in the framing
-    const std::size_t in = at - map.segment_start[k];
-    if (in >= kOwn) return false;  // straddles(k) takes it, with the next data
-    const std::size_t pos = k * kSectorDataSize + in;
-    return pos >= end || look_at(pos);
-  };
-  if (pass != nullptr && pass->have_hits) {
-    for (const uint32_t at : pass->hits)
-      if (on_hit(at)) return;
-  } else {
-    CandidateCursor candidates(file, map.segment_start[0], file.size(), kernel,
-                               filter);
-    for (std::size_t at = candidates.next(); at < file.size();
-         at = candidates.next())
-      if (on_hit(at)) return;
   }
-  for (; k < segments; ++k)
-    if (straddles(k)) return;
-}
+
+  static constexpr std::size_t kDone = SIZE_MAX;
+
+ private:
+  bool fetch(std::size_t* at) {
+    if (cursor_) {
+      if (searched_) return false;
+      *at = cursor_->next();
+      searched_ = *at >= file_size_;
+      return !searched_;
+    }
+    if (next_hit_ == pass_.hits.size()) return false;
+    *at = pass_.hits[next_hit_++];
+    return true;
+  }
+  // Done with segment k but for its straddles.
+  void leave_segment() {
+    mask_ = k_ + 1 < starts_.size() ? pass_.straddling[k_] : 0;
+    straddling_ = k_++;
+  }
+
+  const DiscPass& pass_;
+  const std::vector<uint32_t>& starts_;
+  std::optional<CandidateCursor> cursor_;
+  std::size_t file_size_ = 0;
+  bool searched_ = false;  // the cursor is at the end
+  std::size_t next_hit_ = 0;
+  std::size_t hit_ = 0;
+  bool have_hit_ = false;
+  std::size_t k_ = 0;  // segment of the hits; the ones before it are done
+  uint32_t mask_ = 0;  // straddles of segment `straddling_` not yet given
+  std::size_t straddling_ = 0;
+};
 
 }  // namespace
 
-namespace {
-
-// The file system just read, for the catalogue rows of this image.
-void keep_disc_files(Run& run, int64_t base, DiscFiles files) {
-  run.disc_base = base;
-  if (!files.empty())
-    run.disc_files = std::make_shared<const DiscFiles>(std::move(files));
-}
-
-// Reads the file system of a disc image of `map` whose segment k holds the
-// 2048 bytes segment(k) into run.disc_files and run.disc_base.
-template <typename Segment>
-void read_files_of(Run& run, const DiscMap& map, Segment segment) {
-  const std::vector<uint32_t>& starts = map.segment_start;
-  // The data of the image's sector `n`: empty past the end and where the
-  // sector holds none.
-  auto sector_data = [&](int64_t n) -> std::span<const uint8_t> {
-    if (n < 0 || static_cast<uint64_t>(n) >= map.whole_sectors) return {};
-    const uint64_t at = static_cast<uint64_t>(n) * map.sector_size;
-    const auto k = std::lower_bound(starts.begin(), starts.end(), at);
-    if (k == starts.end() || *k - at >= map.sector_size) return {};
-    return segment(static_cast<std::size_t>(k - starts.begin()));
-  };
-  // Disc sector n is the image's sector n, unless the image starts before
-  // the disc's first sector; then the 17th data sector, where the volume
-  // descriptors begin, tells how far.
-  auto descriptor_at = [&](int64_t base) {
-    const std::span<const uint8_t> d = sector_data(base + 16);
-    return !d.empty() && std::memcmp(d.data() + 1, "CD001", 5) == 0;
-  };
-  int64_t base = 0;
-  if (!descriptor_at(0) && starts.size() > 16) {
-    const int64_t at = starts[16] / map.sector_size;
-    if (descriptor_at(at - 16)) base = at - 16;
-  }
-  keep_disc_files(run, base, read_iso9660([&](uint32_t n) {
-                    return sector_data(base + int64_t{n});
-                  }));
-}
-
-}  // namespace
-
-void read_disc_files(Run& run, std::span<const uint8_t> file,
-                     const DiscMap& map) {
-  read_files_of(run, map, [&](std::size_t k) {
-    return file.subspan(map.segment_start[k], kSectorDataSize);
-  });
-}
-
-void read_stream_files(Run& run, std::span<const uint8_t> stream,
-                       const DiscMap& map) {
-  read_files_of(run, map, [&](std::size_t k) {
-    return stream.subspan(k * kSectorDataSize, kSectorDataSize);
-  });
-}
-
-void read_iso_files(Run& run, std::span<const uint8_t> bytes) {
-  if (!is_iso_image(bytes)) return;
-  keep_disc_files(
-      run, 0, read_iso9660([&](uint32_t n) -> std::span<const uint8_t> {
-        if (n >= bytes.size() / kSectorDataSize) return {};
-        return bytes.subspan(std::size_t{n} * kSectorDataSize, kSectorDataSize);
-      }));
-}
-
-void scan_disc_image(Run& run, std::span<const uint8_t> file, unsigned threads,
-                     SectorFormat format, const InputData* source) {
-  const DiscPass pass = first_pass(
-      file, source, format, {.looseflags = run.settings.looseflags}, threads);
-  if (run.settings.writeindex) read_disc_files(run, file, pass.map);
-  std::printf(
-      "Disc image: %i sectors of %i bytes, scanning %i bytes of data.\n",
-      static_cast<int>(pass.map.whole_sectors),
-      static_cast<int>(pass.map.sector_size),
-      static_cast<int>(pass.map.stream_size()));
-  disc_stream_loop(run, file, pass.map, &pass);
-}
-
-void scan_disc_stream(Run& run, std::span<const uint8_t> file,
-                      const DiscMap& map) {
-  disc_stream_loop(run, file, map, nullptr);
+bool scan_disc_image(InputScan& input, std::span<const uint8_t> file,
+                     unsigned threads, SectorFormat format,
+                     const InputData* source) {
+  const DiscPass pass =
+      first_pass(file, source, format,
+                 {.looseflags = input.run.settings.looseflags}, threads);
+  const DataStream stream = DataStream::in_image(file, pass.map);
+  keep_disc_files(input, stream);
+  print_disc_line(pass.map);
+  OffsetLoop loop(input, stream);
+  if (loop.end() == 0) return false;  // as when no sector holds data
+  DiscCandidates candidates(file, pass,
+                            {.looseflags = input.run.settings.looseflags});
+  return loop.run([&] { return candidates.next(); });
 }
 
 }  // namespace vexlo

@@ -2,8 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "tim/tim.h"
+#include "convert/images.h"
 #include "tests/tim_builder.h"
+#include "tim/tim.h"
 
 namespace vexlo {
 namespace {
@@ -196,23 +197,19 @@ TEST(BuildBmp, NoClutBlockGivesAGreyRamp) {
   }
 }
 
-TEST(BmpName, CountAndOffset) {
+TEST(ImageName, CountAndOffset) {
   vexlo::Run run;
   run.settings.outname = "x";
   run.tim_counter = 3;
-  EXPECT_EQ(bmp_name(run), "x3.bmp");
+  EXPECT_EQ(image_name(run, 4096, ".bmp"), "x3.bmp");
   run.settings.numbyoffset = true;
-  const std::pair<int32_t, const char*> cases[] = {
+  const std::pair<uint32_t, const char*> cases[] = {
       {0, "x_0000000000.bmp"},
       {4096, "x_0000004096.bmp"},
       {2147483647, "x_2147483647.bmp"}};
-  for (auto [off, want] : cases) {
-    run.last_offset = off;
-    EXPECT_EQ(bmp_name(run), want);
-  }
-  run.last_offset = 4096;
+  for (auto [off, want] : cases) EXPECT_EQ(image_name(run, off, ".bmp"), want);
   run.bmp_names.insert("x_0000004096.bmp");
-  EXPECT_EQ(bmp_name(run), "x_0000004096_3.bmp");
+  EXPECT_EQ(image_name(run, 4096, ".bmp"), "x_0000004096_3.bmp");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "extract/extract.h"
 #include "tests/tim_builder.h"
 
 namespace vexlo {
@@ -110,10 +111,10 @@ TEST(Catalogue, RecordOfARecognisedTim) {
     const auto found = examine_offset(tim, 0, -1);
     ASSERT_TRUE(found) << c.what;
     EXPECT_EQ(blocks_consistent(found->info), c.consistent) << c.what;
-    vexlo::Run run;
-    run.tim_counter = 7;
-    run.input_path = "in.bin";
-    const CatalogueEntry e = catalogue_entry(run, found->total, found->info);
+    TimHit hit;
+    hit.found = *found;
+    hit.file = "in.bin";
+    const CatalogueEntry e = catalogue_entry(hit, 7);
     EXPECT_EQ(e.palettes, c.palettes) << c.what;
     EXPECT_EQ(e.number, 7);
     EXPECT_EQ(e.file, "in.bin");

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "driver/settings.h"
-#include "scan/scan_file.h"
+#include "scan/disc_scan.h"
 #include "tests/disc_builder.h"
 
 namespace vexlo::test {
@@ -85,8 +85,9 @@ TEST(DiscImage, SameReportsForEveryNumberOfThreads) {
   auto scan = [&](unsigned threads) {
     vexlo::Run run;
     run.settings.writebmp = false;
+    InputScan input{.run = run, .path = {}, .disc = {}};
     testing::internal::CaptureStdout();
-    scan_disc_image(run, d.image, threads);
+    scan_disc_image(input, d.image, threads);
     std::fflush(stdout);
     return testing::internal::GetCapturedStdout() + "\ncounted " +
            std::to_string(run.tim_counter);

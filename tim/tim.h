@@ -232,6 +232,20 @@ inline uint64_t pixel_data_bytes(const TimInfo& info) {
   }
 }
 
+// How far the outputs of a TIM that examine_tim accepted with `image_pos`
+// read from its first byte, when `avail` bytes lie there: its size, its
+// image block's header, and its pixels when those bytes hold them all (when
+// they do not, its pictures are refused on the length alone).
+inline uint64_t tim_reach(const Examined& found, uint64_t image_pos,
+                          uint64_t avail) {
+  uint64_t reach =
+      std::max<uint64_t>(found.total, image_pos + kBlockHeaderSize);
+  const uint64_t pixels_end =
+      image_pos + kBlockHeaderSize + pixel_data_bytes(found.info);
+  if (pixels_end <= avail) reach = std::max(reach, pixels_end);
+  return reach;
+}
+
 // True when the block lengths of an accepted TIM agree with its pixels: the
 // image block's length is 12 + 2 * w * h (its w and h fields), or 2 more,
 // and a CLUT block's length is 12 + 2 * w * h of the CLUT block's fields,

@@ -1,0 +1,109 @@
+// The one offset loop: every source (a plain file, a raw image read in
+// place, a CHD decoded into memory) hands its data stream to it, and it
+// examines the candidates, reports and writes each TIM, and stops at the
+// limit.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "disc/iso9660.h"
+#include "disc/stream.h"
+#include "driver/settings.h"
+#include "platform/input_file.h"
+#include "scan/candidate_stream.h"
+#include "tim/tim.h"
+
+namespace vexlo {
+
+// A disc's file system and where its sector 0 lies: disc sector n is the
+// image's sector n + base, or for a plain image of 2048-byte sectors its
+// bytes from n * 2048.
+struct DiscFileSystem {
+  DiscFiles files;
+  int64_t base = 0;
+};
+
+// The scan of one input: the run, and what it knows of the input besides
+// its stream.
+struct InputScan {
+  Run& run;
+  // The input, as its "Reading" line shows it.
+  std::string path;
+  // Its file system (cdimage with writeindex); empty without one.
+  DiscFileSystem disc;
+};
+
+// How the settings shape recognition.
+inline ExamineOptions examine_options(const Settings& s) {
+  return {.typefilter = s.typefilter,
+          .looseflags = s.looseflags,
+          .strict = s.strict};
+}
+
+// The offset loop over `stream`. Each source yields its candidate offsets
+// in increasing order (run); every one is looked at the same way (look_at).
+// A stream found inside another (packed data) is scanned by a loop of its
+// own over it, run from the outer loop's look at the stream's first byte.
+class OffsetLoop {
+ public:
+  OffsetLoop(InputScan& input, const DataStream& stream);
+
+  // No TIM is looked for in the last `mintimsize` bytes: the offsets looked
+  // at are below end() (0 when none is).
+  std::size_t end() const { return end_; }
+
+  // Looks at every offset next() yields, up to the first at or past end();
+  // true when the limit ended the scan.
+  template <typename Next>
+  bool run(Next&& next) {
+    for (std::size_t pos = next(); pos < end_; pos = next())
+      if (look_at(pos)) return true;
+    return false;
+  }
+
+  // Examines stream offset `pos` (< end()); a TIM in the size window there is
+  // reported, written and counted. True when the scan is to stop.
+  bool look_at(std::size_t pos);
+
+ private:
+  InputScan& input_;
+  const DataStream& stream_;
+  const ExamineOptions options_;
+  const uint32_t lo_, hi_;
+  std::size_t end_ = 0;
+  std::vector<uint8_t> gathered_;  // a TIM of a stream not in one piece
+};
+
+// Scans `stream`, which lies in memory in one piece. `split`, when given,
+// sets how the candidate search is spread over threads (by default: over
+// the machine's cores for a large stream); what is found, printed and
+// written is the same with any split. `source`, the loaded file whose
+// bytes() are the stream, lets the search read the file again instead (see
+// CandidateStream). True when the limit ended it.
+bool scan_stream(InputScan& input, const DataStream& stream,
+                 std::optional<CandidateSplit> split = std::nullopt,
+                 const InputData* source = nullptr);
+
+// The file system of the disc whose data `stream` is: a raw image's (its map
+// says where the sectors lie), or a plain image's of 2048-byte sectors.
+// Empty when it has none.
+DiscFileSystem read_disc_files(const DataStream& stream);
+
+// With cdimage and writeindex, reads the disc's file system into `input`
+// for the catalogue rows of its TIMs.
+void keep_disc_files(InputScan& input, const DataStream& stream);
+
+// The line that opens the scan of a raw image's data.
+void print_disc_line(const DiscMap& map);
+
+// Scans `data`, which is no input file of the run: as a plain file's scan,
+// with the reports and outputs but without a name.
+void scan_buffer(Run& run, std::span<const uint8_t> data,
+                 std::optional<CandidateSplit> split = std::nullopt);
+
+}  // namespace vexlo
