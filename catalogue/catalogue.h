@@ -49,6 +49,8 @@ struct CatalogueEntry {
   // The number of the first counted TIM of the run with the same size and
   // hash; empty for a first.
   std::optional<int32_t> duplicate_of;
+  // In a PBP: the number of the disc holding it (1 for a single disc).
+  std::optional<int32_t> disc;
 };
 
 // The TIMs of one input file, in report order.

@@ -87,8 +87,11 @@ std::string read_catalogue(std::string_view text,
   for (std::size_t c = 0; c < std::size(kColumns); ++c)
     if (header[c] != kColumns[c]) return "its header is not a catalogue's";
   std::size_t duplicate_column = 0;
-  for (std::size_t c = std::size(kColumns); c < header.size(); ++c)
+  std::size_t disc_column = 0;
+  for (std::size_t c = std::size(kColumns); c < header.size(); ++c) {
     if (header[c] == "duplicate_of") duplicate_column = c;
+    if (header[c] == "disc") disc_column = c;
+  }
 
   for (std::size_t r = 1; r < records.size(); ++r) {
     const std::vector<std::string>& f = records[r];
@@ -122,6 +125,12 @@ std::string read_catalogue(std::string_view text,
       if (!parse_number(f[duplicate_column], of))
         return where + "duplicate_of is not a number";
       row.duplicate_of = of;
+    }
+    if (disc_column != 0 && disc_column < f.size() && !f[disc_column].empty()) {
+      int32_t disc = 0;
+      if (!parse_number(f[disc_column], disc) || disc < 1)
+        return where + "disc is not a number";
+      row.disc = disc;
     }
     rows.push_back(std::move(row));
   }

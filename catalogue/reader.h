@@ -28,6 +28,9 @@ struct CatalogueRow {
   // The number of the row this one repeats (column duplicate_of), when the
   // catalogue has the column and the row a value.
   std::optional<int32_t> duplicate_of;
+  // The disc of a PBP that holds it (column disc), when the catalogue has
+  // the column and the row a value.
+  std::optional<int32_t> disc;
 };
 
 // The records of a CSV text; a quoted field may hold commas, quotes

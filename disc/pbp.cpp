@@ -3,7 +3,13 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <thread>
 
 #include "disc/cue_sheet.h"
 #include "disc/disc_image.h"
@@ -215,10 +221,76 @@ bool BlockDecoder::decode(std::span<const uint8_t> in, std::span<uint8_t> out) {
 
 bool BlockDecoder::decode(std::span<const uint8_t> file, const Disc& disc,
                           uint32_t n, std::span<uint8_t> out) {
-  if (n >= disc.blocks.size()) return false;
+  const bool there =
+      n < disc.blocks.size() &&
+      holds(file, disc.blocks[n].offset, disc.blocks[n].size);
+  if (!there || out.size() != kBlockBytes) {
+    std::memset(out.data(), 0, out.size());
+    return false;
+  }
   const Block& b = disc.blocks[n];
-  if (!holds(file, b.offset, b.size)) return false;
   return decode(file.subspan(static_cast<std::size_t>(b.offset), b.size), out);
+}
+
+bool decode_disc(std::span<const uint8_t> file, const Disc& disc,
+                 unsigned threads, AlignedBuffer& bin,
+                 std::vector<uint32_t>& damaged) {
+  damaged.clear();
+  const uint32_t count = static_cast<uint32_t>(disc.blocks.size());
+  try {
+    damaged.reserve(count);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (!bin.try_resize(static_cast<std::size_t>(disc.bin_size))) return false;
+  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+  threads = std::min<unsigned>(threads, std::max<uint32_t>(count, 1));
+  // Each block goes straight to its place in the BIN: no order to keep but
+  // that of the damaged list.
+  std::atomic<uint32_t> next{0};
+  std::mutex mutex;
+  auto work = [&](bool last) {
+    std::unique_ptr<BlockDecoder> decoder;
+    std::unique_ptr<uint8_t[]> tail;  // the last block, cut in the BIN
+    try {
+      decoder = std::make_unique<BlockDecoder>();
+      tail = std::make_unique<uint8_t[]>(kBlockBytes);
+    } catch (const std::bad_alloc&) {
+      // Another thread decodes the blocks; the last one left counts them
+      // as damaged.
+      if (!last) return;
+      decoder.reset();
+    }
+    for (uint32_t n = next++; n < count; n = next++) {
+      const std::size_t k = block_bin_bytes(disc, n);
+      uint8_t* at = bin.data() + std::size_t{n} * kBlockBytes;
+      bool ok = false;
+      if (decoder && k == kBlockBytes) {
+        ok = decoder->decode(file, disc, n, {at, kBlockBytes});
+      } else if (decoder) {
+        ok = decoder->decode(file, disc, n, {tail.get(), kBlockBytes});
+        std::memcpy(at, tail.get(), k);
+      } else {
+        std::memset(at, 0, k);
+      }
+      if (!ok) {
+        std::lock_guard<std::mutex> lock(mutex);
+        damaged.push_back(n);
+      }
+    }
+  };
+  std::vector<std::thread> pool;
+  for (unsigned t = 1; t < threads; ++t) {
+    try {
+      pool.emplace_back(work, false);
+    } catch (const std::exception&) {
+      break;  // the calling thread decodes what no other does
+    }
+  }
+  work(true);
+  for (std::thread& t : pool) t.join();
+  std::sort(damaged.begin(), damaged.end());
+  return true;
 }
 
 std::string cue_sheet(const Disc& disc, const std::string& bin_name,

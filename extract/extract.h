@@ -31,6 +31,9 @@ struct TimHit {
   // first byte and the TIM's offset in it; empty outside every file.
   std::string_view disc_file;
   std::optional<uint32_t> disc_file_offset;
+  // In a PBP: the number of the disc holding it (1 for a single disc); 0
+  // for other inputs.
+  int disc = 0;
 };
 
 // Prints the report of an accepted TIM in the size window.

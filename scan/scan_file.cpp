@@ -7,6 +7,7 @@
 #ifdef VEXLO_CHD
 #include "scan/chd_scan.h"
 #endif
+#include "scan/container_scan.h"
 #include "scan/disc_scan.h"
 #include "scan/stream_scan.h"
 
@@ -39,7 +40,13 @@ void scan_file(Run& run, const std::string& path) {
   chd::Image chd_image;
   const bool chd = run.settings.cdimage && !raw && chd::is_chd(bytes);
   if (chd && !open_chd(bytes, path, chd_image)) return;
+#else
+  const bool chd = false;
 #endif
+  DiscContainer container;
+  const bool packed_disc =
+      run.settings.cdimage && !raw && !chd && is_disc_container(bytes);
+  if (packed_disc && !container.open(bytes, path)) return;
   run.have_input_id = true;
   run.input_id = file.id;
   ++run.files_scanned;
@@ -50,6 +57,8 @@ void scan_file(Run& run, const std::string& path) {
   } else if (chd) {
     scan_chd(input, chd_image, data);
 #endif
+  } else if (packed_disc) {
+    container.scan(input);
   } else {
     const DataStream stream = DataStream::plain(bytes);
     keep_disc_files(input, stream);

@@ -92,6 +92,7 @@ bool OffsetLoop::look_at(std::size_t pos) {
   hit.found = *found;
   hit.place = stream_.place(pos);
   hit.file = input_.path;
+  hit.disc = input_.disc_number;
   if (!input_.disc.files.empty()) {
     if (const auto in = disc_file_at(input_.disc, hit.place)) {
       hit.disc_file = in->file->path;
