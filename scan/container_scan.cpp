@@ -73,6 +73,7 @@ bool DiscContainer::open(std::span<const uint8_t> file, const std::string& path,
 bool DiscContainer::scan(InputScan& input) {
   if (ecm_) return scan_bin(input, bin_.span());
   const std::size_t discs = pbp_.discs.size();
+  bool limited = false;
   for (std::size_t i = 0; i < discs; ++i) {
     if (discs > 1)
       std::printf("Disc %i of %i in %s\n", static_cast<int>(i + 1),
@@ -92,9 +93,11 @@ bool DiscContainer::scan(InputScan& input) {
                   static_cast<int>(n));
     input.disc_number = static_cast<int>(i + 1);
     input.disc = {};
-    if (scan_bin(input, bin_.span())) return true;
+    // As the files of a tree: the limit ends this disc's scan, and the next
+    // disc's goes as far as its first TIM.
+    limited = scan_bin(input, bin_.span());
   }
-  return false;
+  return limited;
 }
 
 }  // namespace vexlo
