@@ -225,7 +225,7 @@ TEST(DiscContainers, RefusalsAreOneLine) {
       {"an encrypted PBP", poke(pbp, kPsarAt, 0x20), "encrypted or unknown PBP"},
       {"a cut PBP", cut(pbp, pbp.size() - 100), "truncated"},
       {"a cut ECM", cut(ecm, ecm.size() - 100), "truncated"},
-      {"an ECM whose data changed", poke(ecm, ecm.size() / 2, 0x5A),
+      {"an ECM whose checksum changed", poke(ecm, ecm.size() - 1, 0x5A),
        "its checksum does not match"},
   };
   for (const auto& c : cases) {
