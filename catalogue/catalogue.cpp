@@ -143,6 +143,7 @@ std::vector<std::string> keys_on(const Settings& s) {
       {"allcluts", s.allcluts},       {"writeindex", s.writeindex},
       {"cdimage", s.cdimage},         {"looseflags", s.looseflags},
       {"strict", s.strict},           {"skipduplicates", s.skipduplicates},
+      {"nopause", s.nopause},
   };
   std::vector<std::string> on;
   for (const auto& [name, value] : flags)

@@ -66,7 +66,7 @@ struct CatalogueTotals {
   int32_t not_shown = 0;  // reported TIMs past the page's limit
 };
 
-// The page shows at most this many tiles (a page of about 25 MB), so that
+// The page shows at most this many tiles (a page of about 45 MB), so that
 // the run's memory stays bounded whatever it finds; the CSV lists every TIM.
 constexpr int32_t kGalleryMax = 100000;
 

@@ -2,6 +2,7 @@
 
 #include "catalogue/catalogue.h"
 #include "platform/append_file.h"
+#include "platform/failures.h"
 #include "platform/output_file.h"
 
 namespace vexlo {
@@ -26,6 +27,7 @@ bool replaces_input(const CatalogueState& c, const std::string& name) {
 
 void csv_failed(CatalogueState& c) {
   std::printf("Could not write %s\n", c.csv_name.c_str());
+  note_failure();
   c.csv.close();
 }
 
@@ -44,6 +46,7 @@ void catalogue_begin(Run& run) {
   if (c.csv_name.size() > kTextMax || replaces_input(c, c.csv_name) ||
       !c.csv.open(c.csv_name, &id)) {
     std::printf("Could not write %s\n", c.csv_name.c_str());
+    note_failure();
     return;
   }
   // A tree search must never scan the index it is writing.
@@ -77,14 +80,18 @@ void catalogue_end(Run& run) {
   CatalogueState& c = *run.catalogue;
   c.totals.files_scanned = run.files_scanned;
   const std::string page = gallery_page(run.settings, c.totals, c.sections);
-  if (replaces_input(c, c.html_name))
+  if (replaces_input(c, c.html_name)) {
     std::printf("Could not write %s\n", c.html_name.c_str());
-  else
+    note_failure();
+  } else {
     write_output_file(
         run, c.html_name,
         std::span(reinterpret_cast<const uint8_t*>(page.data()), page.size()));
-  if (c.csv.is_open() && !c.csv.close())
+  }
+  if (c.csv.is_open() && !c.csv.close()) {
     std::printf("Could not write %s\n", c.csv_name.c_str());
+    note_failure();
+  }
   run.catalogue.reset();
 }
 

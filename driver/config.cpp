@@ -92,6 +92,7 @@ void apply_config(Settings& s, std::string_view text) {
   if (std::string v = config_value(text, "reinsert"); !v.empty())
     s.reinsert = cut(std::move(v));
   take_flag(text, "skipduplicates", s.skipduplicates);
+  take_flag(text, "nopause", s.nopause);
 }
 
 void load_config(Settings& settings) {

@@ -6,11 +6,23 @@
 #include "catalogue/catalogue.h"
 #include "driver/config.h"
 #include "platform/console.h"
+#include "platform/failures.h"
 #include "reinsert/reinsert.h"
 #include "scan/scan_file.h"
 #include "scan/walk.h"
 
 namespace vexlo {
+
+namespace {
+
+// The key pressed, or with nopause at once: 0, or 1 when an input could not
+// be read or an output not written.
+int end_of_run(const Settings& s) {
+  if (s.nopause) return any_failure() ? 1 : 0;
+  return wait_key();
+}
+
+}  // namespace
 
 int run(Run& state) {
   Settings& s = state.settings;
@@ -38,7 +50,7 @@ int run(Run& state) {
     const int32_t n = reinsert(state);
     std::printf("A total of %i tim(s) reinserted.\n", n);
     std::fflush(stdout);
-    return wait_key();
+    return end_of_run(s);
   }
   if (s.tree_search && !s.inpath.empty()) {
     catalogue_begin(state);
@@ -55,7 +67,7 @@ int run(Run& state) {
   std::printf("A total of %i tim(s) found.\n", state.tim_counter - 1);
   // Everything must be on the screen (or in the pipe) while we wait.
   std::fflush(stdout);
-  return wait_key();
+  return end_of_run(s);
 }
 
 }  // namespace vexlo

@@ -43,6 +43,8 @@ struct Settings {
   // The catalogue CSV of a reinsertion run; empty for a scan.
   std::string reinsert;
   bool skipduplicates = false;
+  // End without the key wait; the exit status tells whether anything failed.
+  bool nopause = false;
 };
 
 struct Run {

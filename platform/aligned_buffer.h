@@ -28,7 +28,10 @@ class AlignedBuffer {
   AlignedBuffer& operator=(const AlignedBuffer&) = delete;
   AlignedBuffer(AlignedBuffer&& other) noexcept { swap(other); }
   AlignedBuffer& operator=(AlignedBuffer&& other) noexcept {
-    swap(other);
+    if (this != &other) {
+      release();
+      swap(other);
+    }
     return *this;
   }
   ~AlignedBuffer() { release(); }
@@ -64,6 +67,8 @@ class AlignedBuffer {
   uint8_t* data() { return data_; }
   const uint8_t* data() const { return data_; }
   std::size_t size() const { return size_; }
+  // Bytes the buffer can hold without allocating.
+  std::size_t capacity() const { return capacity_; }
   bool empty() const { return size_ == 0; }
   std::span<uint8_t> span() { return {data_, size_}; }
   std::span<const uint8_t> span() const { return {data_, size_}; }

@@ -7,8 +7,6 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/file_id.h"
-
 namespace vexlo {
 
 // The separator the walk builds paths with.
@@ -20,10 +18,11 @@ enum class EntryKind {
   kOther,      // anything else: never entered, never scanned
 };
 
+// Only what the listing itself tells: a file's identity is had when it is
+// opened, without another look at each entry.
 struct DirEntry {
   std::string name;
   EntryKind kind = EntryKind::kOther;
-  FileId id;
 };
 
 // The entries of the directory that `pattern` (directory, separator,

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <utility>
 
 #include "platform/dir_list.h"
 #include "platform/path.h"
@@ -22,33 +23,37 @@ std::vector<DirEntry> list_directory(const std::string& pattern) {
       cut == std::string::npos ? pattern : pattern.substr(cut + 1);
   DIR* d = ::opendir(dir.c_str());
   if (d == nullptr) return entries;
-  std::vector<std::string> names;
+  // The listing gives each entry's type: only links, and entries of file
+  // systems that leave the type out, are looked at one by one.
+  std::vector<std::pair<std::string, unsigned char>> names;
   while (const struct dirent* e = ::readdir(d))
-    if (wildcard_match(wildcard, e->d_name)) names.emplace_back(e->d_name);
-  ::closedir(d);
-
-  const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd < 0) return entries;
-  for (std::string& name : names) {
+    if (wildcard_match(wildcard, e->d_name))
+      names.emplace_back(e->d_name, e->d_type);
+  const int dfd = ::dirfd(d);
+  for (auto& [name, type] : names) {
     DirEntry entry;
     struct stat st;
-    // The entry itself first: a link to a directory is never entered, which
-    // also keeps a link back into the tree from looping.
-    if (::fstatat(dfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    if (S_ISDIR(st.st_mode)) {
+    if (type == DT_UNKNOWN) {
+      if (::fstatat(dfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      type = S_ISDIR(st.st_mode)   ? DT_DIR
+             : S_ISLNK(st.st_mode) ? DT_LNK
+             : S_ISREG(st.st_mode) ? DT_REG
+                                   : DT_UNKNOWN;
+    }
+    if (type == DT_DIR) {
       entry.kind = EntryKind::kDirectory;
-    } else if (S_ISLNK(st.st_mode)) {
+    } else if (type == DT_REG) {
+      entry.kind = EntryKind::kFile;
+    } else if (type == DT_LNK) {
+      // A link to a directory is never entered, which also keeps a link
+      // back into the tree from looping; a link to a file is scanned.
       if (::fstatat(dfd, name.c_str(), &st, 0) == 0 && S_ISREG(st.st_mode))
         entry.kind = EntryKind::kFile;
-    } else if (S_ISREG(st.st_mode)) {
-      entry.kind = EntryKind::kFile;
     }
-    entry.id.device = static_cast<uint64_t>(st.st_dev);
-    entry.id.inode = static_cast<uint64_t>(st.st_ino);
     entry.name = std::move(name);
     entries.push_back(std::move(entry));
   }
-  ::close(dfd);
+  ::closedir(d);
   return entries;
 }
 

@@ -12,24 +12,30 @@ const char kPathSeparator = '\\';
 
 namespace {
 
-// What the walk may do with a listed entry, and its identity. Links and
-// junctions to directories are never entered, so a link back into the tree
-// cannot make the walk loop; other reparse-point directories (cloud-synced
-// folders) are plain directories to the walk. File links are followed like
-// on other systems.
+// What the walk may do with a listed entry. Links and junctions to
+// directories are never entered, so a link back into the tree cannot make
+// the walk loop; other reparse-point directories (cloud-synced folders) are
+// plain directories to the walk. File links are followed like on other
+// systems. A plain file is taken from the listing as it is: opening it to
+// scan it refuses what is not a file on disk.
 void classify(const WIN32_FIND_DATAW& found, const std::wstring& dir,
               DirEntry* entry) {
   const DWORD attr = found.dwFileAttributes;
+  // The listing gives a reparse point's tag in dwReserved0.
+  const bool reparse = (attr & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   if (attr & FILE_ATTRIBUTE_DIRECTORY) {
-    // The listing gives a reparse point's tag in dwReserved0.
-    const bool link = (attr & FILE_ATTRIBUTE_REPARSE_POINT) &&
-                      reparse_tag_is_link(found.dwReserved0);
+    const bool link = reparse && reparse_tag_is_link(found.dwReserved0);
     entry->kind = link ? EntryKind::kOther : EntryKind::kDirectory;
     return;
   }
   if (attr & FILE_ATTRIBUTE_DEVICE) return;  // kOther
-  // No access rights asked for: this only looks at the file, so it works
-  // for files that cannot be read as well.
+  if (!reparse) {
+    entry->kind = EntryKind::kFile;
+    return;
+  }
+  // A file link: what it leads to decides. No access rights asked for: this
+  // only looks at the file, so it works for files that cannot be read as
+  // well.
   const std::wstring path = dir + found.cFileName;
   const HANDLE h = ::CreateFileW(
       path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -37,22 +43,16 @@ void classify(const WIN32_FIND_DATAW& found, const std::wstring& dir,
   if (h == INVALID_HANDLE_VALUE) {
     // Let the scan try it and report it if it cannot be opened.
     entry->kind = EntryKind::kFile;
-    entry->id = unique_file_id();
     return;
   }
   BY_HANDLE_FILE_INFORMATION info;
   if (::GetFileType(h) != FILE_TYPE_DISK) {
     entry->kind = EntryKind::kOther;
-  } else if (!::GetFileInformationByHandle(h, &info)) {
-    entry->kind = EntryKind::kFile;
-    entry->id = unique_file_id();
-  } else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+  } else if (::GetFileInformationByHandle(h, &info) &&
+             (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     entry->kind = EntryKind::kOther;  // a file link that leads to a directory
   } else {
     entry->kind = EntryKind::kFile;
-    entry->id.device = info.dwVolumeSerialNumber;
-    entry->id.inode =
-        (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   }
   ::CloseHandle(h);
 }

@@ -10,10 +10,12 @@
 namespace vexlo {
 
 // Creates or empties the regular file `name`, writes every byte of `bytes`
-// and closes it. Never blocks on a FIFO. On any failure removes what it
-// created and returns false. On success stores the file's identity in *id.
+// and closes it. Never blocks on a FIFO. Refuses, leaving it as it is, a file
+// that is `*protect` (the input being read, which emptying would destroy).
+// On any failure removes what it created and returns false. On success
+// stores the file's identity in *id.
 bool create_and_write(const std::string& name, std::span<const uint8_t> bytes,
-                      FileId* id);
+                      FileId* id, const FileId* protect = nullptr);
 
 // An output file being written piece by piece.
 struct OutputHandle {
@@ -26,7 +28,8 @@ struct OutputHandle {
 
 // Creates or empties the regular file `name` for writing, as
 // create_and_write does. False (nothing left open) on failure.
-bool open_output(const std::string& name, OutputHandle* out);
+bool open_output(const std::string& name, OutputHandle* out,
+                 const FileId* protect = nullptr);
 
 // Writes every byte of `bytes`; false when that fails.
 bool write_output(const OutputHandle& out, std::span<const uint8_t> bytes);

@@ -34,20 +34,33 @@ bool write_all(int fd, const uint8_t* p, std::size_t n) {
 
 }  // namespace
 
-bool open_output(const std::string& name, OutputHandle* out) {
+bool open_output(const std::string& name, OutputHandle* out,
+                 const FileId* protect) {
+  // Most outputs are new files: one made here cannot be the input, a FIFO
+  // or a device, and has nothing to empty. A name already there (or a link)
+  // is opened as it is, looked at through the descriptor, and emptied only
+  // once it is known to be a regular file other than the input.
   // O_NONBLOCK: opening a FIFO for writing would otherwise wait for a reader.
-  const int fd =
-      ::open(name.c_str(),
-             O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC;
+  int fd = ::open(name.c_str(), kFlags | O_EXCL, 0666);
+  const bool made = fd >= 0;
+  if (!made) fd = ::open(name.c_str(), kFlags, 0666);
   if (fd < 0) return false;
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  FileId id;
+  const bool file = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (file) {
+    id.device = static_cast<uint64_t>(st.st_dev);
+    id.inode = static_cast<uint64_t>(st.st_ino);
+  }
+  if (!file || (!made && protect != nullptr && id == *protect) ||
+      (!made && st.st_size != 0 && ::ftruncate(fd, 0) != 0)) {
     ::close(fd);
+    if (made) ::unlink(name.c_str());
     return false;
   }
   out->native = fd;
-  out->id.device = static_cast<uint64_t>(st.st_dev);
-  out->id.inode = static_cast<uint64_t>(st.st_ino);
+  out->id = id;
   return true;
 }
 
@@ -64,9 +77,9 @@ bool close_output(const OutputHandle& out, const std::string& name, bool keep) {
 }
 
 bool create_and_write(const std::string& name, std::span<const uint8_t> bytes,
-                      FileId* id) {
+                      FileId* id, const FileId* protect) {
   OutputHandle out;
-  if (!open_output(name, &out)) return false;
+  if (!open_output(name, &out, protect)) return false;
   if (!close_output(out, name, write_output(out, bytes))) return false;
   *id = out.id;
   return true;

@@ -76,11 +76,23 @@ bool file_id_of(const std::string& path, FileId* id) {
   return ok;
 }
 
-bool open_output(const std::string& name, OutputHandle* out) {
+bool open_output(const std::string& name, OutputHandle* out,
+                 const FileId* protect) {
   std::wstring wide;
   if (!wide_path(name, &wide)) return false;
   DWORD restore = INVALID_FILE_ATTRIBUTES;
-  const HANDLE h = create_over(wide, &restore);
+  // Most outputs are new files: one made here cannot be the input and needs
+  // none of the care below for attributes. A name already there is looked
+  // at first and replaced as before.
+  HANDLE h = ::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                           nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    FileId existing;
+    if (protect != nullptr && file_id_of(name, &existing) &&
+        existing == *protect)
+      return false;
+    h = create_over(wide, &restore);
+  }
   if (h == INVALID_HANDLE_VALUE) return false;
   if (!is_disk_file(h)) {
     // A device name such as NUL or CON: nothing was created to remove.
@@ -111,9 +123,9 @@ bool close_output(const OutputHandle& out, const std::string& name, bool keep) {
 }
 
 bool create_and_write(const std::string& name, std::span<const uint8_t> bytes,
-                      FileId* id) {
+                      FileId* id, const FileId* protect) {
   OutputHandle out;
-  if (!open_output(name, &out)) return false;
+  if (!open_output(name, &out, protect)) return false;
   if (!close_output(out, name, write_output(out, bytes))) return false;
   *id = out.id;
   return true;

@@ -6,12 +6,18 @@
 #include <span>
 #include <string>
 
+#include "platform/aligned_buffer.h"
 #include "platform/file_id.h"
 
 namespace vexlo {
 
 // Largest input the tool handles: offsets and sizes are signed 32-bit.
 constexpr int64_t kInputMax = 2147483647;
+
+// Regular files up to this size are read whole, in one read, into a buffer
+// that the next such file reuses: a tree search meets thousands of them, and
+// mapping one costs more calls than reading it. Larger files are mapped.
+constexpr std::size_t kSmallInput = std::size_t{512} << 10;
 
 enum class LoadStatus;
 struct InputFile;
@@ -31,10 +37,16 @@ class InputData {
 
   // Allocates `capacity` bytes; false when that memory cannot be had.
   bool allocate(std::size_t capacity);
+  // The same for a small file: the buffer the last small file was read into
+  // (64-byte aligned, its pages already in memory) when there is one.
+  bool allocate_small(std::size_t capacity);
   uint8_t* buffer() { return data_; }
   std::size_t capacity() const { return capacity_; }
   void set_size(std::size_t n) { size_ = n; }
   std::span<const uint8_t> bytes() const { return {data_, size_}; }
+  // Whether bytes() is a mapping of the file, which read_at, populate and
+  // in_large_page work on; false for bytes read into memory.
+  bool mapped() const { return handle_ >= 0; }
 
   // Copies bytes [at, at + n) of the file into `out` by reading it again,
   // which for a mapped file in the page cache beats touching the mapping
@@ -59,16 +71,20 @@ class InputData {
   friend LoadStatus read_input(InputFile& file, InputData& data);
 
   void release();
+  // Hands the small-file buffer on to the next small file.
+  void give_back_small();
   void swap(InputData& other) noexcept {
     std::swap(data_, other.data_);
     std::swap(size_, other.size_);
     std::swap(capacity_, other.capacity_);
     std::swap(handle_, other.handle_);
+    std::swap(small_, other.small_);
   }
   uint8_t* data_ = nullptr;
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
   intptr_t handle_ = -1;  // the mapped file, kept open for read_at
+  AlignedBuffer small_;   // holds the bytes of a small file read whole
 };
 
 enum class LoadStatus {
@@ -84,6 +100,7 @@ struct InputFile {
   int64_t length = 0;  // as the system reports it
   FileId id;
   intptr_t handle = -1;  // platform file handle while open
+  bool regular = false;  // a regular file, not a device
 };
 
 // Opens `path` for reading without ever blocking: directories, FIFOs,

@@ -25,13 +25,17 @@ namespace {
 // replaces the rest of the mapping with zero pages and lets the faulting
 // load run again, so the scan goes on over zeros instead of crashing. One
 // mapping is guarded at a time; a second concurrent load falls back to read.
+// The handler is set once, with the first mapping, and stays: a fault
+// outside the guarded mapping goes on to the action that was there before.
 std::atomic<uintptr_t> g_guard_begin{0};
 std::atomic<uintptr_t> g_guard_end{0};
 uintptr_t g_page_mask = 0;
 struct sigaction g_previous_action;
+bool g_handler_set = false;  // changed only while holding the guard
 
 void restore_previous_action() {
   ::sigaction(SIGBUS, &g_previous_action, nullptr);
+  g_handler_set = false;
 }
 
 void on_sigbus(int sig, siginfo_t* info, void*) {
@@ -69,14 +73,17 @@ bool guard_mapping(uint8_t* p, std::size_t length) {
   g_page_mask = ~(page - 1);
   const uintptr_t begin = reinterpret_cast<uintptr_t>(p);
   const uintptr_t end = (begin + length + page - 1) & g_page_mask;
-  struct sigaction sa;
-  std::memset(&sa, 0, sizeof sa);
-  sa.sa_sigaction = on_sigbus;
-  sa.sa_flags = SA_SIGINFO;
-  sigemptyset(&sa.sa_mask);
-  if (::sigaction(SIGBUS, &sa, &g_previous_action) != 0) {
-    g_guard_begin.store(0);
-    return false;
+  if (!g_handler_set) {
+    struct sigaction sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sa_sigaction = on_sigbus;
+    sa.sa_flags = SA_SIGINFO;
+    sigemptyset(&sa.sa_mask);
+    if (::sigaction(SIGBUS, &sa, &g_previous_action) != 0) {
+      g_guard_begin.store(0);
+      return false;
+    }
+    g_handler_set = true;
   }
   g_guard_end.store(end);
   g_guard_begin.store(begin);
@@ -85,7 +92,6 @@ bool guard_mapping(uint8_t* p, std::size_t length) {
 
 void unguard_mapping(const uint8_t* p) {
   if (g_guard_begin.load() != reinterpret_cast<uintptr_t>(p)) return;
-  restore_previous_action();
   g_guard_end.store(0);
   g_guard_begin.store(0);
 }
@@ -149,7 +155,9 @@ void InputData::adopt_mapping(uint8_t* p, std::size_t length) {
 }
 
 void InputData::release() {
-  if (data_ != nullptr) {
+  if (data_ != nullptr && data_ == small_.data()) {
+    give_back_small();
+  } else if (data_ != nullptr) {
     ::munmap(data_, capacity_);
     unguard_mapping(data_);
   }
@@ -261,15 +269,33 @@ InputFile open_input(const std::string& path) {
   f.id.inode = static_cast<uint64_t>(st.st_ino);
   f.length = length;
   f.handle = fd;
+  f.regular = S_ISREG(st.st_mode);
   f.status = length > kInputMax ? LoadStatus::kTooLarge : LoadStatus::kLoaded;
   return f;
 }
 
+namespace {
+
+// Reads up to `want` bytes of `fd` into `out`; how many it got.
+std::size_t read_whole(int fd, uint8_t* out, std::size_t want,
+                       std::size_t piece) {
+  std::size_t got = 0;
+  while (got < want) {
+    const std::size_t chunk = want - got < piece ? want - got : piece;
+    const ssize_t n = ::read(fd, out + got, chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return got;
+}
+
+}  // namespace
+
 LoadStatus read_input(InputFile& file, InputData& data) {
   const std::size_t want = static_cast<std::size_t>(file.length);
   const int fd = static_cast<int>(file.handle);
-  struct stat st;
-  if (want > 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+  if (file.regular && want > kSmallInput) {
     std::size_t got = 0;
     if (uint8_t* p = map_input(fd, want, &got)) {
       data.adopt_mapping(p, want);
@@ -280,22 +306,20 @@ LoadStatus read_input(InputFile& file, InputData& data) {
     }
   }
   LoadStatus status = LoadStatus::kLoaded;
-  if (!data.allocate(want)) {
-    status = LoadStatus::kNoMemory;
-  } else {
-    // Back to blocking reads now that the file is known to be a file.
-    ::fcntl(fd, F_SETFL, 0);
+  if (file.regular && want <= kSmallInput) {
+    // A regular file ignores O_NONBLOCK: one read takes it all.
+    if (data.allocate_small(want))
+      data.set_size(read_whole(fd, data.buffer(), want, want));
+    else
+      status = LoadStatus::kNoMemory;
+  } else if (data.allocate(want)) {
+    // Back to blocking reads: a block device may honour O_NONBLOCK.
+    if (!file.regular) ::fcntl(fd, F_SETFL, 0);
     // Reads of one huge page at a time: each lands in memory just faulted
     // in, while it is still in the cache.
-    std::size_t got = 0;
-    while (got < want) {
-      const std::size_t chunk = want - got < kHugePage ? want - got : kHugePage;
-      const ssize_t n = ::read(fd, data.buffer() + got, chunk);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      got += static_cast<std::size_t>(n);
-    }
-    data.set_size(got);
+    data.set_size(read_whole(fd, data.buffer(), want, kHugePage));
+  } else {
+    status = LoadStatus::kNoMemory;
   }
   close_input(file);
   return status;

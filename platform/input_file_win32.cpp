@@ -20,7 +20,10 @@ bool InputData::allocate(std::size_t capacity) {
 }
 
 void InputData::release() {
-  if (data_ != nullptr) ::VirtualFree(data_, 0, MEM_RELEASE);
+  if (data_ != nullptr && data_ == small_.data())
+    give_back_small();
+  else if (data_ != nullptr)
+    ::VirtualFree(data_, 0, MEM_RELEASE);
   data_ = nullptr;
   size_ = capacity_ = 0;
 }
@@ -69,6 +72,7 @@ InputFile open_input(const std::string& path) {
       (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   f.length = size.QuadPart;
   f.handle = reinterpret_cast<intptr_t>(h);
+  f.regular = true;
   f.status = f.length > kInputMax ? LoadStatus::kTooLarge : LoadStatus::kLoaded;
   return f;
 }
@@ -76,7 +80,10 @@ InputFile open_input(const std::string& path) {
 LoadStatus read_input(InputFile& file, InputData& data) {
   const std::size_t want = static_cast<std::size_t>(file.length);
   LoadStatus status = LoadStatus::kLoaded;
-  if (!data.allocate(want)) {
+  // Small files go to the buffer the last one was read into: its pages are
+  // already there.
+  if (!(want <= kSmallInput ? data.allocate_small(want)
+                            : data.allocate(want))) {
     status = LoadStatus::kNoMemory;
   } else {
     const HANDLE h = handle_of(file);

@@ -19,6 +19,7 @@
 #include "disc/edc_ecc.h"
 #include "disc/stream.h"
 #include "platform/dir_list.h"
+#include "platform/failures.h"
 #include "platform/file_ops.h"
 #include "platform/input_file.h"
 #include "reinsert/picture.h"
@@ -191,7 +192,10 @@ void put_tim(Patched& t, const Found& f, const Bytes& tim) {
 std::string apply_source(const Source& s, Bytes& tim, uint32_t total,
                          bool keep_indices) {
   InputData data;
-  if (!load(s.path, data)) return s.name + " cannot be read";
+  if (!load(s.path, data)) {
+    note_failure();
+    return s.name + " cannot be read";
+  }
   if (s.kind == Source::kTim)
     return apply_tim_file(tim, total, data.bytes(), s.name);
   const std::optional<Examined> found =
@@ -311,12 +315,14 @@ void write_target(RunState& rs, Patched& t) {
   }
   if (!written) {
     std::printf("Could not write %s\n", copy.c_str());
+    note_failure();
     return;
   }
   rs.protect.insert(id);
   FileId ppf_id;
   if (!may_write(rs, ppf) || !create_and_write(ppf, patch, &ppf_id)) {
     std::printf("Could not write %s\n", ppf.c_str());
+    note_failure();
     remove_file(copy);
     return;
   }
@@ -404,6 +410,7 @@ int32_t reinsert(Run& run) {
   if (!why.empty()) {
     std::printf("Can't reinsert from %s: %s.\n", rs.catalogue.c_str(),
                 why.c_str());
+    note_failure();
     return 0;
   }
   const std::string folder = rs.catalogue.substr(0, folder_end(rs.catalogue));
@@ -444,7 +451,10 @@ int32_t reinsert(Run& run) {
     if (!t.loaded) {
       t.file = row.file;
       t.loaded = true;
-      if (!load(row.file, t.data)) t.data = InputData{};
+      if (!load(row.file, t.data)) {
+        t.data = InputData{};
+        note_failure();
+      }
       open_chd(t);
       t.image = probe_disc_image(t.bytes(), &t.format);
       if (t.image) t.block = sector_size(t.format);
@@ -458,6 +468,7 @@ int32_t reinsert(Run& run) {
       if (it != done.end()) same = &it->second;
     }
     if (!t.unreadable.empty()) {
+      note_failure();
       if (!sources.empty() || same)
         std::printf("TIM %i at byte %i: %s\n", row.number, row.offset,
                     t.unreadable.c_str());

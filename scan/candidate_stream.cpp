@@ -71,7 +71,8 @@ CandidateStream::CandidateStream(std::span<const uint8_t> data, std::size_t end,
       kernel_(kernel),
       filter_(filter),
       piece_size_(std::max<std::size_t>(split.piece, 64)),
-      source_(source),
+      // Bytes read into memory are searched where they are.
+      source_(source != nullptr && source->mapped() ? source : nullptr),
       read_(split.read) {
   const std::size_t bytes = std::min(end, data.size());
   if (bytes == 0) return;

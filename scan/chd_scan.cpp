@@ -14,6 +14,7 @@
 
 #include "disc/disc_image.h"
 #include "platform/aligned_buffer.h"
+#include "platform/failures.h"
 #include "scan/stream_scan.h"
 
 namespace vexlo {
@@ -263,9 +264,11 @@ bool open_chd(std::span<const uint8_t> file, const std::string& path,
   } catch (const std::bad_alloc&) {
     why = chd::Refusal::kTooLarge;
   }
-  if (!ok)
+  if (!ok) {
     std::printf("Can't read %s: %s.\n", path.c_str(),
                 chd::refusal_text(why, image.version).c_str());
+    note_failure();
+  }
   return ok;
 }
 
@@ -300,12 +303,15 @@ bool scan_chd(InputScan& input, const chd::Image& image, const InputData& data,
   }
   if (!memory) {
     std::printf("Skipping %s: not enough memory to load it.\n", path.c_str());
+    note_failure();
     return false;
   }
   if (sink.raw()) print_disc_line(sink.map());
-  for (uint32_t n : damaged)
+  for (uint32_t n : damaged) {
     std::printf("Can't read %s: hunk %i is damaged.\n", path.c_str(),
                 static_cast<int>(n));
+    note_failure();
+  }
   const DataStream stream = sink.raw()
                                 ? DataStream::decoded(sink.stream(), sink.map())
                                 : DataStream::plain(sink.stream());

@@ -58,6 +58,7 @@ DiscPass pass_part(std::span<const uint8_t> file, const InputData* source,
                    SectorFormat format, std::size_t from, std::size_t to,
                    CandidateFilter filter) {
   const std::size_t size = sector_size(format);
+  if (source != nullptr && !source->mapped()) source = nullptr;
   DiscPass pass;
   DiscMap& map = pass.map;
   map.segment_start.reserve(to - from);

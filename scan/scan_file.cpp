@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "disc/disc_image.h"
+#include "platform/failures.h"
 #include "platform/input_file.h"
 #ifdef VEXLO_CHD
 #include "scan/chd_scan.h"
@@ -13,15 +14,22 @@
 
 namespace vexlo {
 
-void scan_file(Run& run, const std::string& path) {
+void scan_file(Run& run, const std::string& path, bool skip_outputs) {
   InputFile file = open_input(path);
+  if (skip_outputs && file.status != LoadStatus::kOpenFailed &&
+      run.outputs.count(file.id) != 0) {
+    close_input(file);
+    return;
+  }
   switch (file.status) {
     case LoadStatus::kOpenFailed:
       std::printf("Open for %s failed\n", path.c_str());
+      note_failure();
       return;
     case LoadStatus::kTooLarge:
       close_input(file);
       std::printf("Skipping %s: larger than 2147483647 bytes.\n", path.c_str());
+      note_failure();
       return;
     default:
       break;
@@ -31,6 +39,7 @@ void scan_file(Run& run, const std::string& path) {
   InputData data;
   if (read_input(file, data) == LoadStatus::kNoMemory) {
     std::printf("Skipping %s: not enough memory to load it.\n", path.c_str());
+    note_failure();
     return;
   }
   const std::span<const uint8_t> bytes = data.bytes();

@@ -10,6 +10,8 @@ namespace vexlo {
 
 // Loads the file at `path`, scans it and writes the outputs of every TIM it
 // reports. All results are console output, files and changes to `run`.
-void scan_file(Run& run, const std::string& path);
+// With `skip_outputs`, a file this run has written is passed over without a
+// word.
+void scan_file(Run& run, const std::string& path, bool skip_outputs = false);
 
 }  // namespace vexlo

@@ -42,13 +42,12 @@ void walk_directory(Run& run, const std::string& dir) {
         if (e.kind == EntryKind::kDirectory && e.name != "." && e.name != "..")
           walk_directory(run, full);
       });
-  for_each_entry(
-      pattern_in(dir, run.settings.searchtype),
-      [&](const DirEntry& e, const std::string& full) {
-        // Never feed on this run's own output.
-        if (e.kind == EntryKind::kFile && run.outputs.count(e.id) == 0)
-          scan_file(run, full);
-      });
+  for_each_entry(pattern_in(dir, run.settings.searchtype),
+                 [&](const DirEntry& e, const std::string& full) {
+                   // Never feed on this run's own output (known once it is
+                   // open).
+                   if (e.kind == EntryKind::kFile) scan_file(run, full, true);
+                 });
 }
 
 }  // namespace vexlo

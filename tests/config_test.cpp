@@ -55,7 +55,9 @@ TEST(ApplyConfig, FlagsFollowTheFirstCharacter) {
   for (const Case& c : cases) {
     Settings s;
     apply_config(s, "writetim=\"" + c.value + "\" writebmp=\"" + c.value +
-                        "\" numbyoffset=\"" + c.value + "\"");
+                        "\" numbyoffset=\"" + c.value + "\" nopause=\"" +
+                        c.value + "\"");
+    EXPECT_EQ(s.nopause, c.want) << c.value;
     EXPECT_EQ(s.writetim, c.want) << c.value;
     EXPECT_EQ(s.writebmp, c.want) << c.value;
     EXPECT_EQ(s.numbyoffset, c.want) << c.value;

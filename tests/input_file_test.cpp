@@ -116,6 +116,42 @@ TEST_F(InputFileTest, FileShorterThanItsOpenLengthKeepsWhatIsThere) {
   EXPECT_TRUE(std::equal(want.begin(), want.end(), data.bytes().begin()));
 }
 
+// Small files are read, not mapped, into 64-byte aligned memory that the
+// next small file reuses once the last is let go; larger ones are mapped.
+TEST_F(InputFileTest, SmallFilesAreReadIntoOneReusedAlignedBuffer) {
+  struct Case {
+    std::size_t size;
+    bool mapped;
+  };
+  const Case cases[] = {
+      {kSmallInput + 1, true}, {kSmallInput, false}, {4097, false}, {1, false}};
+  const uint8_t* first_small = nullptr;
+  for (const Case& c : cases) {
+    const auto bytes = pattern(c.size);
+    write(bytes);
+    InputData data;
+    load(data);
+    EXPECT_EQ(data.mapped(), c.mapped) << c.size;
+    ASSERT_EQ(data.bytes().size(), c.size);
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), data.bytes().begin()));
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(data.bytes().data()) % 64, 0u);
+    if (c.mapped) continue;
+    if (first_small == nullptr) first_small = data.bytes().data();
+    EXPECT_EQ(data.bytes().data(), first_small) << "reused at " << c.size;
+  }
+  // Two small files held at once each keep their own bytes.
+  write(pattern(300));
+  InputData a, b;
+  load(a);
+  auto other = pattern(200);
+  other[0] = 0xEE;
+  write(other);
+  load(b);
+  EXPECT_NE(a.bytes().data(), b.bytes().data());
+  EXPECT_EQ(a.bytes()[0], pattern(1)[0]);
+  EXPECT_EQ(b.bytes()[0], 0xEE);
+}
+
 TEST_F(InputFileTest, DirectoriesAndFifosAreRefused) {
   EXPECT_EQ(open_input("/tmp").status, LoadStatus::kOpenFailed);
   const std::string fifo = path_ + ".fifo";

@@ -75,5 +75,10 @@ if [ -z "$runner" ]; then
   press Escape; check "Escape" 27
 fi
 
+# With nopause the run ends by itself, on a terminal too, and reads nothing.
+printf 'nopause="1"' > "$work/vexlo.cfg"
+press; check "no key with nopause" 0
+rm -f "$work/vexlo.cfg"
+
 echo "keys: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
