@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "driver/settings.h"
+#include "extract/run.h"
 #include "scan/candidate.h"
 #include "scan/stream_scan.h"
 #include "tim/tim.h"
@@ -68,7 +68,7 @@ void BM_PerOffset(benchmark::State& state) {
   state.SetLabel(kInputNames[state.range(0)]);
 }
 
-template <CandidateKernel kernel>
+template <CandidateKernel kernel, bool kPacked = false>
 void BM_Cursor(benchmark::State& state) {
   if (!vexlo::candidate_kernel_available(kernel)) {
     state.SkipWithError("kernel not available on this CPU or build");
@@ -76,7 +76,7 @@ void BM_Cursor(benchmark::State& state) {
   }
   const auto& v = input(static_cast<int>(state.range(0)));
   for (auto _ : state) {
-    CandidateCursor c(v, 0, v.size(), kernel);
+    CandidateCursor c(v, 0, v.size(), kernel, {.packed = kPacked});
     std::size_t hits = 0;
     while (c.next() < v.size()) ++hits;
     benchmark::DoNotOptimize(hits);
@@ -118,6 +118,10 @@ BENCHMARK(BM_Cursor<CandidateKernel::kPortable>)->VEXLO_INPUTS;
 BENCHMARK(BM_Cursor<CandidateKernel::kSse2>)->VEXLO_INPUTS;
 BENCHMARK(BM_Cursor<CandidateKernel::kAvx2>)->VEXLO_INPUTS;
 BENCHMARK(BM_Cursor<CandidateKernel::kAvx512>)->VEXLO_INPUTS;
+// The same with packed headers looked for too (unpack).
+BENCHMARK(BM_Cursor<CandidateKernel::kSse2, true>)->VEXLO_INPUTS;
+BENCHMARK(BM_Cursor<CandidateKernel::kAvx2, true>)->VEXLO_INPUTS;
+BENCHMARK(BM_Cursor<CandidateKernel::kAvx512, true>)->VEXLO_INPUTS;
 
 }  // namespace
 

@@ -17,8 +17,8 @@
 
 #include "disc/disc_image.h"
 #include "disc/iso9660.h"
-#include "driver/settings.h"
 #include "extract/repeats.h"
+#include "extract/run.h"
 #include "scan/stream_scan.h"
 #include "tim/tim.h"
 

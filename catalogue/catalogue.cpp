@@ -3,7 +3,7 @@
 #include <iterator>
 #include <utility>
 
-#include "platform/dir_list.h"
+#include "platform/path.h"
 
 namespace vexlo {
 
@@ -127,27 +127,15 @@ std::string percent_encode(std::string_view name) {
 
 std::string name_in_index_folder(std::string_view outname,
                                  const std::string& name) {
-  // Where Windows separators apply, a drive prefix ("C:x_") is a folder too.
-  const std::string_view seps =
-      kPathSeparator == '\\' ? std::string_view("/\\:") : std::string_view("/");
-  const std::size_t cut = outname.find_last_of(seps);
-  if (cut == std::string_view::npos || name.size() <= cut) return name;
-  return name.substr(cut + 1);
+  const std::size_t folder = folder_end(outname);
+  if (folder == 0 || name.size() < folder) return name;
+  return name.substr(folder);
 }
 
 std::vector<std::string> keys_on(const Settings& s) {
-  // Every flag key, in the order of the key table.
-  const std::pair<const char*, bool> flags[] = {
-      {"writetim", s.writetim},       {"writebmp", s.writebmp},
-      {"numbyoffset", s.numbyoffset}, {"writepng", s.writepng},
-      {"allcluts", s.allcluts},       {"writeindex", s.writeindex},
-      {"cdimage", s.cdimage},         {"looseflags", s.looseflags},
-      {"strict", s.strict},           {"skipduplicates", s.skipduplicates},
-      {"nopause", s.nopause},
-  };
   std::vector<std::string> on;
-  for (const auto& [name, value] : flags)
-    if (value) on.emplace_back(name);
+  for (const Key& key : kKeys)
+    if (key.kind == KeyKind::kFlag && s.*key.flag) on.emplace_back(key.name);
   return on;
 }
 

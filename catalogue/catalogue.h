@@ -5,12 +5,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "driver/settings.h"
+#include "platform/output_file.h"
+#include "settings/settings.h"
 #include "tim/tim.h"
 
 namespace vexlo {
@@ -99,12 +101,19 @@ std::string gallery_page(const Settings& s, const CatalogueTotals& totals,
 
 // --- The writer; each does nothing unless writeindex is on ---
 
-// Creates the CSV and writes its header; called once before the scan.
-void catalogue_begin(Run& run);
+struct CatalogueState;
+
+// Creates the CSV and writes its header into `c`; called once before the
+// scan. A single input file is kept from every output of the run.
+void catalogue_begin(std::shared_ptr<CatalogueState>& c, const Settings& s,
+                     OutputGuard& guard);
 // Appends one TIM's row and keeps the record for the page. Its file names
-// are taken as written (starting with outname).
-void catalogue_add(Run& run, CatalogueEntry entry);
-// Writes the page and closes the CSV; called once when the scan is over.
-void catalogue_end(Run& run);
+// are taken as written (starting with `outname`).
+void catalogue_add(CatalogueState* c, const std::string& outname,
+                   CatalogueEntry entry);
+// Writes the page and closes the CSV; called once when the scan of
+// `files_scanned` files is over.
+void catalogue_end(std::shared_ptr<CatalogueState>& c, const Settings& s,
+                   OutputGuard& guard, int32_t files_scanned);
 
 }  // namespace vexlo

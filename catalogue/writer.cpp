@@ -33,31 +33,31 @@ void csv_failed(CatalogueState& c) {
 
 }  // namespace
 
-void catalogue_begin(Run& run) {
-  const Settings& s = run.settings;
+void catalogue_begin(std::shared_ptr<CatalogueState>& state, const Settings& s,
+                     OutputGuard& guard) {
   if (!s.writeindex) return;
-  run.catalogue = std::make_shared<CatalogueState>();
-  CatalogueState& c = *run.catalogue;
+  state = std::make_shared<CatalogueState>();
+  CatalogueState& c = *state;
   c.csv_name = s.outname + "index.csv";
   c.html_name = s.outname + "index.html";
   if (!s.tree_search) c.have_input = file_id_of(s.infile, &c.input);
 
   FileId id;
-  if (c.csv_name.size() > kTextMax || replaces_input(c, c.csv_name) ||
+  if (!guard.may_create(c.csv_name) || replaces_input(c, c.csv_name) ||
       !c.csv.open(c.csv_name, &id)) {
     std::printf("Could not write %s\n", c.csv_name.c_str());
     note_failure();
     return;
   }
   // A tree search must never scan the index it is writing.
-  run.outputs.insert(id);
+  guard.add_written(id);
   if (!c.csv.append(csv_header())) csv_failed(c);
 }
 
-void catalogue_add(Run& run, CatalogueEntry entry) {
-  if (!run.catalogue) return;
-  CatalogueState& c = *run.catalogue;
-  const std::string& outname = run.settings.outname;
+void catalogue_add(CatalogueState* state, const std::string& outname,
+                   CatalogueEntry entry) {
+  if (state == nullptr) return;
+  CatalogueState& c = *state;
   for (std::string* name : {&entry.tim, &entry.bmp, &entry.png})
     *name = name_in_index_folder(outname, *name);
   if (c.csv.is_open() && !c.csv.append(csv_row(entry))) csv_failed(c);
@@ -75,24 +75,25 @@ void catalogue_add(Run& run, CatalogueEntry entry) {
   c.sections.back().entries.push_back(std::move(entry));
 }
 
-void catalogue_end(Run& run) {
-  if (!run.catalogue) return;
-  CatalogueState& c = *run.catalogue;
-  c.totals.files_scanned = run.files_scanned;
-  const std::string page = gallery_page(run.settings, c.totals, c.sections);
+void catalogue_end(std::shared_ptr<CatalogueState>& state, const Settings& s,
+                   OutputGuard& guard, int32_t files_scanned) {
+  if (!state) return;
+  CatalogueState& c = *state;
+  c.totals.files_scanned = files_scanned;
+  const std::string page = gallery_page(s, c.totals, c.sections);
   if (replaces_input(c, c.html_name)) {
     std::printf("Could not write %s\n", c.html_name.c_str());
     note_failure();
   } else {
     write_output_file(
-        run, c.html_name,
+        guard, c.html_name,
         std::span(reinterpret_cast<const uint8_t*>(page.data()), page.size()));
   }
   if (c.csv.is_open() && !c.csv.close()) {
     std::printf("Could not write %s\n", c.csv_name.c_str());
     note_failure();
   }
-  run.catalogue.reset();
+  state.reset();
 }
 
 }  // namespace vexlo

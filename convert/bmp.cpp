@@ -7,19 +7,6 @@
 
 namespace vexlo {
 
-namespace {
-
-void put_u16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void put_u32(uint8_t* p, uint32_t v) {
-  put_u16(p, v & 0xFFFF);
-  put_u16(p + 2, v >> 16);
-}
-
-}  // namespace
-
 std::array<uint8_t, 3> split_colour(uint16_t v) {
   const Rgba c = console_colour(v, Target::kBitmap);
   return {c.b, c.g, c.r};
@@ -65,14 +52,14 @@ BmpStatus build_bmp(const TimInfo& info, std::vector<uint8_t>& out,
   uint8_t* hdr = out.data();
   hdr[0] = 'B';
   hdr[1] = 'M';
-  put_u32(hdr + 2, static_cast<uint32_t>(file_size));
-  put_u32(hdr + 10, kBmpHeaderSize);
-  put_u32(hdr + 14, 40);
-  put_u32(hdr + 18, static_cast<uint32_t>(w));
-  put_u32(hdr + 22, static_cast<uint32_t>(h));
-  put_u16(hdr + 26, 1);
-  put_u16(hdr + 28, 24);
-  put_u32(hdr + 34, static_cast<uint32_t>(image_size));
+  write_u32le(hdr + 2, static_cast<uint32_t>(file_size));
+  write_u32le(hdr + 10, kBmpHeaderSize);
+  write_u32le(hdr + 14, 40);
+  write_u32le(hdr + 18, static_cast<uint32_t>(w));
+  write_u32le(hdr + 22, static_cast<uint32_t>(h));
+  write_u16le(hdr + 26, 1);
+  write_u16le(hdr + 28, 24);
+  write_u32le(hdr + 34, static_cast<uint32_t>(image_size));
 
   const PixelReader reader(info, clut_row, Target::kBitmap);
   for (uint64_t y = 0; y < h; ++y) {

@@ -7,13 +7,10 @@
 #include <vector>
 
 #include "convert/pixels.h"
-#include "platform/output_file.h"
 
 namespace vexlo {
 
 namespace {
-
-constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
 // Image data (rows with their filter bytes) below this size is stored.
 constexpr uint64_t kStoreBelow = 4096;
@@ -33,7 +30,7 @@ class ChunkWriter {
  public:
   ChunkWriter(const ByteSink& sink, std::size_t expected) : sink_(sink) {
     out_.reserve(std::min(expected, kFlushSize) + 1024);
-    out_.assign(kSignature, kSignature + sizeof kSignature);
+    out_.assign(kPngSignature, kPngSignature + sizeof kPngSignature);
   }
 
   bool chunk(const char* type, std::span<const uint8_t> data) {
@@ -193,15 +190,6 @@ bool encode_png(const TimInfo& info, int32_t clut_row, int level,
   } catch (const std::bad_alloc&) {
     return false;
   }
-}
-
-bool write_png_file(Run& run, const TimInfo& info, int32_t clut_row,
-                    const std::string& name) {
-  OutputStream out(run, name);
-  const bool ok = encode_png(
-      info, clut_row, kPngLevel,
-      [&out](std::span<const uint8_t> bytes) { return out.write(bytes); });
-  return out.finish(ok);
 }
 
 }  // namespace vexlo

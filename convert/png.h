@@ -9,7 +9,6 @@
 #include <span>
 #include <string>
 
-#include "driver/settings.h"
 #include "tim/tim.h"
 
 namespace vexlo {
@@ -22,6 +21,10 @@ namespace vexlo {
 #endif
 constexpr int kPngLevel = VEXLO_PNG_LEVEL;
 
+// The eight bytes every PNG file starts with.
+constexpr uint8_t kPngSignature[8] = {0x89, 'P',  'N',  'G',
+                                      '\r', '\n', 0x1A, '\n'};
+
 // Takes the next bytes of the file; false ends the encoding.
 using ByteSink = std::function<bool(std::span<const uint8_t>)>;
 
@@ -31,11 +34,5 @@ using ByteSink = std::function<bool(std::span<const uint8_t>)>;
 // False when the sink refused bytes or zlib failed.
 bool encode_png(const TimInfo& info, int32_t clut_row, int level,
                 const ByteSink& sink);
-
-// Writes the PNG of `info` (passed check_pixels) and CLUT row `clut_row` to
-// `name`. On failure prints "Could not write <name>" and removes the partial
-// file. True when the file was written.
-bool write_png_file(Run& run, const TimInfo& info, int32_t clut_row,
-                    const std::string& name);
 
 }  // namespace vexlo

@@ -1,6 +1,8 @@
 #include "driver/config.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 #include "platform/file_ops.h"
 
@@ -49,50 +51,45 @@ std::string cut(std::string s) {
   return s;
 }
 
-void take_int(std::string_view text, const char* key, int32_t& field) {
-  const std::string v = config_value(text, key);
-  if (!v.empty()) field = config_int(v);
-}
-
-void take_flag(std::string_view text, const char* key, bool& field) {
-  const std::string v = config_value(text, key);
-  field = !v.empty() && v[0] != '0';
-}
-
 }  // namespace
 
 void apply_config(Settings& s, std::string_view text) {
   const std::size_t end = text.find_first_of(std::string_view("\0\x1a", 2));
   if (end != std::string_view::npos) text = text.substr(0, end);
 
-  if (std::string v = config_value(text, "inpath"); !v.empty()) {
-    s.tree_search = true;
-    s.inpath = cut(std::move(v));
-    std::string type = config_value(text, "searchtype");
-    s.searchtype = !type.empty() && type[0] == '*' ? cut(std::move(type))
-                                                   : std::string("*.*");
-  } else if (std::string f = config_value(text, "infile"); !f.empty()) {
-    s.infile = cut(std::move(f));
+  // The tree search's key decides how the others of the search are taken.
+  const bool tree =
+      std::any_of(std::begin(kKeys), std::end(kKeys), [&](const Key& k) {
+        return k.kind == KeyKind::kTree && !config_value(text, k.name).empty();
+      });
+  for (const Key& key : kKeys) {
+    std::string v = config_value(text, key.name);
+    switch (key.kind) {
+      case KeyKind::kFlag:
+        s.*key.flag = !v.empty() && v[0] != '0';
+        break;
+      case KeyKind::kNumber:
+        if (!v.empty()) s.*key.number = config_int(v);
+        break;
+      case KeyKind::kTree:
+        if (tree) {
+          s.tree_search = true;
+          s.*key.text = cut(std::move(v));
+        }
+        break;
+      case KeyKind::kPattern:
+        if (tree)
+          s.*key.text = !v.empty() && v[0] == '*' ? cut(std::move(v))
+                                                  : std::string("*.*");
+        break;
+      case KeyKind::kFile:
+        if (!tree && !v.empty()) s.*key.text = cut(std::move(v));
+        break;
+      case KeyKind::kText:
+        if (!v.empty()) s.*key.text = cut(std::move(v));
+        break;
+    }
   }
-  if (std::string v = config_value(text, "outname"); !v.empty())
-    s.outname = cut(std::move(v));
-  take_int(text, "maxtims", s.maxtims);
-  take_int(text, "mintimsize", s.mintimsize);
-  take_int(text, "maxtimsize", s.maxtimsize);
-  take_int(text, "typefilter", s.typefilter);
-  take_flag(text, "writetim", s.writetim);
-  take_flag(text, "writebmp", s.writebmp);
-  take_flag(text, "numbyoffset", s.numbyoffset);
-  take_flag(text, "writeindex", s.writeindex);
-  take_flag(text, "cdimage", s.cdimage);
-  take_flag(text, "writepng", s.writepng);
-  take_flag(text, "allcluts", s.allcluts);
-  take_flag(text, "looseflags", s.looseflags);
-  take_flag(text, "strict", s.strict);
-  if (std::string v = config_value(text, "reinsert"); !v.empty())
-    s.reinsert = cut(std::move(v));
-  take_flag(text, "skipduplicates", s.skipduplicates);
-  take_flag(text, "nopause", s.nopause);
 }
 
 void load_config(Settings& settings) {

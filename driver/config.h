@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/settings.h"
+#include "settings/settings.h"
 
 namespace vexlo {
 

@@ -53,17 +53,17 @@ int run(Run& state) {
     return end_of_run(s);
   }
   if (s.tree_search && !s.inpath.empty()) {
-    catalogue_begin(state);
+    catalogue_begin(state.catalogue, s, state.guard);
     walk_directory(state, s.inpath);
   } else if (!s.infile.empty()) {
-    catalogue_begin(state);
+    catalogue_begin(state.catalogue, s, state.guard);
     scan_file(state, s.infile);
   } else {
     std::printf("No input file specified, exiting.\nModify your '%s' file.\n",
                 kConfigName);
   }
   // The gallery, before the total line.
-  catalogue_end(state);
+  catalogue_end(state.catalogue, s, state.guard, state.files_scanned);
   std::printf("A total of %i tim(s) found.\n", state.tim_counter - 1);
   // Everything must be on the screen (or in the pipe) while we wait.
   std::fflush(stdout);

@@ -1,7 +1,7 @@
 // The program's main sequence.
 #pragma once
 
-#include "driver/settings.h"
+#include "extract/run.h"
 
 namespace vexlo {
 

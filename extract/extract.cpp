@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "catalogue/catalogue.h"
-#include "convert/images.h"
+#include "extract/images.h"
 #include "extract/repeats.h"
 #include "platform/output_file.h"
 
@@ -25,7 +25,7 @@ void index_tim(Run& run, const TimHit& hit, bool counted, int32_t first,
   entry.tim = std::move(tim);
   entry.bmp = std::move(bmp);
   entry.png = std::move(png);
-  catalogue_add(run, std::move(entry));
+  catalogue_add(run.catalogue.get(), run.settings.outname, std::move(entry));
 }
 
 }  // namespace
@@ -72,7 +72,7 @@ void emit_tim(Run& run, const TimHit& hit) {
     const std::string name = s.outname + number + ".tim";
     // A copy that cannot be written leaves the TIM uncounted, so the next
     // TIM reuses the number.
-    if (!write_output_file(run, name, hit.bytes)) {
+    if (!write_output_file(run.guard, name, hit.bytes)) {
       index_tim(run, hit, false, first, {}, {});
       return;
     }

@@ -10,7 +10,7 @@
 
 #include "catalogue/catalogue.h"
 #include "disc/stream.h"
-#include "driver/settings.h"
+#include "extract/run.h"
 #include "tim/tim.h"
 
 namespace vexlo {

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "disc/disc_image.h"
-#include "driver/settings.h"
+#include "extract/run.h"
 #include "fuzz/check.h"
 #include "fuzz/scan_reference.h"
 #include "scan/disc_scan.h"

@@ -7,8 +7,8 @@
 #include <span>
 #include <vector>
 
+#include "convert/picture.h"
 #include "fuzz/check.h"
-#include "reinsert/picture.h"
 #include "reinsert/to_tim.h"
 #include "tim/tim.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/settings.h"
+#include "extract/run.h"
 #include "fuzz/check.h"
 #include "fuzz/scan_reference.h"
 #include "scan/candidate.h"

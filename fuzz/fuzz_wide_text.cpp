@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/wide_text.h"
 #include "fuzz/check.h"
+#include "platform/wide_text.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/settings.h"
+#include "extract/run.h"
 #include "fuzz/check.h"
 #include "tim/tim.h"
 

@@ -7,36 +7,33 @@
 
 namespace vexlo {
 
-namespace {
-
-// Names that may be created at all: not over-long.
-bool may_create(const std::string& name) { return name.size() <= kTextMax; }
-
-// The file being scanned, which no output may lead to (emptying it would
-// destroy the user's data); checked on the opened file.
-const FileId* input_of(const Run& run) {
-  return run.have_input_id ? &run.input_id : nullptr;
+bool OutputGuard::may_create(const std::string& name) const {
+  if (name.size() > longest_name_) return false;
+  // Only a file kept for the run costs a look at the name; the input is
+  // checked on the opened file.
+  if (protected_.empty()) return true;
+  FileId existing;
+  return !(file_id_of(name, &existing) && protected_.count(existing) != 0);
 }
 
-}  // namespace
-
-bool write_output_file(Run& run, const std::string& name,
+bool write_output_file(OutputGuard& guard, const std::string& name,
                        std::span<const uint8_t> bytes) {
-  bool ok = may_create(name);
+  bool ok = guard.may_create(name);
   FileId created;
-  if (ok) ok = create_and_write(name, bytes, &created, input_of(run));
+  if (ok) ok = create_and_write(name, bytes, &created, guard.input());
   if (!ok) {
     std::printf("Could not write %s\n", name.c_str());
     note_failure();
     return false;
   }
-  run.outputs.insert(created);
+  guard.add_written(created);
   return true;
 }
 
-OutputStream::OutputStream(Run& run, std::string name)
-    : run_(run), name_(std::move(name)) {
-  open_ = may_create(name_) && open_output(name_, &handle_, input_of(run_));
+OutputStream::OutputStream(OutputGuard& guard, std::string name)
+    : guard_(guard), name_(std::move(name)) {
+  open_ =
+      guard_.may_create(name_) && open_output(name_, &handle_, guard_.input());
   ok_ = open_;
 }
 
@@ -61,7 +58,7 @@ bool OutputStream::finish(bool ok) {
     note_failure();
     return false;
   }
-  run_.outputs.insert(handle_.id);
+  guard_.add_written(handle_.id);
   return true;
 }
 

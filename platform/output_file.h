@@ -1,22 +1,51 @@
 // Creating output files: exact bytes, in one piece, and never at the cost of
-// the input being scanned.
+// a file the run must keep (the input being scanned, or what a reinsertion
+// reads).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <set>
 #include <span>
 #include <string>
 
-#include "driver/settings.h"
 #include "platform/file_ops.h"
 
 namespace vexlo {
 
-// Writes `bytes` to a new (or emptied) file `name`. Refuses names over
-// kTextMax characters and names that lead to the input file being scanned.
-// A failed or short write removes the partial file. On failure prints
+// The files a run must not replace, and those it has written.
+class OutputGuard {
+ public:
+  // Names longer than `longest_name` characters are never created.
+  explicit OutputGuard(std::size_t longest_name)
+      : longest_name_(longest_name) {}
+
+  // The input being scanned, kept until the next one (or none): emptying it
+  // would destroy the user's data. Checked on the opened output file.
+  void set_input(const std::optional<FileId>& input) { input_ = input; }
+  const FileId* input() const { return input_ ? &*input_ : nullptr; }
+  // A file kept for the rest of the run.
+  void protect(const FileId& id) { protected_.insert(id); }
+  // True when `name` may be created: not over-long, and not leading to a
+  // file kept for the run.
+  bool may_create(const std::string& name) const;
+
+  void add_written(const FileId& id) { written_.insert(id); }
+  bool written(const FileId& id) const { return written_.count(id) != 0; }
+
+ private:
+  std::size_t longest_name_;
+  std::optional<FileId> input_;
+  std::set<FileId> protected_;
+  std::set<FileId> written_;
+};
+
+// Writes `bytes` to a new (or emptied) file `name` that `guard` allows. A
+// failed or short write removes the partial file. On failure prints
 // "Could not write <name>\n" and returns false; on success records the
-// file's identity in run.outputs.
-bool write_output_file(Run& run, const std::string& name,
+// file as written.
+bool write_output_file(OutputGuard& guard, const std::string& name,
                        std::span<const uint8_t> bytes);
 
 // An output file written piece by piece, with the same checks, message and
@@ -24,7 +53,7 @@ bool write_output_file(Run& run, const std::string& name,
 // file without a message.
 class OutputStream {
  public:
-  OutputStream(Run& run, std::string name);
+  OutputStream(OutputGuard& guard, std::string name);
   ~OutputStream();
   OutputStream(const OutputStream&) = delete;
   OutputStream& operator=(const OutputStream&) = delete;
@@ -36,7 +65,7 @@ class OutputStream {
   bool finish(bool ok = true);
 
  private:
-  Run& run_;
+  OutputGuard& guard_;
   std::string name_;
   OutputHandle handle_;
   bool open_ = false;

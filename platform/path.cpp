@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "platform/dir_list.h"
+
 namespace vexlo {
 
 namespace {
@@ -66,6 +68,13 @@ std::string normalise_path(std::string_view path, char sep) {
   }
   if (out.empty()) out += sep;
   return out;
+}
+
+std::size_t folder_end(std::string_view path) {
+  const std::string_view seps =
+      kPathSeparator == '\\' ? std::string_view("/\\:") : std::string_view("/");
+  const std::size_t cut = path.find_last_of(seps);
+  return cut == std::string_view::npos ? 0 : cut + 1;
 }
 
 }  // namespace vexlo

@@ -18,4 +18,8 @@ bool wildcard_match(std::string_view pattern, std::string_view name);
 // root.
 std::string normalise_path(std::string_view path, char sep);
 
+// Where the folder part of `path` ends: after its last separator (where
+// Windows separators apply, also after a drive's colon); 0 without one.
+std::size_t folder_end(std::string_view path);
+
 }  // namespace vexlo

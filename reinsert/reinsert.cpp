@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "catalogue/reader.h"
-#include "convert/images.h"
+#include "convert/picture.h"
+#include "extract/images.h"
 #ifdef VEXLO_CHD
 #include "disc/chd.h"
 #endif
@@ -22,7 +23,8 @@
 #include "platform/failures.h"
 #include "platform/file_ops.h"
 #include "platform/input_file.h"
-#include "reinsert/picture.h"
+#include "platform/output_file.h"
+#include "platform/path.h"
 #include "reinsert/ppf.h"
 #include "reinsert/to_tim.h"
 #include "tim/tim.h"
@@ -36,14 +38,6 @@ using Bytes = std::vector<uint8_t>;
 // Changed bytes are gathered in blocks of one raw sector (of the image's
 // sector size), aligned from the start of the file, so that a disc image's
 // sectors can be finished whole.
-
-// Where a name's folder part ends: after the last separator (and on Windows
-// after a drive's colon).
-std::size_t folder_end(const std::string& path) {
-  const char* seps = kPathSeparator == '\\' ? "/\\:" : "/";
-  const std::size_t cut = path.find_last_of(seps);
-  return cut == std::string::npos ? 0 : cut + 1;
-}
 
 bool load(const std::string& path, InputData& data) {
   InputFile file = open_input(path);
@@ -260,16 +254,10 @@ std::string copy_name(const std::string& outname, const std::string& file,
 struct RunState {
   Run& run;
   std::string catalogue;
-  std::set<FileId> protect;  // inputs, the catalogue, sources
+  OutputGuard keep{kTextMax};  // inputs, the catalogue, sources, copies
   std::set<std::string> taken;
   int32_t total = 0;
 };
-
-bool may_write(const RunState& rs, const std::string& name) {
-  FileId id;
-  return name.size() <= kTextMax &&
-         !(file_id_of(name, &id) && rs.protect.count(id) != 0);
-}
 
 // Writes the copy and the patch of one input, or says which could not be
 // written and leaves neither.
@@ -304,7 +292,7 @@ void write_target(RunState& rs, Patched& t) {
                 runs);
   FileId id;
   bool written = false;
-  if (may_write(rs, copy)) {
+  if (rs.keep.may_create(copy)) {
     if (t.chd) {
       for (const FilePatch& p : patches)
         std::copy(p.bytes.begin(), p.bytes.end(), t.bin.begin() + p.offset);
@@ -318,15 +306,15 @@ void write_target(RunState& rs, Patched& t) {
     note_failure();
     return;
   }
-  rs.protect.insert(id);
+  rs.keep.protect(id);
   FileId ppf_id;
-  if (!may_write(rs, ppf) || !create_and_write(ppf, patch, &ppf_id)) {
+  if (!rs.keep.may_create(ppf) || !create_and_write(ppf, patch, &ppf_id)) {
     std::printf("Could not write %s\n", ppf.c_str());
     note_failure();
     remove_file(copy);
     return;
   }
-  rs.protect.insert(ppf_id);
+  rs.keep.protect(ppf_id);
   std::printf("Wrote %s and %s (%i tim(s) patched).\n", copy.c_str(),
               ppf.c_str(), t.changed);
   rs.total += t.changed;
@@ -391,7 +379,7 @@ std::vector<Source> sources_of(const CatalogueRow& row,
 }  // namespace
 
 int32_t reinsert(Run& run) {
-  RunState rs{run, run.settings.reinsert, {}, {}, 0};
+  RunState rs{run, run.settings.reinsert, OutputGuard(kTextMax), {}, 0};
   const bool dry = run.settings.outname.empty();
   std::printf("Reinserting from %s\n", rs.catalogue.c_str());
   std::vector<CatalogueRow> rows;
@@ -416,19 +404,19 @@ int32_t reinsert(Run& run) {
   const std::string folder = rs.catalogue.substr(0, folder_end(rs.catalogue));
   // No copy or patch may replace an input, the catalogue or a source.
   FileId id;
-  if (file_id_of(rs.catalogue, &id)) rs.protect.insert(id);
+  if (file_id_of(rs.catalogue, &id)) rs.keep.protect(id);
   for (const CatalogueRow& row : rows) {
-    if (file_id_of(row.file, &id)) rs.protect.insert(id);
+    if (file_id_of(row.file, &id)) rs.keep.protect(id);
     for (const std::string* name : {&row.png, &row.bmp, &row.tim})
       if (!name->empty() && file_id_of(folder + *name, &id))
-        rs.protect.insert(id);
+        rs.keep.protect(id);
     // And the _pal images, as far as a real CLUT's rows go.
     for (uint32_t r = 1; r < std::min<uint32_t>(row.palettes, 256); ++r)
       for (const std::string* name : {&row.png, &row.bmp})
         if (name->size() > 4 &&
             file_id_of(folder + palette_name(*name, static_cast<int32_t>(r)),
                        &id))
-          rs.protect.insert(id);
+          rs.keep.protect(id);
   }
 
   struct Done {

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "driver/settings.h"
+#include "extract/run.h"
 
 namespace vexlo {
 

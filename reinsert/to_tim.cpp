@@ -10,11 +10,6 @@ namespace vexlo {
 
 namespace {
 
-void put_u16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-
 std::string at_text(uint32_t x, uint32_t y) {
   return std::to_string(x) + "," + std::to_string(y);
 }
@@ -67,7 +62,7 @@ std::string apply_picture(std::vector<uint8_t>& tim, const Picture& pic,
         p[1] = c.g;
         p[2] = c.b;
       } else if (c != console_colour(read_u16le(pixels + 2 * i), target)) {
-        put_u16(pixels + 2 * i, colour_value(c));
+        write_u16le(pixels + 2 * i, colour_value(c));
       }
     }
     return {};
@@ -84,7 +79,7 @@ std::string apply_picture(std::vector<uint8_t>& tim, const Picture& pic,
     const std::size_t n = std::min<std::size_t>(pic.palette.size(), entries);
     for (std::size_t k = 0; k < n; ++k)
       if (pic.palette[k] != old[k])
-        put_u16(clut + 2 * k, colour_value(pic.palette[k]));
+        write_u16le(clut + 2 * k, colour_value(pic.palette[k]));
   }
   const std::array<Rgba, 256> now = PixelReader(info, row, target).palette();
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "convert/pixels.h"
-#include "reinsert/picture.h"
+#include "convert/picture.h"
 
 namespace vexlo {
 

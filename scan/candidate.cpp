@@ -1,6 +1,8 @@
 #include "scan/candidate.h"
 
+#include <bit>
 #include <cstring>
+#include <initializer_list>
 
 #ifdef VEXLO_HAVE_SSE2
 #include <immintrin.h>
@@ -20,26 +22,44 @@ constexpr std::size_t kBlockReach = kBlock + kCandidateBytes - 1;
 static_assert(kBlockReach >= 32 + 19 + 32);
 
 // Kernels are instantiated per filter, so the documented search pays nothing
-// for the looser one.
-template <bool kLoose>
+// for the looser one or for packed headers.
+template <bool kLoose, bool kPacked>
 uint64_t block_mask_portable(const uint8_t* p, std::size_t n) {
   uint64_t m = 0;
   for (std::size_t i = 0; i < n; ++i)
-    if (is_candidate(p + i, {.looseflags = kLoose})) m |= uint64_t{1} << i;
+    if (is_candidate(p + i, {.looseflags = kLoose}) ||
+        (kPacked && packed_pair_candidate(p[i], p[i + 1])))
+      m |= uint64_t{1} << i;
   return m;
 }
 
-uint64_t block_mask(const uint8_t* p, std::size_t n, bool loose) {
-  return loose ? block_mask_portable<true>(p, n)
-               : block_mask_portable<false>(p, n);
+// The first n offsets at p, with `avail` bytes from p to the end of the data.
+uint64_t block_mask(const uint8_t* p, std::size_t n, std::size_t avail,
+                    CandidateFilter filter) {
+  uint64_t m = 0;
+  for (std::size_t i = 0; i < n; ++i)
+    if (is_candidate_at(p + i, avail - i, filter)) m |= uint64_t{1} << i;
+  return m;
 }
 
 // Each kernel returns the first block start b in pos, pos + 64, ... with
 // b <= last whose mask is not zero, and that mask; or a start past `last`
 // and 0. The caller guarantees last + kBlockReach <= size of the data.
-template <bool kLoose>
+template <bool kLoose, bool kPacked>
 std::size_t scan_blocks_portable(const uint8_t* data, std::size_t pos,
                                  std::size_t last, uint64_t* mask) {
+  if constexpr (kPacked) {
+    // Packed headers start with a dozen different bytes: no memchr.
+    for (; pos <= last; pos += kBlock) {
+      if (const uint64_t m =
+              block_mask_portable<kLoose, true>(data + pos, kBlock)) {
+        *mask = m;
+        return pos;
+      }
+    }
+    *mask = 0;
+    return pos;
+  }
   const std::size_t limit = last + kBlock;  // first bytes of the blocks
   while (pos <= last) {
     // Every candidate starts with 0x10; memchr finds the next one fast.
@@ -49,7 +69,7 @@ std::size_t scan_blocks_portable(const uint8_t* data, std::size_t pos,
         static_cast<std::size_t>(static_cast<const uint8_t*>(hit) - data);
     pos += (at - pos) / kBlock * kBlock;
     if (pos > last) break;  // the 0x10 lies in the tail after the last block
-    const uint64_t m = block_mask_portable<kLoose>(data + pos, kBlock);
+    const uint64_t m = block_mask_portable<kLoose, false>(data + pos, kBlock);
     if (m != 0) {
       *mask = m;
       return pos;
@@ -148,26 +168,63 @@ inline uint64_t bits16(__m128i v) {
   return static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(v)));
 }
 
-template <bool kLoose>
+inline __m128i any_of_sse2(__m128i v, std::initializer_list<uint8_t> bytes) {
+  __m128i m = _mm_setzero_si128();
+  for (uint8_t b : bytes)
+    m = _mm_or_si128(m, _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(b))));
+  return m;
+}
+
+// Offsets of the 64 at p whose pairs pass packed_pair_candidate. SSE2 has no
+// byte shuffle for the nibble tables: a superset by first bytes and most
+// second bytes (zlib's 78 passes with any), then the exact test per hit.
+inline uint64_t packed_bits_sse2(const uint8_t* p) {
+  uint64_t m = 0;
+  for (int i = 0; i < 64; i += 16) {
+    const __m128i a = load16(p + i), b = load16(p + i + 1);
+    const __m128i zlib = _mm_cmpeq_epi8(a, _mm_set1_epi8(0x78));
+    const __m128i first = _mm_or_si128(
+        _mm_or_si128(zlib, any_of_sse2(a, {0x4C, 0x6E, 0x55, 0x40, 0x53, 0x50,
+                                           0x33, 0x30, 0x1F})),
+        _mm_cmpeq_epi8(_mm_and_si128(a, _mm_set1_epi8(0x7E)),
+                       _mm_set1_epi8(0x10)));
+    const __m128i second =
+        _mm_or_si128(zlib, any_of_sse2(b, {0x5A, 0x61, 0x6C, 0x4C, 0x28, 0x41,
+                                           0x3C, 0x31, 0xFB, 0x8B}));
+    m |= bits16(_mm_and_si128(first, second)) << i;
+  }
+  for (uint64_t t = m; t != 0; t &= t - 1) {
+    const int i = std::countr_zero(t);
+    if (!packed_pair_candidate(p[i], p[i + 1])) m &= ~(uint64_t{1} << i);
+  }
+  return m;
+}
+
+template <bool kLoose, bool kPacked>
 std::size_t scan_blocks_sse2(const uint8_t* data, std::size_t pos,
                              std::size_t last, uint64_t* mask) {
   for (; pos <= last; pos += kBlock) {
     const uint8_t* p = data + pos;
+    uint64_t m = 0;
+    if constexpr (kPacked) m = packed_bits_sse2(p);
     // This loop runs once per 64 bytes of input: test only 10 00 and the
     // flags byte first, which random data almost never has. The looser
     // flags test costs more: 10 00 alone goes before it.
     if constexpr (kLoose) {
       const __m128i a = _mm_or_si128(id_sse2(p), id_sse2(p + 16));
       const __m128i b = _mm_or_si128(id_sse2(p + 32), id_sse2(p + 48));
-      if (_mm_movemask_epi8(_mm_or_si128(a, b)) == 0) continue;
+      if (_mm_movemask_epi8(_mm_or_si128(a, b)) == 0) {
+        if (m == 0) continue;
+        *mask = m;
+        return pos;
+      }
     }
     __m128i q = _mm_setzero_si128();
     for (int i = 0; i < 64; i += 16)
       q = _mm_or_si128(q, quick_sse2<kLoose>(p + i));
-    if (_mm_movemask_epi8(q) == 0) continue;
-    uint64_t m = 0;
-    for (int i = 0; i < 64; i += 16)
-      m |= bits16(exact_sse2<kLoose>(p + i)) << i;
+    if (_mm_movemask_epi8(q) != 0)
+      for (int i = 0; i < 64; i += 16)
+        m |= bits16(exact_sse2<kLoose>(p + i)) << i;
     if (m != 0) {
       *mask = m;
       return pos;
@@ -272,21 +329,54 @@ VEXLO_AVX2 inline uint64_t bits32(__m256i v) {
   return static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(v)));
 }
 
-template <bool kLoose>
+VEXLO_AVX2 inline __m256i table_avx2(const packed_pairs::Table& t) {
+  return _mm256_broadcastsi128_si256(
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(t.v)));
+}
+
+// The header groups whose first byte (or second) the bytes of v can be.
+VEXLO_AVX2 inline __m256i groups_avx2(__m256i v, __m256i lo_table,
+                                      __m256i hi_table) {
+  const __m256i nibble = _mm256_set1_epi8(0x0F);
+  return _mm256_and_si256(
+      _mm256_shuffle_epi8(lo_table, _mm256_and_si256(v, nibble)),
+      _mm256_shuffle_epi8(hi_table,
+                          _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble)));
+}
+
+// Offsets of the 32 at p whose pairs pass packed_pair_candidate: four
+// shuffles of the nibble tables.
+VEXLO_AVX2 inline uint64_t packed_bits_avx2(const uint8_t* p) {
+  const __m256i first = groups_avx2(load32(p), table_avx2(kPackedFirstLo),
+                                    table_avx2(kPackedFirstHi));
+  const __m256i second = groups_avx2(load32(p + 1), table_avx2(kPackedSecondLo),
+                                     table_avx2(kPackedSecondHi));
+  return ~bits32(_mm256_cmpeq_epi8(_mm256_and_si256(first, second),
+                                   _mm256_setzero_si256())) &
+         0xFFFFFFFFu;
+}
+
+template <bool kLoose, bool kPacked>
 VEXLO_AVX2 std::size_t scan_blocks_avx2(const uint8_t* data, std::size_t pos,
                                         std::size_t last, uint64_t* mask) {
   for (; pos <= last; pos += kBlock) {
     const uint8_t* p = data + pos;
+    uint64_t m = 0;
+    if constexpr (kPacked)
+      m = packed_bits_avx2(p) | (packed_bits_avx2(p + 32) << 32);
     // As in the SSE2 kernel: 10 00 and the flags byte first.
+    bool tims = true;
     if constexpr (kLoose) {
       const __m256i a = _mm256_or_si256(id_avx2(p), id_avx2(p + 32));
-      if (_mm256_testz_si256(a, a)) continue;
+      tims = !_mm256_testz_si256(a, a);
     }
-    const __m256i q =
-        _mm256_or_si256(quick_avx2<kLoose>(p), quick_avx2<kLoose>(p + 32));
-    if (_mm256_testz_si256(q, q)) continue;
-    const uint64_t m = bits32(exact_avx2<kLoose>(p)) |
-                       (bits32(exact_avx2<kLoose>(p + 32)) << 32);
+    if (tims) {
+      const __m256i q =
+          _mm256_or_si256(quick_avx2<kLoose>(p), quick_avx2<kLoose>(p + 32));
+      if (!_mm256_testz_si256(q, q))
+        m |= bits32(exact_avx2<kLoose>(p)) |
+             (bits32(exact_avx2<kLoose>(p + 32)) << 32);
+    }
     if (m != 0) {
       *mask = m;
       return pos;
@@ -441,7 +531,62 @@ VEXLO_AVX512 inline uint64_t finish_avx512(const uint8_t* p, uint64_t id,
          (id & (no_clut | ahead(length_ok_avx512(v), length_ok_avx512(w), 8)));
 }
 
-template <bool kLoose>
+constexpr int table_word(const packed_pairs::Table& t, int i) {
+  return static_cast<int>(uint32_t{t.v[4 * i]} | uint32_t{t.v[4 * i + 1]} << 8 |
+                          uint32_t{t.v[4 * i + 2]} << 16 |
+                          uint32_t{t.v[4 * i + 3]} << 24);
+}
+
+VEXLO_AVX512 inline __m512i table_avx512(const packed_pairs::Table& t) {
+  return _mm512_set4_epi32(table_word(t, 3), table_word(t, 2), table_word(t, 1),
+                           table_word(t, 0));
+}
+
+VEXLO_AVX512 inline __m512i groups_avx512(__m512i v, __m512i lo_table,
+                                          __m512i hi_table) {
+  const __m512i nibble = _mm512_set1_epi8(0x0F);
+  return _mm512_and_si512(
+      _mm512_shuffle_epi8(lo_table, _mm512_and_si512(v, nibble)),
+      _mm512_shuffle_epi8(hi_table,
+                          _mm512_and_si512(_mm512_srli_epi16(v, 4), nibble)));
+}
+
+// The header groups each byte of 64 can be the first byte of, and the
+// second.
+struct PairGroups {
+  __m512i first, second;
+};
+
+VEXLO_AVX512 inline PairGroups pair_groups_avx512(const uint8_t* p) {
+  const __m512i v = load64(p);
+  const __m512i nibble = _mm512_set1_epi8(0x0F);
+  const __m512i lo = _mm512_and_si512(v, nibble);
+  const __m512i hi = _mm512_and_si512(_mm512_srli_epi16(v, 4), nibble);
+  return {
+      _mm512_and_si512(_mm512_shuffle_epi8(table_avx512(kPackedFirstLo), lo),
+                       _mm512_shuffle_epi8(table_avx512(kPackedFirstHi), hi)),
+      _mm512_and_si512(_mm512_shuffle_epi8(table_avx512(kPackedSecondLo), lo),
+                       _mm512_shuffle_epi8(table_avx512(kPackedSecondHi), hi))};
+}
+
+// Offsets of the 64 of `cur` whose pairs pass packed_pair_candidate: each
+// byte's first groups against the next byte's second groups, moved down a
+// byte with the next block's first byte shifted in.
+VEXLO_AVX512 inline uint64_t pair_bits_avx512(const PairGroups& cur,
+                                              const PairGroups& next) {
+  const __m512i ahead16 =
+      _mm512_maskz_alignr_epi32(0xFFFF, next.second, cur.second, 4);
+  return _mm512_test_epi8_mask(cur.first,
+                               _mm512_alignr_epi8(ahead16, cur.second, 1));
+}
+
+// The same with loads at p and p + 1, for blocks near the end of the data.
+VEXLO_AVX512 inline uint64_t packed_bits_avx512(const uint8_t* p) {
+  return _mm512_test_epi8_mask(pair_groups_avx512(p).first,
+                               pair_groups_avx512(p + 1).second);
+}
+
+template <bool kLoose, bool kPacked>
 VEXLO_AVX512 std::size_t scan_blocks_avx512(const uint8_t* data,
                                             std::size_t pos, std::size_t last,
                                             uint64_t* mask) {
@@ -453,16 +598,24 @@ VEXLO_AVX512 std::size_t scan_blocks_avx512(const uint8_t* data,
   constexpr std::size_t kAhead = 2 * kBlock - kBlockReach;
   if (pos + kAhead <= last) {
     ByteClasses cur = classes_avx512<kLoose>(data + pos);
+    PairGroups pairs;
+    if constexpr (kPacked) pairs = pair_groups_avx512(data + pos);
     for (; pos + kAhead <= last; pos += kBlock) {
       const ByteClasses next = classes_avx512<kLoose>(data + pos + kBlock);
       const uint64_t id = cur.ten & ahead(cur.zero, next.zero, 1) &
                           ahead(cur.flags, next.flags, 4);
-      if (id != 0) {
-        if (const uint64_t m =
-                finish_avx512<kLoose>(data + pos, id, cur, next)) {
-          *mask = m;
-          return pos;
-        }
+      uint64_t m = 0;
+      if constexpr (kPacked) {
+        // Packed headers ride on the same loads: the bytes' header groups,
+        // carried over like the classes.
+        const PairGroups next_pairs = pair_groups_avx512(data + pos + kBlock);
+        m = pair_bits_avx512(pairs, next_pairs);
+        pairs = next_pairs;
+      }
+      if (id != 0) m |= finish_avx512<kLoose>(data + pos, id, cur, next);
+      if (m != 0) {
+        *mask = m;
+        return pos;
       }
       cur = next;
     }
@@ -470,7 +623,9 @@ VEXLO_AVX512 std::size_t scan_blocks_avx512(const uint8_t* data,
   for (; pos <= last; pos += kBlock) {
     const uint8_t* p = data + pos;
     const __mmask64 id = id_avx512(p);
-    if (const __mmask64 m = id == 0 ? 0 : exact_avx512<kLoose>(p, id)) {
+    __mmask64 m = id == 0 ? 0 : exact_avx512<kLoose>(p, id);
+    if constexpr (kPacked) m |= packed_bits_avx512(p);
+    if (m != 0) {
       *mask = m;
       return pos;
     }
@@ -527,24 +682,32 @@ namespace {
 using ScanBlocks = std::size_t (*)(const uint8_t*, std::size_t, std::size_t,
                                    uint64_t*);
 
-template <bool kLoose>
+template <bool kLoose, bool kPacked>
 ScanBlocks pick_kernel(CandidateKernel kernel) {
   switch (kernel) {
 #ifdef VEXLO_HAVE_AVX512
     case CandidateKernel::kAvx512:
-      return scan_blocks_avx512<kLoose>;
+      return scan_blocks_avx512<kLoose, kPacked>;
 #endif
 #ifdef VEXLO_HAVE_AVX2
     case CandidateKernel::kAvx2:
-      return scan_blocks_avx2<kLoose>;
+      return scan_blocks_avx2<kLoose, kPacked>;
 #endif
 #ifdef VEXLO_HAVE_SSE2
     case CandidateKernel::kSse2:
-      return scan_blocks_sse2<kLoose>;
+      return scan_blocks_sse2<kLoose, kPacked>;
 #endif
     default:
-      return scan_blocks_portable<kLoose>;
+      return scan_blocks_portable<kLoose, kPacked>;
   }
+}
+
+ScanBlocks pick_kernel(CandidateKernel kernel, CandidateFilter f) {
+  if (f.packed)
+    return f.looseflags ? pick_kernel<true, true>(kernel)
+                        : pick_kernel<false, true>(kernel);
+  return f.looseflags ? pick_kernel<true, false>(kernel)
+                      : pick_kernel<false, false>(kernel);
 }
 
 }  // namespace
@@ -558,12 +721,13 @@ CandidateCursor::CandidateCursor(std::span<const uint8_t> data,
       stop_(0),
       block_(from),
       next_block_(from),
-      looseflags_(filter.looseflags) {
+      filter_(filter) {
   if (!candidate_kernel_available(kernel)) kernel = CandidateKernel::kPortable;
-  scan_blocks_ =
-      looseflags_ ? pick_kernel<true>(kernel) : pick_kernel<false>(kernel);
-  if (size_ >= kCandidateBytes) {
-    const std::size_t starts = size_ - kCandidateBytes + 1;
+  scan_blocks_ = pick_kernel(kernel, filter);
+  // Packed headers are looked for wherever two bytes are left.
+  const std::size_t need = filter.packed ? kPackedPairBytes : kCandidateBytes;
+  if (size_ >= need) {
+    const std::size_t starts = size_ - need + 1;
     stop_ = end < starts ? end : starts;
   }
 }
@@ -591,7 +755,7 @@ bool CandidateCursor::refill() {
   const std::size_t left = stop_ - next_block_;
   const std::size_t n = left < kBlock ? left : kBlock;
   block_ = next_block_;
-  mask_ = block_mask(data_ + block_, n, looseflags_);
+  mask_ = block_mask(data_ + block_, n, size_ - block_, filter_);
   next_block_ = block_ + n;
   return true;
 }

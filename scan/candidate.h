@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 
+#include "packed/packed.h"
 #include "tim/tim.h"
 
 #if !defined(VEXLO_NO_SIMD) && (defined(__x86_64__) || defined(_M_X64))
@@ -54,6 +55,9 @@ inline bool no_palette_block_can_pass(const uint8_t* p) {
 // the same looseflags, may accept.
 struct CandidateFilter {
   bool looseflags = false;
+  // Also the offsets whose first two bytes can begin a packed header
+  // (packed_pair_candidate); those need only two bytes of data.
+  bool packed = false;
 };
 
 // The one definition of a candidate, which every kernel below must yield
@@ -76,6 +80,17 @@ inline bool is_candidate(const uint8_t* p, CandidateFilter filter) {
 // The documented recognition's candidates.
 inline bool is_candidate(const uint8_t* p) { return is_candidate(p, {}); }
 
+// The whole rule at an offset with `avail` bytes from `p` to the end of the
+// data: a TIM candidate with kCandidateBytes bytes, or, with `packed`, a
+// pair that can begin a packed header.
+inline bool is_candidate_at(const uint8_t* p, std::size_t avail,
+                            CandidateFilter filter) {
+  if (filter.packed && avail >= kPackedPairBytes &&
+      packed_pair_candidate(p[0], p[1]))
+    return true;
+  return avail >= kCandidateBytes && is_candidate(p, filter);
+}
+
 enum class CandidateKernel { kPortable, kSse2, kAvx2, kAvx512 };
 
 // Whether this build and this CPU can run `k`.
@@ -83,10 +98,9 @@ bool candidate_kernel_available(CandidateKernel k);
 // The fastest kernel available.
 CandidateKernel best_candidate_kernel();
 
-// Yields, in increasing order, the offsets in [from, end) that have
-// kCandidateBytes bytes in the data and pass is_candidate with `filter`,
-// then `end` for good. Works a block of 64 offsets at a time and keeps the
-// block's hits, so dense hits cost little.
+// Yields, in increasing order, the offsets in [from, end) that pass
+// is_candidate_at with `filter`, then `end` for good. Works a block of 64
+// offsets at a time and keeps the block's hits, so dense hits cost little.
 class CandidateCursor {
  public:
   CandidateCursor(std::span<const uint8_t> data, std::size_t from,
@@ -113,7 +127,7 @@ class CandidateCursor {
   std::size_t block_;       // first offset of the block in mask_
   std::size_t next_block_;  // where the next refill starts
   uint64_t mask_ = 0;
-  bool looseflags_;
+  CandidateFilter filter_;
   // The kernel's block search for this filter.
   std::size_t (*scan_blocks_)(const uint8_t* data, std::size_t pos,
                               std::size_t last, uint64_t* mask);

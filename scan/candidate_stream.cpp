@@ -148,10 +148,7 @@ void CandidateStream::search(std::size_t piece, Slot& slot,
     }
     slot.mask[at / 64] |= uint64_t{1} << (at % 64);
   };
-  // Large pages are read in place: reading them costs a TLB miss per 2 MiB,
-  // and filling in their page tables next to nothing. Small pages are read
-  // in copies: in place, a miss per 4 KiB makes the search several times
-  // slower than the copy.
+  // As read_in_place says, looked at less often while the pages are small.
   Reader* reader = source_ != nullptr ? &readers_[thread] : nullptr;
   bool mapped = false;
   if (reader != nullptr) {
@@ -160,7 +157,7 @@ void CandidateStream::search(std::size_t piece, Slot& slot,
     if (read_ == CandidateSplit::Read::kMapped) {
       mapped = source_->populate(from, n);
     } else if (read_ == CandidateSplit::Read::kByPages && reader->look()) {
-      mapped = source_->in_large_page(from) && source_->populate(from, n);
+      mapped = read_in_place(*source_, from, n);
       reader->looked(mapped);
     }
   }

@@ -38,6 +38,15 @@ constexpr std::size_t kThreadedMin = std::size_t{16} << 20;
 // The split for a search of `bytes` bytes on this machine.
 CandidateSplit default_split(std::size_t bytes);
 
+// How every pass reads a mapped file: in place where the system keeps bytes
+// [at, at + n) in large pages (true, their page tables filled in first), else
+// in copies (source.read_at): in place, a TLB miss per 4 KiB page makes a
+// pass several times slower than the copy.
+inline bool read_in_place(const InputData& source, std::size_t at,
+                          std::size_t n) {
+  return source.in_large_page(at) && source.populate(at, n);
+}
+
 // Yields exactly what CandidateCursor(data, 0, end, kernel, filter) yields,
 // in the same order. Other threads search the pieces ahead of the caller;
 // at most 2 * threads pieces' results are held at a time, each as a short

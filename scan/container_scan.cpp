@@ -5,6 +5,7 @@
 
 #include "disc/disc_image.h"
 #include "disc/ecm.h"
+#include "platform/failures.h"
 #include "scan/disc_scan.h"
 
 namespace vexlo {
@@ -23,6 +24,12 @@ bool scan_bin(InputScan& input, std::span<const uint8_t> bin) {
 
 void no_memory(const std::string& path) {
   std::printf("Skipping %s: not enough memory to load it.\n", path.c_str());
+  note_failure();
+}
+
+void cannot_read(const std::string& path, const std::string& why) {
+  std::printf("Can't read %s: %s.\n", path.c_str(), why.c_str());
+  note_failure();
 }
 
 }  // namespace
@@ -46,9 +53,7 @@ bool DiscContainer::open(std::span<const uint8_t> file, const std::string& path,
       no_memory(path);
       return false;
     }
-    if (!ok)
-      std::printf("Can't read %s: %s.\n", path.c_str(),
-                  pbp::refusal_text(why).c_str());
+    if (!ok) cannot_read(path, pbp::refusal_text(why));
     return ok;
   }
   // An ECM is decoded whole before anything is scanned: its checksum comes
@@ -63,8 +68,7 @@ bool DiscContainer::open(std::span<const uint8_t> file, const std::string& path,
     o = ecm::decode(file, bin_.span());
   }
   if (o != ecm::Outcome::kOk) {
-    std::printf("Can't read %s: %s.\n", path.c_str(),
-                ecm::outcome_text(o).c_str());
+    cannot_read(path, ecm::outcome_text(o));
     return false;
   }
   return true;
@@ -89,8 +93,7 @@ bool DiscContainer::scan(InputScan& input) {
       continue;
     }
     for (uint32_t n : damaged)
-      std::printf("Can't read %s: block %i is damaged.\n", path_.c_str(),
-                  static_cast<int>(n));
+      cannot_read(path_, "block " + std::to_string(n) + " is damaged");
     input.disc_number = static_cast<int>(i + 1);
     input.disc = {};
     // As the files of a tree: the limit ends this disc's scan, and the next

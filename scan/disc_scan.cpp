@@ -68,9 +68,8 @@ DiscPass pass_part(std::span<const uint8_t> file, const InputData* source,
   // headers are then read from the cache. Read alone, one line per sector,
   // they cost as much as the whole search.
   constexpr std::size_t kChunk = 64;
-  // As the plain scan reads a mapped file: in place where the cache holds
-  // it in large pages, else in copies (a TLB miss per 4 KiB page made the
-  // pass several times slower). The pages are looked at every 16 chunks.
+  // The file is read as read_in_place says; its pages are looked at every
+  // 16 chunks.
   constexpr std::size_t kLook = 16 * kChunk;
   AlignedBuffer copy;
   if (source != nullptr) copy.resize(kChunk * size + kStraddle);
@@ -82,7 +81,7 @@ DiscPass pass_part(std::span<const uint8_t> file, const InputData* source,
     const std::size_t end = c_end * size;
     if (source != nullptr && (c - from) % kLook == 0) {
       const std::size_t n = std::min(to, c + kLook) * size - begin;
-      in_place = source->in_large_page(begin) && source->populate(begin, n);
+      in_place = read_in_place(*source, begin, n);
     }
     // The chunk's bytes (and the candidate bytes after it) are view[at -
     // shift] for file offset `at`.

@@ -17,7 +17,7 @@ namespace vexlo {
 void scan_file(Run& run, const std::string& path, bool skip_outputs) {
   InputFile file = open_input(path);
   if (skip_outputs && file.status != LoadStatus::kOpenFailed &&
-      run.outputs.count(file.id) != 0) {
+      run.guard.written(file.id)) {
     close_input(file);
     return;
   }
@@ -56,8 +56,7 @@ void scan_file(Run& run, const std::string& path, bool skip_outputs) {
   const bool packed_disc =
       run.settings.cdimage && !raw && !chd && is_disc_container(bytes);
   if (packed_disc && !container.open(bytes, path)) return;
-  run.have_input_id = true;
-  run.input_id = file.id;
+  run.guard.set_input(file.id);
   ++run.files_scanned;
   InputScan input{.run = run, .path = path, .disc = {}};
   if (raw) {
@@ -73,7 +72,7 @@ void scan_file(Run& run, const std::string& path, bool skip_outputs) {
     keep_disc_files(input, stream);
     scan_stream(input, stream, std::nullopt, &data);
   }
-  run.have_input_id = false;
+  run.guard.set_input(std::nullopt);
 }
 
 }  // namespace vexlo

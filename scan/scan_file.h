@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "driver/settings.h"
+#include "extract/run.h"
 
 namespace vexlo {
 

@@ -13,7 +13,7 @@
 
 #include "disc/iso9660.h"
 #include "disc/stream.h"
-#include "driver/settings.h"
+#include "extract/run.h"
 #include "platform/input_file.h"
 #include "scan/candidate_stream.h"
 #include "tim/tim.h"

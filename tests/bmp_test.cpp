@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "convert/images.h"
 #include "tests/tim_builder.h"
 #include "tim/tim.h"
 
@@ -195,21 +194,6 @@ TEST(BuildBmp, NoClutBlockGivesAGreyRamp) {
       EXPECT_EQ(pixel(bmp, x, 0), (Bgr{g, g, g})) << x;
     }
   }
-}
-
-TEST(ImageName, CountAndOffset) {
-  vexlo::Run run;
-  run.settings.outname = "x";
-  run.tim_counter = 3;
-  EXPECT_EQ(image_name(run, 4096, ".bmp"), "x3.bmp");
-  run.settings.numbyoffset = true;
-  const std::pair<uint32_t, const char*> cases[] = {
-      {0, "x_0000000000.bmp"},
-      {4096, "x_0000004096.bmp"},
-      {2147483647, "x_2147483647.bmp"}};
-  for (auto [off, want] : cases) EXPECT_EQ(image_name(run, off, ".bmp"), want);
-  run.bmp_names.insert("x_0000004096.bmp");
-  EXPECT_EQ(image_name(run, 4096, ".bmp"), "x_0000004096_3.bmp");
 }
 
 }  // namespace

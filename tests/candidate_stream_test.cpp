@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/settings.h"
+#include "extract/run.h"
 #include "platform/input_file.h"
 #include "scan/stream_scan.h"
 #include "tim_builder.h"

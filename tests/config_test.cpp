@@ -142,5 +142,23 @@ TEST(ApplyConfig, LongValuesAreCut) {
   EXPECT_EQ(s.reinsert.size(), kTextMax);
 }
 
+// Keys are found by substring search: a key whose name ends another's
+// would be read from that one's entry. And each names the field of its kind.
+TEST(KeyTable, NamesStayApartAndFieldsMatchKinds) {
+  for (const Key& a : kKeys) {
+    for (const Key& b : kKeys) {
+      if (&a == &b) continue;
+      const std::string_view x = a.name, y = b.name;
+      EXPECT_FALSE(y.size() >= x.size() && y.ends_with(x))
+          << b.name << " ends with " << a.name;
+    }
+    const bool text = a.text != nullptr, number = a.number != nullptr,
+               flag = a.flag != nullptr;
+    EXPECT_EQ(text + number + flag, 1) << a.name;
+    EXPECT_EQ(flag, a.kind == KeyKind::kFlag) << a.name;
+    EXPECT_EQ(number, a.kind == KeyKind::kNumber) << a.name;
+  }
+}
+
 }  // namespace
 }  // namespace vexlo

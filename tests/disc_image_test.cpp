@@ -7,7 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "driver/settings.h"
+#include "disc/stream.h"
+#include "extract/run.h"
 #include "scan/disc_scan.h"
 #include "tests/disc_builder.h"
 
@@ -68,6 +69,45 @@ TEST(DiscImage, StreamMapping) {
   Bytes copy(stream.size() - 3000);
   copy_stream(d.image, map, 3000, copy);
   EXPECT_TRUE(std::equal(copy.begin(), copy.end(), stream.begin() + 3000));
+}
+
+// A raw image's data stream read in place and the same stream decoded into
+// memory: the same bytes, and every byte maps back to the same place.
+TEST(DataStream, InPlaceAndDecodedAgree) {
+  Bytes stream(6 * 2048);
+  for (std::size_t i = 0; i < stream.size(); ++i)
+    stream[i] = static_cast<uint8_t>(i * 13 + i / 97);
+  const Disc d = wrap_stream(stream, 100);
+  const DiscMap map = map_disc_image(d.image);
+  const DataStream in_place = DataStream::in_image(d.image, map);
+  const DataStream decoded = DataStream::decoded(stream, map);
+  ASSERT_EQ(in_place.size(), stream.size());
+  // Ranges inside a sector, across one sector end, and across several.
+  const std::pair<std::size_t, std::size_t> ranges[] = {
+      {0, 16}, {2040, 16}, {2047, 1}, {100, 5000}, {6 * 2048 - 12, 12}};
+  for (const auto& [pos, n] : ranges) {
+    Bytes scratch(n), copied(n);
+    const uint8_t* p = in_place.read(pos, n, scratch.data());
+    EXPECT_TRUE(std::equal(p, p + n, stream.begin() + pos)) << pos;
+    in_place.copy(pos, copied);
+    EXPECT_TRUE(std::equal(copied.begin(), copied.end(), stream.begin() + pos))
+        << pos;
+    const StreamPlace a = in_place.place(pos), b = decoded.place(pos);
+    EXPECT_EQ(a.offset, d.raw[pos]) << pos;
+    EXPECT_EQ(a.offset, b.offset) << pos;
+    EXPECT_EQ(a.sector, b.sector) << pos;
+    EXPECT_EQ(a.sector_offset, pos % 2048) << pos;
+    // Each piece lies together in the image.
+    std::size_t seen = 0;
+    in_place.pieces(pos, n, [&](uint64_t at, std::size_t from, std::size_t k) {
+      EXPECT_EQ(from, pos + seen);
+      EXPECT_EQ(at + k - 1, d.raw[from + k - 1]) << pos;
+      seen += k;
+    });
+    EXPECT_EQ(seen, n);
+  }
+  EXPECT_FALSE(DataStream::plain(stream).place(5000).sector);
+  EXPECT_EQ(DataStream::plain(stream).place(5000).offset, 5000u);
 }
 
 // The first pass over the sectors split over threads: TIMs across sector

@@ -12,7 +12,7 @@
 #include "convert/bmp.h"
 #include "convert/png.h"
 #include "disc/edc_ecc.h"
-#include "reinsert/picture.h"
+#include "convert/picture.h"
 #include "reinsert/to_tim.h"
 #include "tests/tim_builder.h"
 

@@ -19,6 +19,14 @@ inline uint32_t read_u32le(const uint8_t* p) {
          (static_cast<uint32_t>(p[2]) << 16) |
          (static_cast<uint32_t>(p[3]) << 24);
 }
+inline void write_u16le(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void write_u32le(uint8_t* p, uint32_t v) {
+  write_u16le(p, static_cast<uint16_t>(v));
+  write_u16le(p + 2, static_cast<uint16_t>(v >> 16));
+}
 
 constexpr std::size_t kTimHeaderSize = 8;
 constexpr std::size_t kBlockHeaderSize = 12;

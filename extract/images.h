@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/settings.h"
+#include "extract/run.h"
 #include "tim/tim.h"
 
 namespace vexlo {

@@ -1,10 +1,13 @@
-#include "reinsert/picture.h"
+#include "convert/picture.h"
 
 #include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
 #include <new>
+
+#include "convert/png.h"
+#include "tim/tim.h"
 
 namespace vexlo {
 
@@ -13,10 +16,6 @@ namespace {
 uint32_t u32be(const uint8_t* p) {
   return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) |
          (uint32_t{p[2]} << 8) | p[3];
-}
-uint32_t u32le(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) |
-         (uint32_t{p[3]} << 24);
 }
 
 std::string size_mismatch(uint64_t w, uint64_t h, uint32_t want_w,
@@ -31,9 +30,6 @@ std::string not_png(const char* why) {
 std::string not_bmp(const char* why) {
   return std::string("is not a BMP this program reads (") + why + ")";
 }
-
-constexpr uint8_t kPngSignature[8] = {0x89, 'P',  'N',  'G',
-                                      '\r', '\n', 0x1A, '\n'};
 
 struct Pass {
   uint32_t x0, y0, dx, dy;
@@ -272,18 +268,18 @@ std::string read_bmp(std::span<const uint8_t> file, uint32_t want_w,
                      uint32_t want_h, Picture& out) {
   if (file.size() < 54) return not_bmp("truncated");
   const uint8_t* p = file.data();
-  const uint32_t data_at = u32le(p + 10);
-  const uint32_t header = u32le(p + 14);
-  const int32_t w = static_cast<int32_t>(u32le(p + 18));
-  const int32_t hs = static_cast<int32_t>(u32le(p + 22));
+  const uint32_t data_at = read_u32le(p + 10);
+  const uint32_t header = read_u32le(p + 14);
+  const int32_t w = static_cast<int32_t>(read_u32le(p + 18));
+  const int32_t hs = static_cast<int32_t>(read_u32le(p + 22));
   const uint32_t bpp = p[28] | (p[29] << 8);
-  const uint32_t compression = u32le(p + 30);
+  const uint32_t compression = read_u32le(p + 30);
   if (header < 40) return not_bmp("old header");
   if (bpp != 24 && bpp != 32) return not_bmp("not 24 or 32 bits per pixel");
   if (compression == 3 && bpp == 32) {
     // Bit fields are taken only in the usual order of a 32-bit bitmap.
-    if (file.size() < 66 || u32le(p + 54) != 0x00FF0000 ||
-        u32le(p + 58) != 0x0000FF00 || u32le(p + 62) != 0x000000FF)
+    if (file.size() < 66 || read_u32le(p + 54) != 0x00FF0000 ||
+        read_u32le(p + 58) != 0x0000FF00 || read_u32le(p + 62) != 0x000000FF)
       return not_bmp("unusual bit fields");
   } else if (compression != 0) {
     return not_bmp("compressed");

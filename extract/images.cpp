@@ -1,4 +1,4 @@
-#include "convert/images.h"
+#include "extract/images.h"
 
 #include <cstdio>
 
@@ -18,6 +18,18 @@ void remember(Run& run, const std::string& name) {
 
 // One line per refused TIM, naming the bitmap when bitmaps are on (the
 // documented lines) and the PNG otherwise.
+// Writes the PNG of `info` (passed check_pixels) and CLUT row `clut_row` to
+// `name`, a piece at a time. On failure prints "Could not write <name>" and
+// removes the partial file. True when the file was written.
+bool write_png_file(OutputGuard& guard, const TimInfo& info, int32_t clut_row,
+                    const std::string& name) {
+  OutputStream out(guard, name);
+  const bool ok = encode_png(
+      info, clut_row, kPngLevel,
+      [&out](std::span<const uint8_t> bytes) { return out.write(bytes); });
+  return out.finish(ok);
+}
+
 void print_refusal(PixelStatus status, const char* kind) {
   switch (status) {
     case PixelStatus::kUnsupported:
@@ -87,7 +99,8 @@ ImageFiles convert_tim(Run& run, const TimInfo& info, uint32_t offset) {
         print_refusal(PixelStatus::kTooLarge, "bitmap");
         bitmaps = false;
       }
-      if (bitmaps && write_output_file(run, palette_name(bmp, row), bitmap)) {
+      if (bitmaps &&
+          write_output_file(run.guard, palette_name(bmp, row), bitmap)) {
         name = palette_name(bmp, row);
         remember(run, name);
       }
@@ -95,7 +108,7 @@ ImageFiles convert_tim(Run& run, const TimInfo& info, uint32_t offset) {
     }
     if (s.writepng) {
       std::string name = palette_name(png, row);
-      if (write_png_file(run, info, row, name))
+      if (write_png_file(run.guard, info, row, name))
         remember(run, name);
       else
         name.clear();

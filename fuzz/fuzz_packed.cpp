@@ -1,0 +1,38 @@
+// Arbitrary bytes through every packed-stream decoder: a stream is opened at
+// each offset whose first bytes can begin a header. An opened stream lies
+// inside the data, unpacks within the caps, and opens the same from a copy
+// cut at its end (it read nothing past it) and moved to offset 0.
+#include <cstdint>
+#include <vector>
+
+#include "fuzz/check.h"
+#include "packed/packed.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
+  const std::vector<uint8_t> copy(bytes, bytes + size);
+  vexlo::Unpacker unpacker;
+  for (std::size_t off = 0; off + 1 < size; ++off) {
+    const auto s = unpacker.open(copy, off);
+    if (!s) continue;
+    FUZZ_CHECK(vexlo::packed_pair_candidate(copy[off], copy[off + 1]));
+    FUZZ_CHECK(s->offset == off && s->end > off && s->end <= size);
+    FUZZ_CHECK(s->unpacked.size() >= vexlo::kMinUnpackedSize &&
+               s->unpacked.size() <= vexlo::kMaxUnpackedSize);
+    FUZZ_CHECK(!vexlo::packed_scheme_name(s->scheme).empty());
+    if (s->scheme == vexlo::PackedScheme::kSlz) {
+      FUZZ_CHECK(!s->slz.empty() && s->slz.front().header_offset == off);
+      uint64_t total = 0;
+      for (const vexlo::SlzChunk& c : s->slz) {
+        FUZZ_CHECK(c.header_offset + 16 + c.packed_size <= s->end);
+        total += c.unpacked_size;
+      }
+      FUZZ_CHECK(total == s->unpacked.size());
+    }
+    const std::vector<uint8_t> alone(copy.begin() + static_cast<long>(off),
+                                     copy.begin() + static_cast<long>(s->end));
+    const auto again = unpacker.open(alone, 0);
+    FUZZ_CHECK(again && again->scheme == s->scheme &&
+               again->end == alone.size() && again->unpacked == s->unpacked);
+  }
+  return 0;
+}

@@ -1,0 +1,240 @@
+#include "packed/packed.h"
+
+#include <zlib.h>
+
+#include <array>
+#include <climits>
+#include <cstring>
+
+#include "packed/unpack_buffer.h"
+
+namespace vexlo {
+
+using namespace packed_detail;
+
+std::string_view packed_scheme_name(PackedScheme scheme) {
+  switch (scheme) {
+    case PackedScheme::kLzss:
+      return "lzss";
+    case PackedScheme::kNapk:
+      return "napk";
+    case PackedScheme::kUlz:
+      return "ulz";
+    case PackedScheme::kGtZip:
+      return "gt-zip";
+    case PackedScheme::kSlz:
+      return "slz";
+    case PackedScheme::kRefpack:
+      return "refpack";
+    case PackedScheme::kZlib:
+      return "zlib";
+    case PackedScheme::kGzip:
+      return "gzip";
+  }
+  return "";
+}
+
+// Raw inflate, reset between candidates so that its window is allocated
+// once.
+struct Unpacker::Inflater {
+  z_stream z{};
+  bool ready = false;
+
+  ~Inflater() {
+    if (ready) inflateEnd(&z);
+  }
+
+  // Inflates the deflate data at data[pos...) into `out` (limit: the cap
+  // plus one, so that more than the cap shows). Sets *used to the deflate
+  // data's length.
+  bool run(std::span<const uint8_t> data, std::size_t pos, Output& out,
+           std::size_t* used) {
+    if (!ready) {
+      if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return false;
+      ready = true;
+    } else if (inflateReset(&z) != Z_OK) {
+      return false;
+    }
+    std::size_t in_at = pos;
+    z.avail_in = 0;
+    for (;;) {
+      if (z.avail_in == 0 && in_at < data.size()) {
+        const std::size_t n = data.size() - in_at;
+        z.next_in = const_cast<Bytef*>(data.data() + in_at);
+        z.avail_in = static_cast<uInt>(n < (1u << 30) ? n : (1u << 30));
+        in_at += z.avail_in;
+      }
+      std::size_t room = 0;
+      uint8_t* dst = out.room(out.size() < 65536 ? 16384 : out.size(), &room);
+      if (room == 0) return false;  // past the cap
+      z.next_out = dst;
+      z.avail_out = static_cast<uInt>(room);
+      const uInt in_before = z.avail_in;
+      const int rc = inflate(&z, Z_NO_FLUSH);
+      out.advance(room - z.avail_out);
+      if (rc == Z_STREAM_END) {
+        *used = in_at - z.avail_in - pos;
+        return out.size() <= kMaxUnpackedSize;
+      }
+      if (rc != Z_OK && rc != Z_BUF_ERROR) return false;
+      // No progress and no more input: the data ends inside the stream.
+      if (z.avail_out != 0 && z.avail_in == 0 && in_at >= data.size())
+        return false;
+      if (rc == Z_BUF_ERROR && in_before == z.avail_in && z.avail_out == room)
+        return false;
+    }
+  }
+};
+
+Unpacker::Unpacker() = default;
+Unpacker::~Unpacker() = default;
+
+namespace {
+
+bool zlib_header(const uint8_t* p) {
+  return p[0] == 0x78 &&
+         (p[1] == 0x01 || p[1] == 0x5E || p[1] == 0x9C || p[1] == 0xDA);
+}
+
+}  // namespace
+
+std::optional<PackedStream> Unpacker::open(std::span<const uint8_t> data,
+                                           std::size_t offset) {
+  if (offset >= data.size() || data.size() - offset < 2) return std::nullopt;
+  const uint8_t* p = &data[offset];
+  if (!packed_pair_candidate(p[0], p[1])) return std::nullopt;
+  PackedStream s;
+  std::size_t n = 0;
+  bool ok = false;
+  switch (p[0]) {
+    case 'L':
+      ok = open_lzss(data, offset, out_, &n, s);
+      break;
+    case 'n':
+      ok = open_napk(data, offset, out_, &n, s);
+      break;
+    case 'U':
+      ok = open_ulz(data, offset, out_, &n, s);
+      break;
+    case '@':
+      ok = open_gt_zip(data, offset, out_, &n, s);
+      break;
+    case 'S':
+    case '0':
+      ok = open_slz(data, offset, out_, &n, s);
+      break;
+    case 0x10:
+    case 0x11:
+    case 0x90:
+    case 0x91:
+      ok = open_refpack(data, offset, out_, &n, s);
+      break;
+    case 0x78:
+      ok = open_zlib(data, offset, &n, s);
+      break;
+    case 0x1F:
+      ok = open_gzip(data, offset, &n, s);
+      break;
+    default:
+      break;
+  }
+  if (!ok) return std::nullopt;
+  out_.resize(n);
+  s.unpacked = std::move(out_);
+  out_ = {};
+  return s;
+}
+
+bool Unpacker::open_zlib(std::span<const uint8_t> data, std::size_t offset,
+                         std::size_t* out_size, PackedStream& s) {
+  const std::size_t rest = data.size() - offset;
+  // Header, at least one byte of deflate data and the Adler-32.
+  if (rest < 7 || !zlib_header(&data[offset])) return false;
+  if (!deflate_start_plausible(data.subspan(offset + 2))) return false;
+  if (!inflater_) inflater_ = std::make_unique<Inflater>();
+  Output out(out_, std::size_t{kMaxUnpackedSize} + 1);
+  std::size_t used = 0;
+  if (!inflater_->run(data, offset + 2, out, &used)) return false;
+  const std::size_t tail = offset + 2 + used;
+  if (data.size() - tail < 4 || !size_sane(out.size())) return false;
+  const uint32_t want = be32(&data[tail]);
+  if (adler32_z(adler32_z(0, nullptr, 0), out.data(), out.size()) != want)
+    return false;
+  *out_size = out.size();
+  s.scheme = PackedScheme::kZlib;
+  s.offset = offset;
+  s.end = tail + 4;
+  s.zlib = {data[offset], data[offset + 1]};
+  return true;
+}
+
+bool Unpacker::open_gzip(std::span<const uint8_t> data, std::size_t offset,
+                         std::size_t* out_size, PackedStream& s) {
+  const std::size_t rest = data.size() - offset;
+  if (rest < 11) return false;
+  const uint8_t* h = &data[offset];
+  // FTEXT, FHCRC, FEXTRA, FNAME, FCOMMENT; the reserved bits stay clear.
+  if (h[0] != 0x1F || h[1] != 0x8B || h[2] != 8 || (h[3] & 0xE0) != 0)
+    return false;
+  GzipFields g;
+  g.flags = h[3];
+  g.mtime = le32(h + 4);
+  g.xfl = h[8];
+  g.os = h[9];
+  std::size_t pos = offset + 10;
+  const std::size_t end = data.size();
+  if (g.flags & 4) {
+    if (end - pos < 2) return false;
+    const std::size_t xlen = le16(&data[pos]);
+    pos += 2;
+    if (end - pos < xlen) return false;
+    g.extra.assign(data.begin() + static_cast<std::ptrdiff_t>(pos),
+                   data.begin() + static_cast<std::ptrdiff_t>(pos + xlen));
+    pos += xlen;
+  }
+  for (const int bit : {8, 16}) {
+    if ((g.flags & bit) == 0) continue;
+    if (pos >= end) return false;
+    const void* z = std::memchr(&data[pos], 0, end - pos);
+    if (z == nullptr) return false;
+    const std::size_t stop =
+        static_cast<std::size_t>(static_cast<const uint8_t*>(z) - data.data());
+    std::string& text = bit == 8 ? g.name : g.comment;
+    text.assign(reinterpret_cast<const char*>(&data[pos]), stop - pos);
+    pos = stop + 1;
+  }
+  if (g.flags & 2) {
+    if (end - pos < 2) return false;
+    g.header_crc = static_cast<uint16_t>(le16(&data[pos]));
+    pos += 2;
+  }
+  if (pos >= end || !deflate_start_plausible(data.subspan(pos))) return false;
+  if (!inflater_) inflater_ = std::make_unique<Inflater>();
+  Output out(out_, std::size_t{kMaxUnpackedSize} + 1);
+  std::size_t used = 0;
+  if (!inflater_->run(data, pos, out, &used)) return false;
+  if (!size_sane(out.size())) return false;
+  // Some games write wrong trailers, or none: the deflate data decides.
+  const std::size_t tail = pos + used;
+  g.trailer_present = end - tail >= 8;
+  if (g.trailer_present) {
+    const uint32_t crc = static_cast<uint32_t>(
+        crc32_z(crc32_z(0, nullptr, 0), out.data(), out.size()));
+    g.trailer_ok = le32(&data[tail]) == crc &&
+                   le32(&data[tail + 4]) == static_cast<uint32_t>(out.size());
+  }
+  *out_size = out.size();
+  s.scheme = PackedScheme::kGzip;
+  s.offset = offset;
+  s.end = g.trailer_present ? tail + 8 : end;
+  s.gzip = std::move(g);
+  return true;
+}
+
+std::optional<PackedStream> open_packed(std::span<const uint8_t> data,
+                                        std::size_t offset) {
+  Unpacker u;
+  return u.open(data, offset);
+}
+
+}  // namespace vexlo
