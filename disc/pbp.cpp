@@ -221,9 +221,8 @@ bool BlockDecoder::decode(std::span<const uint8_t> in, std::span<uint8_t> out) {
 
 bool BlockDecoder::decode(std::span<const uint8_t> file, const Disc& disc,
                           uint32_t n, std::span<uint8_t> out) {
-  const bool there =
-      n < disc.blocks.size() &&
-      holds(file, disc.blocks[n].offset, disc.blocks[n].size);
+  const bool there = n < disc.blocks.size() &&
+                     holds(file, disc.blocks[n].offset, disc.blocks[n].size);
   if (!there || out.size() != kBlockBytes) {
     std::memset(out.data(), 0, out.size());
     return false;
@@ -233,16 +232,16 @@ bool BlockDecoder::decode(std::span<const uint8_t> file, const Disc& disc,
 }
 
 bool decode_disc(std::span<const uint8_t> file, const Disc& disc,
-                 unsigned threads, AlignedBuffer& bin,
+                 unsigned threads, std::span<uint8_t> bin,
                  std::vector<uint32_t>& damaged) {
   damaged.clear();
   const uint32_t count = static_cast<uint32_t>(disc.blocks.size());
+  if (bin.size() != disc.bin_size) return false;
   try {
     damaged.reserve(count);
   } catch (const std::bad_alloc&) {
     return false;
   }
-  if (!bin.try_resize(static_cast<std::size_t>(disc.bin_size))) return false;
   if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
   threads = std::min<unsigned>(threads, std::max<uint32_t>(count, 1));
   // Each block goes straight to its place in the BIN: no order to keep but

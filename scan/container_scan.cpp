@@ -85,7 +85,9 @@ bool DiscContainer::scan(InputScan& input) {
     std::vector<uint32_t> damaged;
     bool ok = false;
     try {
-      ok = pbp::decode_disc(file_, pbp_.discs[i], threads_, bin_, damaged);
+      ok = bin_.try_resize(static_cast<std::size_t>(pbp_.discs[i].bin_size)) &&
+           pbp::decode_disc(file_, pbp_.discs[i], threads_, bin_.span(),
+                            damaged);
     } catch (const std::bad_alloc&) {
     }
     if (!ok) {

@@ -143,6 +143,14 @@ TEST(Pbp, IndexesEndAndBlocksAreChecked) {
   EXPECT_EQ(Bytes(got.begin() + 2 * 0x9300, got.end()),
             Bytes(bin.begin() + 2 * 0x9300, bin.end()));
   EXPECT_EQ(got[5], 0) << "a damaged block reads as zeros";
+  // Decoded on any number of threads, the same BIN and the same list.
+  for (unsigned threads : {1u, 2u, 5u}) {
+    Bytes all(image.discs[0].bin_size);
+    std::vector<uint32_t> bad;
+    ASSERT_TRUE(pbp::decode_disc(file, image.discs[0], threads, all, bad));
+    EXPECT_EQ(all, got) << threads;
+    EXPECT_EQ(bad, damaged) << threads;
+  }
 
   pbp::BlockDecoder d;
   Bytes out(pbp::kBlockBytes);
