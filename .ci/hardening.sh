@@ -28,7 +28,7 @@ rm -rf "$findings" build-fuzz/corpus-work
 mkdir -p "$findings"
 for target in fuzz_config fuzz_tim fuzz_scan fuzz_wide_text fuzz_disc \
               fuzz_picture fuzz_catalogue fuzz_iso9660 fuzz_chd fuzz_ecm fuzz_pbp \
-              fuzz_packed; do
+              fuzz_packed fuzz_repack; do
   work=build-fuzz/corpus-work/$target  # new units go here, not into the repo
   mkdir -p "$work"
   seeds=(fuzz/corpus/$target)

@@ -8,10 +8,16 @@
 //       | disc100 (the same holding 100 TIMs: the reinsertion benchmark)
 //       | cd_mix (as disc, but the Form 1 data random in its low nibbles
 //         only, so that it compresses to about half, as real discs do)
+//   vexlo_bench_input tree COUNT DIR
+//       COUNT files of random bytes under DIR, 100 to a folder (d000/f00000
+//       ...), their sizes spread evenly on a log scale from 4 KiB to 2 MiB
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -59,12 +65,49 @@ std::size_t put_tim(std::vector<uint8_t>& v, std::size_t at, uint32_t flags,
 
 }  // namespace
 
+// The many-file tree: what an extracted game folder looks like to a tree
+// search.
+int make_tree(std::size_t count, const std::string& dir) {
+  std::mt19937_64 rng(54321);
+  std::vector<uint8_t> v(std::size_t{2} << 20);
+  for (std::size_t i = 0; i + 8 <= v.size(); i += 8) {
+    const uint64_t x = rng();
+    std::memcpy(&v[i], &x, 8);
+  }
+  std::uniform_real_distribution<double> scale(12.0, 21.0);  // 2^12..2^21
+  for (std::size_t k = 0; k < count; ++k) {
+    char folder[32], name[32];
+    std::snprintf(folder, sizeof folder, "/d%03zu", k / 100);
+    std::snprintf(name, sizeof name, "/f%05zu", k);
+    std::filesystem::create_directories(dir + folder);
+    const std::string path = dir + folder + name;
+    const auto size = static_cast<std::size_t>(std::exp2(scale(rng)));
+    // Each file its own bytes: a rotation of the random block.
+    const std::size_t from = static_cast<std::size_t>(rng() % v.size());
+    FILE* out = std::fopen(path.c_str(), "wb");
+    bool ok = out != nullptr;
+    for (std::size_t done = 0; ok && done < size;) {
+      const std::size_t at = (from + done) % v.size();
+      const std::size_t n = std::min(size - done, v.size() - at);
+      ok = std::fwrite(v.data() + at, 1, n, out) == n;
+      done += n;
+    }
+    if (out == nullptr || !ok || std::fclose(out) != 0) {
+      std::perror(path.c_str());
+      return 1;
+    }
+  }
+  return 0;
+}
+
 int main(int argc, char** argv) {
   if (argc != 4) {
     std::fprintf(stderr, "usage: %s KIND BYTES FILE\n", argv[0]);
     return 2;
   }
   const std::string kind = argv[1];
+  if (kind == "tree")
+    return make_tree(std::strtoull(argv[2], nullptr, 10), argv[3]);
   const std::size_t size = std::strtoull(argv[2], nullptr, 10);
   std::vector<uint8_t> v(size);
   std::mt19937_64 rng(12345);

@@ -10,10 +10,24 @@
 # generator). VEXLO=/path/to/vexlo measures another binary of the tool.
 # Inputs go to /tmp/vexlo-bench.XXXXXX and are removed at the end (KEEP=1
 # keeps them). CASES picks the inputs (default: all of random random700
-# ten_word all_ten zero near_miss dense disc). random is 512 MiB, random700
-# 700 MB; dense runs with bitmaps, PNGs and both; disc is a 700 MB raw CD
-# image scanned with cdimage off and on.
+# small_pages ten_word all_ten zero near_miss dense disc tree outputs).
+# random is 512 MiB, random700 700 MB; dense runs with bitmaps, PNGs and
+# both; disc is a 700 MB raw CD image scanned with cdimage off and on.
+# The page cache keeps a file written in large pieces (as the generator
+# writes) in large pages, and one written in small pieces in small pages:
+# small_pages is 512 MiB written by head -c from /dev/urandom, read three
+# times by cat and then timed, not settled.
+# tree is a tree search (searchtype "*", nothing written) over 5000 files of
+# 4 KiB to 2 MiB (TREE_FILES sets the count), timed against one cat of the
+# same files in the order the search reads them; TREE=DIR searches DIR
+# instead, e.g. TREE=/usr/lib/x86_64-linux-gnu CASES=tree.
+# outputs is the dense input written as 20000 bitmaps, timed against
+# vexlo_create_floor (bench/create_floor.c) creating the same files with
+# open, write and close.
 # EXTRA is added to every vexlo.cfg, e.g. EXTRA='looseflags="1"\n'.
+# STDERR_TTY=1 leaves standard error on the script's own (run it under
+# `script -qfc` to give it a pseudo-terminal): vexlo then draws its status
+# line, whose cost this measures.
 # The dense case writes its 40000 files under OUT (default /dev/shm when it
 # exists): on ext4 a directory refilled right after rm -rf spends seconds in
 # the inode allocator, which measures the file system, not the tool.
@@ -52,22 +66,29 @@ echo "runs:    $runs alternating runs per input, medians"
 echo "extra:   ${EXTRA:-(none)}"
 
 [ -x "$floor" ] || floor=
-cases=" ${CASES:-random random700 ten_word all_ten zero near_miss dense disc} "
 want() { [[ $cases == *" $1 "* ]]; }
+cases=" ${CASES:-random random700 small_pages ten_word all_ten zero near_miss dense disc tree outputs} "
 want random && "$gen" random $((512 * mib)) "$dir/random.bin"
+want small_pages && head -c $((512 * mib)) /dev/urandom >"$dir/small_pages.bin"
 want random700 && "$gen" random 700000000 "$dir/random700.bin"
 for kind in ten_word all_ten zero near_miss dense; do
-  want "$kind" && "$gen" "$kind" $((64 * mib)) "$dir/$kind.bin"
+  { want "$kind" || { [ "$kind" = dense ] && want outputs; }; } &&
+    "$gen" "$kind" $((64 * mib)) "$dir/$kind.bin"
 done
+if want tree && [ -z "${TREE:-}" ]; then
+  "$gen" tree "${TREE_FILES:-5000}" "$dir/tree"
+  TREE=$dir/tree
+fi
 want disc && "$gen" disc 700000000 "$dir/disc.bin"
 
 # One timed run of "$@": wall time in ms to stdout, peak RSS in KiB to $dir/rss.
 # stdin is /dev/null and there is no terminal: vexlo's key wait returns at
 # once.
 timed() {
-  local t0 t1
+  local t0 t1 err=/dev/null
+  [ -n "${STDERR_TTY:-}" ] && err=/dev/stderr
   t0=$EPOCHREALTIME
-  /usr/bin/time -f %M -o "$dir/rss" "$@" </dev/null >/dev/null 2>&1 || true
+  /usr/bin/time -f %M -o "$dir/rss" "$@" </dev/null >/dev/null 2>"$err" || true
   t1=$EPOCHREALTIME
   echo "$t0 $t1" | awk '{ printf "%.3f\n", ($2 - $1) * 1000 }'
 }
@@ -90,11 +111,16 @@ settle() {
 }
 
 # compare NAME FILE [extra config lines]: alternates cat, the floor and vexlo.
+# With SETTLED=N the file is read N times by cat instead of settled.
 compare() {
   local name=$1 file=$2 extra=${3:-}
   local cats=() floors=() vex=() rss=0 r i
   printf 'infile="%s"\n%b%b' "$file" "$extra" "${EXTRA:-}" >"$dir/run/vexlo.cfg"
-  settle "$file"
+  if [ -n "${SETTLED:-}" ]; then
+    for ((i = 0; i < SETTLED; i++)); do cat "$file" >/dev/null; done
+  else
+    settle "$file"
+  fi
   for ((i = 0; i <= runs; i++)); do
     rm -rf "$OUT"; mkdir -p "$OUT"
     r=$(timed cat "$file")
@@ -122,6 +148,7 @@ compare() {
 
 want random && compare random "$dir/random.bin"
 want random700 && compare random700 "$dir/random700.bin"
+want small_pages && SETTLED=3 compare small_pages "$dir/small_pages.bin"
 for kind in ten_word all_ten zero near_miss; do
   want "$kind" && compare "$kind" "$dir/$kind.bin"
 done
@@ -147,4 +174,59 @@ fi
 if want disc; then
   compare disc_off "$dir/disc.bin" 'cdimage="0"\nmaxtims="100"\n'
   compare disc_on "$dir/disc.bin" 'cdimage="1"\nmaxtims="100"\n'
+fi
+
+# ratio NAME BASE_NAME "BASE_MS..." "VEXLO_MS...": medians, minima and the
+# ratios of both.
+ratio() {
+  local mb lb mv lv
+  mb=$(printf '%s\n' $3 | median); lb=$(printf '%s\n' $3 | sort -g | head -n 1)
+  mv=$(printf '%s\n' $4 | median); lv=$(printf '%s\n' $4 | sort -g | head -n 1)
+  awk -v n="$1" -v bn="$2" -v mb="$mb" -v lb="$lb" -v mv="$mv" -v lv="$lv" 'BEGIN {
+    printf "%-10s %s %7.1f ms (min %7.1f)  vexlo %7.1f ms (min %7.1f)  /%s %5.2fx (minima %5.2fx)\n",
+           n, bn, mb, lb, mv, lv, bn, mv / mb, lv / lb }'
+}
+
+# The tree search against cat of the same files, in the order the search
+# reads them (taken from its "Reading" lines), settled first.
+if want tree; then
+  printf 'inpath="%s"\nsearchtype="*"\nmaxtims="1000000"\n%b' "$TREE" "${EXTRA:-}" \
+    >"$dir/run/vexlo.cfg"
+  mapfile -t files < <(cd "$dir/run" && { "$vexlo" </dev/null || true; } |
+    sed -n 's/^Reading \(.*\) (-\{0,1\}[0-9]* bytes)\.\.\.$/\1/p')
+  best=1e9 calm=0
+  for ((i = 0; i < 20 && calm < 3; i++)); do
+    r=$(timed cat "${files[@]}")
+    if awk -v r="$r" -v b="$best" 'BEGIN { exit !(r < b * 0.98) }'; then calm=0; else calm=$((calm + 1)); fi
+    best=$(awk -v r="$r" -v b="$best" 'BEGIN { print (r < b ? r : b) }')
+  done
+  cats="" vex=""
+  for ((i = 0; i <= runs; i++)); do
+    r=$(timed cat "${files[@]}"); [ "$i" -gt 0 ] && cats="$cats $r"
+    r=$(cd "$dir/run" && timed "$vexlo"); [ "$i" -gt 0 ] && vex="$vex $r"
+  done
+  bytes=$(du -cb --apparent-size "${files[@]}" | tail -n 1 | cut -f 1)
+  echo "tree:      ${#files[@]} files, $((bytes / mib)) MiB read ($TREE)"
+  ratio tree cat "$cats" "$vex"
+fi
+
+# 20000 bitmaps against the same files made with open, write and close.
+if want outputs; then
+  create=$build/bench/vexlo_create_floor
+  [ -x "$create" ] || { echo "no $create" >&2; exit 1; }
+  printf 'infile="%s"\noutname="%s/t"\nmaxtims="1000000"\nwritebmp="1"\n%b' \
+    "$dir/dense.bin" "$OUT" "${EXTRA:-}" >"$dir/run/vexlo.cfg"
+  rm -rf "$OUT"; mkdir -p "$OUT"
+  (cd "$dir/run" && "$vexlo" </dev/null >/dev/null) || true
+  find "$OUT" -type f -printf '%f %s\n' >"$dir/outputs.txt"
+  settle "$dir/dense.bin"
+  floors="" vex=""
+  for ((i = 0; i <= runs; i++)); do
+    rm -rf "$OUT"; mkdir -p "$OUT"
+    r=$(timed "$create" "$dir/outputs.txt" "$OUT"); [ "$i" -gt 0 ] && floors="$floors $r"
+    rm -rf "$OUT"; mkdir -p "$OUT"
+    r=$(cd "$dir/run" && timed "$vexlo"); [ "$i" -gt 0 ] && vex="$vex $r"
+  done
+  echo "outputs:   $(wc -l <"$dir/outputs.txt") files, $(awk '{ s += $2 } END { print s }' "$dir/outputs.txt") bytes, in $OUT"
+  ratio outputs create "$floors" "$vex"
 fi

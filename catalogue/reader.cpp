@@ -86,10 +86,12 @@ std::string read_catalogue(std::string_view text,
   const std::vector<std::string>& header = records[0];
   for (std::size_t c = 0; c < std::size(kColumns); ++c)
     if (header[c] != kColumns[c]) return "its header is not a catalogue's";
-  std::size_t duplicate_column = 0;
+  std::size_t duplicate_column = 0, packed_column = 0, packed_offset_column = 0;
   std::size_t disc_column = 0;
   for (std::size_t c = std::size(kColumns); c < header.size(); ++c) {
     if (header[c] == "duplicate_of") duplicate_column = c;
+    if (header[c] == "packed") packed_column = c;
+    if (header[c] == "packed_offset") packed_offset_column = c;
     if (header[c] == "disc") disc_column = c;
   }
 
@@ -125,6 +127,15 @@ std::string read_catalogue(std::string_view text,
       if (!parse_number(f[duplicate_column], of))
         return where + "duplicate_of is not a number";
       row.duplicate_of = of;
+    }
+    // A TIM in packed data: the scheme, and where it lies in the unpacked
+    // bytes (offset and sector then place the stream).
+    if (packed_column != 0 && packed_column < f.size() &&
+        !f[packed_column].empty()) {
+      if (packed_offset_column == 0 || packed_offset_column >= f.size() ||
+          !parse_number(f[packed_offset_column], row.packed_offset))
+        return where + "packed_offset is not a number";
+      row.packed = f[packed_column];
     }
     if (disc_column != 0 && disc_column < f.size() && !f[disc_column].empty()) {
       int32_t disc = 0;

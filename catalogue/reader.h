@@ -28,6 +28,11 @@ struct CatalogueRow {
   // The number of the row this one repeats (column duplicate_of), when the
   // catalogue has the column and the row a value.
   std::optional<int32_t> duplicate_of;
+  // For a TIM in packed data (columns packed and packed_offset): the
+  // scheme's name and the TIM's offset in the unpacked bytes; `offset` and
+  // `sector` then give the stream's first byte. Empty for other TIMs.
+  std::string packed;
+  uint32_t packed_offset = 0;
   // The disc of a PBP that holds it (column disc), when the catalogue has
   // the column and the row a value.
   std::optional<int32_t> disc;

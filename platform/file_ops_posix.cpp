@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <mutex>
+#include <string_view>
 #include <vector>
 
 #include "platform/aligned_buffer.h"
@@ -32,6 +34,38 @@ bool write_all(int fd, const uint8_t* p, std::size_t n) {
   return true;
 }
 
+#ifndef O_PATH
+#define O_PATH O_RDONLY  // opening a directory to look things up in it
+#endif
+
+// The folder outputs go to, kept open: thousands of outputs are made there
+// by their last names, without walking the folder's path for each.
+struct OutputFolder {
+  std::mutex mutex;
+  std::string path;
+  int fd = -1;
+};
+OutputFolder g_folder;
+
+// open(name, flags, 0666), with `name` looked up in its folder kept open.
+int open_in_folder(const std::string& name, int flags) {
+  const std::size_t cut = name.rfind('/');
+  if (cut == std::string::npos || cut + 1 == name.size())
+    return ::open(name.c_str(), flags, 0666);
+  const std::string_view folder(name.data(), cut == 0 ? 1 : cut);
+  const std::lock_guard<std::mutex> lock(g_folder.mutex);
+  if (g_folder.fd < 0 || g_folder.path != folder) {
+    const int fd =
+        ::open(std::string(folder).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    // A folder that cannot be opened: the name fails (or not) as before.
+    if (fd < 0) return ::open(name.c_str(), flags, 0666);
+    if (g_folder.fd >= 0) ::close(g_folder.fd);
+    g_folder.fd = fd;
+    g_folder.path = folder;
+  }
+  return ::openat(g_folder.fd, name.c_str() + cut + 1, flags, 0666);
+}
+
 }  // namespace
 
 bool open_output(const std::string& name, OutputHandle* out,
@@ -42,9 +76,9 @@ bool open_output(const std::string& name, OutputHandle* out,
   // once it is known to be a regular file other than the input.
   // O_NONBLOCK: opening a FIFO for writing would otherwise wait for a reader.
   constexpr int kFlags = O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC;
-  int fd = ::open(name.c_str(), kFlags | O_EXCL, 0666);
+  int fd = open_in_folder(name, kFlags | O_EXCL);
   const bool made = fd >= 0;
-  if (!made) fd = ::open(name.c_str(), kFlags, 0666);
+  if (!made) fd = open_in_folder(name, kFlags);
   if (fd < 0) return false;
   struct stat st;
   FileId id;

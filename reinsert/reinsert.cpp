@@ -19,12 +19,15 @@
 #include "disc/disc_image.h"
 #include "disc/edc_ecc.h"
 #include "disc/stream.h"
+#include "packed/encode.h"
+#include "packed/packed.h"
 #include "platform/dir_list.h"
 #include "platform/failures.h"
 #include "platform/file_ops.h"
 #include "platform/input_file.h"
 #include "platform/output_file.h"
 #include "platform/path.h"
+#include "platform/progress.h"
 #include "reinsert/ppf.h"
 #include "reinsert/to_tim.h"
 #include "tim/tim.h"
@@ -74,6 +77,8 @@ struct Patched {
   bool raw = false;
   std::map<uint64_t, Bytes> blocks;  // block index -> its new bytes
   int32_t changed = 0;
+  // The packed streams done: offset and scheme.
+  std::set<std::pair<int32_t, std::string>> streams;
 
   std::span<const uint8_t> bytes() const {
     return chd ? std::span<const uint8_t>(bin) : data.bytes();
@@ -110,22 +115,15 @@ struct Found {
   std::size_t pos = 0;
 };
 
-std::optional<Found> find_tim(Patched& t, const CatalogueRow& row) {
+// The data stream a row's offset (or sector) lies in, read as far as
+// `reach` bytes past the start of the row's sector; sets f.map and f.pos.
+std::optional<DataStream> row_stream(Patched& t, const CatalogueRow& row,
+                                     uint64_t reach, Found& f) {
   const std::span<const uint8_t> file = t.bytes();
-  Found f;
-  std::optional<DataStream> stream;
   if (row.sector) {
     const uint64_t first = *row.sector;
-    if (!t.image || row.sector_offset >= kSectorDataSize || row.width <= 0 ||
-        row.height <= 0)
-      return std::nullopt;
+    if (!t.image || row.sector_offset >= kSectorDataSize) return std::nullopt;
     t.raw = true;
-    // The data stream from the row's sector on, only as far as the TIM can
-    // reach (its size, its pixels, headers), so that a large image is not
-    // read through for a few TIMs.
-    const uint64_t reach = uint64_t{static_cast<uint32_t>(row.size)} +
-                           3 * uint64_t(row.width) * uint64_t(row.height) + 64 +
-                           row.sector_offset;
     DiscMap& map = f.map;
     map.sector_size = t.block;
     map.whole_sectors = file.size() / t.block;
@@ -141,18 +139,22 @@ std::optional<Found> find_tim(Patched& t, const CatalogueRow& row) {
         raw_offset(map, row.sector_offset) != static_cast<uint64_t>(row.offset))
       return std::nullopt;
     f.pos = row.sector_offset;
-    stream = DataStream::in_image(file, map);
-  } else {
-    if (row.offset < 0 || static_cast<uint64_t>(row.offset) >= file.size())
-      return std::nullopt;
-    f.pos = static_cast<std::size_t>(row.offset);
-    stream = DataStream::plain(file);
+    return DataStream::in_image(file, map);
   }
-  const uint64_t avail = stream->size() - f.pos;
+  if (row.offset < 0 || static_cast<uint64_t>(row.offset) >= file.size())
+    return std::nullopt;
+  f.pos = static_cast<std::size_t>(row.offset);
+  return DataStream::plain(file);
+}
+
+// Whether `stream` holds at f.pos the TIM the row describes; fills in the
+// rest of `f`.
+bool examine_row(const DataStream& stream, const CatalogueRow& row, Found& f) {
+  const uint64_t avail = stream.size() - f.pos;
   Bytes buffer;
   auto read = [&](uint64_t at, std::size_t n) -> const uint8_t* {
     buffer.resize(n);
-    stream->copy(f.pos + static_cast<std::size_t>(at), buffer);
+    stream.copy(f.pos + static_cast<std::size_t>(at), buffer);
     return buffer.data();
   };
   const ExamineOptions loose{.looseflags = true};
@@ -161,12 +163,25 @@ std::optional<Found> find_tim(Patched& t, const CatalogueRow& row) {
       row.mode != kModeNames[e->info.mode] ||
       e->info.bits_per_pixel != row.bpp || e->info.width != row.width ||
       e->info.height != row.height)
-    return std::nullopt;
+    return false;
   // As much as the outputs of the scan read.
   f.bytes.resize(static_cast<std::size_t>(tim_reach(*e, f.image_pos, avail)));
-  stream->copy(f.pos, f.bytes);
+  stream.copy(f.pos, f.bytes);
   f.examined = *e;
   attach_blocks(f.examined.info, f.bytes, f.image_pos);
+  return true;
+}
+
+std::optional<Found> find_tim(Patched& t, const CatalogueRow& row) {
+  if (row.sector && (row.width <= 0 || row.height <= 0)) return std::nullopt;
+  // In a raw image, only as far as the TIM can reach (its size, its pixels,
+  // headers), so that a large image is not read through for a few TIMs.
+  const uint64_t reach = uint64_t{static_cast<uint32_t>(row.size)} +
+                         3 * uint64_t(row.width) * uint64_t(row.height) + 64 +
+                         row.sector_offset;
+  Found f;
+  const std::optional<DataStream> stream = row_stream(t, row, reach, f);
+  if (!stream || !examine_row(*stream, row, f)) return std::nullopt;
   return f;
 }
 
@@ -376,6 +391,148 @@ std::vector<Source> sources_of(const CatalogueRow& row,
   return out;
 }
 
+// A row changed earlier in the run: its TIM's bytes before and after.
+struct Done {
+  Bytes before, after;
+  std::string source;
+};
+
+// Packed streams of a few MiB lie within this many bytes of their first.
+constexpr uint64_t kStreamReach = 20u << 20;
+
+// The packed stream a row's offset (or sector) places, opened again; its
+// `where` says how its bytes map into the input.
+struct StreamFound {
+  PackedStream stream;
+  Found where;
+};
+
+std::optional<StreamFound> find_stream(Patched& t, const CatalogueRow& row) {
+  StreamFound s;
+  const std::optional<DataStream> stream =
+      row_stream(t, row, kStreamReach + row.sector_offset, s.where);
+  if (!stream) return std::nullopt;
+  std::optional<PackedStream> opened;
+  if (stream->contiguous()) {
+    opened = open_packed(stream->bytes(), s.where.pos);
+  } else {
+    Bytes bytes(static_cast<std::size_t>(
+        std::min<uint64_t>(stream->size() - s.where.pos, kStreamReach)));
+    stream->copy(s.where.pos, bytes);
+    opened = open_packed(bytes, 0);
+  }
+  if (!opened || packed_scheme_name(opened->scheme) != row.packed)
+    return std::nullopt;
+  s.stream = std::move(*opened);
+  return s;
+}
+
+// The rows of one packed stream (`group`, in catalogue order): every edit is
+// made in its unpacked bytes, which are then packed again and written over
+// the old stream when they fit. Each row's line comes in the group's order.
+void reinsert_stream(Patched& t, const std::vector<const CatalogueRow*>& group,
+                     const std::string& folder, std::map<int32_t, Done>& done) {
+  const CatalogueRow& head = *group.front();
+  std::optional<StreamFound> s;
+  if (t.unreadable.empty()) s = find_stream(t, head);
+  Bytes work = s ? s->stream.unpacked : Bytes();
+  struct Edit {
+    const CatalogueRow* row;
+    std::size_t line;
+    Done done;
+  };
+  std::vector<Edit> edits;
+  std::vector<std::string> lines;
+  auto line = [](const CatalogueRow& row, const std::string& text) {
+    return "TIM " + std::to_string(row.number) + " at byte " +
+           std::to_string(row.offset) + ": " + text + "\n";
+  };
+  auto say = [&](const CatalogueRow& row, const std::string& text) {
+    lines.push_back(line(row, text));
+  };
+  const std::string stream_at = " data at byte " + std::to_string(head.offset);
+  for (const CatalogueRow* rp : group) {
+    const CatalogueRow& row = *rp;
+    std::optional<Found> f;
+    if (s && row.packed_offset < s->stream.unpacked.size()) {
+      f.emplace();
+      f->pos = row.packed_offset;
+      if (!examine_row(DataStream::plain(s->stream.unpacked), row, *f))
+        f.reset();
+    }
+    const std::vector<Source> sources =
+        sources_of(row, folder, f ? clut_rows(f->examined.info) : 0);
+    const Done* same = nullptr;
+    if (row.duplicate_of) {
+      const auto it = done.find(*row.duplicate_of);
+      if (it != done.end()) same = &it->second;
+    }
+    if (!t.unreadable.empty()) note_failure();
+    if (sources.empty() && !same) continue;
+    if (!t.unreadable.empty()) {
+      say(row, t.unreadable);
+      continue;
+    }
+    if (!s) {
+      say(row,
+          "no " + row.packed + stream_at + " of " + row.file + " any more");
+      continue;
+    }
+    if (!f) {
+      say(row, "no TIM of " + row.mode + " " + std::to_string(row.width) + "x" +
+                   std::to_string(row.height) + " at byte " +
+                   std::to_string(row.packed_offset) + " in " + row.packed +
+                   stream_at + " of " + row.file + " any more");
+      continue;
+    }
+    Outcome out = edit_row(sources, *f);
+    if (!out.refusal.empty()) {
+      say(row, out.refusal);
+      continue;
+    }
+    if (out.source.empty() && same) {
+      if (same->before != f->bytes) {
+        say(row, "it differs from TIM " + std::to_string(*row.duplicate_of) +
+                     " it repeats");
+        continue;
+      }
+      out = {same->after, same->source, {}};
+    }
+    if (out.source.empty()) continue;
+    std::copy(out.tim.begin(), out.tim.end(),
+              work.begin() + static_cast<std::ptrdiff_t>(row.packed_offset));
+    edits.push_back(
+        {&row, lines.size(), {f->bytes, std::move(out.tim), out.source}});
+    lines.emplace_back();
+  }
+  if (!edits.empty()) {
+    const std::size_t old_size = s->stream.end - s->stream.offset;
+    const std::optional<PackedBytes> packed = repack(s->stream, work);
+    std::string refusal;
+    if (!packed) {
+      refusal = "packed " + head.packed + stream_at + " cannot be packed again";
+    } else if (packed->size() > old_size) {
+      refusal = "packed " + head.packed + stream_at + " would grow from " +
+                std::to_string(old_size) + " to " +
+                std::to_string(packed->size()) + " bytes";
+    } else {
+      // The new stream, then zeros to the old one's end.
+      Bytes bytes = *packed;
+      bytes.resize(old_size, 0);
+      put_tim(t, s->where, bytes);
+    }
+    for (Edit& e : edits) {
+      lines[e.line] = line(
+          *e.row, refusal.empty() ? "patched from " + e.done.source : refusal);
+      if (!refusal.empty()) continue;
+      ++t.changed;
+      done[e.row->number] = std::move(e.done);
+    }
+  }
+  if (!lines.empty()) Progress::line().clear();
+  for (const std::string& text : lines) std::fputs(text.c_str(), stdout);
+}
+
 }  // namespace
 
 int32_t reinsert(Run& run) {
@@ -419,13 +576,18 @@ int32_t reinsert(Run& run) {
           rs.keep.protect(id);
   }
 
-  struct Done {
-    Bytes before, after;
-    std::string source;
-  };
   std::map<int32_t, Done> done;  // changed rows by number
   Patched t;
+  // The status line goes away before each line printed below and comes
+  // back at the next row.
+  Progress& line = Progress::line();
+  if (line.on())
+    line.begin({.what = "Reinserting from " + rs.catalogue,
+                .total = rows.size(),
+                .unit = ProgressJob::Unit::kRows,
+                .found_name = "patched"});
   auto finish = [&] {
+    line.clear();
     if (t.changed > 0) {
       if (dry)
         rs.total += t.changed;
@@ -434,7 +596,9 @@ int32_t reinsert(Run& run) {
     }
     t = Patched{};
   };
-  for (const CatalogueRow& row : rows) {
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const CatalogueRow& row = rows[i];
+    line.update(i, rs.total + t.changed);
     if (t.loaded && row.file != t.file) finish();
     if (!t.loaded) {
       t.file = row.file;
@@ -447,6 +611,16 @@ int32_t reinsert(Run& run) {
       t.image = probe_disc_image(t.bytes(), &t.format);
       if (t.image) t.block = sector_size(t.format);
     }
+    if (!row.packed.empty()) {
+      // All rows of the stream at once, at its first row.
+      if (!t.streams.insert({row.offset, row.packed}).second) continue;
+      std::vector<const CatalogueRow*> group;
+      for (std::size_t j = i; j < rows.size() && rows[j].file == row.file; ++j)
+        if (rows[j].packed == row.packed && rows[j].offset == row.offset)
+          group.push_back(&rows[j]);
+      reinsert_stream(t, group, folder, done);
+      continue;
+    }
     const std::optional<Found> f = find_tim(t, row);
     const std::vector<Source> sources =
         sources_of(row, folder, f ? clut_rows(f->examined.info) : 0);
@@ -457,22 +631,27 @@ int32_t reinsert(Run& run) {
     }
     if (!t.unreadable.empty()) {
       note_failure();
-      if (!sources.empty() || same)
+      if (!sources.empty() || same) {
+        line.clear();
         std::printf("TIM %i at byte %i: %s\n", row.number, row.offset,
                     t.unreadable.c_str());
+      }
       continue;
     }
     if (!f) {
-      if (!sources.empty() || same)
+      if (!sources.empty() || same) {
+        line.clear();
         std::printf(
             "TIM %i at byte %i: no TIM of %s %ix%i at byte %i of %s "
             "any more\n",
             row.number, row.offset, row.mode.c_str(), row.width, row.height,
             row.offset, row.file.c_str());
+      }
       continue;
     }
     Outcome out = edit_row(sources, *f);
     if (!out.refusal.empty()) {
+      line.clear();
       std::printf("TIM %i at byte %i: %s\n", row.number, row.offset,
                   out.refusal.c_str());
       continue;
@@ -480,6 +659,7 @@ int32_t reinsert(Run& run) {
     if (out.source.empty() && same) {
       // A repeat of an edited TIM gets the same edit.
       if (same->before != f->bytes) {
+        line.clear();
         std::printf("TIM %i at byte %i: it differs from TIM %i it repeats\n",
                     row.number, row.offset, *row.duplicate_of);
         continue;
@@ -489,11 +669,13 @@ int32_t reinsert(Run& run) {
     if (out.source.empty()) continue;
     put_tim(t, *f, out.tim);
     ++t.changed;
+    line.clear();
     std::printf("TIM %i at byte %i: patched from %s\n", row.number, row.offset,
                 out.source.c_str());
     done[row.number] = {f->bytes, std::move(out.tim), out.source};
   }
   finish();
+  line.end();
   return rs.total;
 }
 

@@ -15,6 +15,7 @@
 #include "disc/disc_image.h"
 #include "platform/aligned_buffer.h"
 #include "platform/failures.h"
+#include "platform/progress.h"
 #include "scan/stream_scan.h"
 
 namespace vexlo {
@@ -279,11 +280,21 @@ bool scan_chd(InputScan& input, const chd::Image& image, const InputData& data,
   BinSink sink(image.bin_size);
   std::vector<uint32_t> damaged;
   bool memory = true;
+  Progress& line = Progress::line();
+  const uint32_t hunk_count = static_cast<uint32_t>(image.map.size());
+  if (line.on())
+    line.begin({.what = "Decoding " + path,
+                .total = image.bin_size,
+                .steps = hunk_count,
+                .step_name = "hunks"});
   {
     Pipeline hunks(image, data, threads);
     std::vector<chd::Piece> pieces;
     static const uint8_t kZeros[chd::kFrameSize] = {};
-    for (uint32_t n = 0; n < image.map.size() && memory; ++n) {
+    for (uint32_t n = 0; n < hunk_count && memory; ++n) {
+      if (n % 16 == 0 && line.busy())
+        line.update(image.bin_size * n / hunk_count, input.run.tim_counter - 1,
+                    n);
       // Audio frames of a raw image hold no sync, so no data: once the BIN
       // is known to be raw they are read as zeros, decoded or not (hunks
       // decoded ahead may be), and a damaged hunk of them is not told.
@@ -301,6 +312,7 @@ bool scan_chd(InputScan& input, const chd::Image& image, const InputData& data,
       if (sink.decided() && sink.raw()) hunks.skip_audio();
     }
   }
+  line.end();
   if (!memory) {
     std::printf("Skipping %s: not enough memory to load it.\n", path.c_str());
     note_failure();

@@ -6,11 +6,16 @@
 #include <new>
 
 #include "extract/extract.h"
+#include "platform/progress.h"
 #include "scan/candidate.h"
 
 namespace vexlo {
 
 namespace {
+
+// Offsets looked at between two looks at the clock for the status line: a
+// look costs about as much as examining a few offsets.
+constexpr uint32_t kProgressEvery = 256;
 
 // The disc file holding the byte at `place`, and the byte's offset in it.
 std::optional<DiscFiles::Hit> disc_file_at(const DiscFileSystem& disc,
@@ -69,6 +74,24 @@ OffsetLoop::OffsetLoop(InputScan& input, const DataStream& stream)
   const int64_t size = static_cast<int64_t>(stream.size());
   const int64_t limit = size - int64_t{input.run.settings.mintimsize};
   if (limit > 0) end_ = static_cast<std::size_t>(std::min(limit, size));
+  // The outermost loop of an input tells the status line how far it is.
+  Progress& line = Progress::line();
+  if (line.on() && !line.busy()) {
+    line.begin({.what = input.path.empty() ? std::string("Scanning")
+                                           : "Scanning " + input.path,
+                .total = stream.size()});
+    shows_progress_ = true;
+  }
+  until_progress_ = kProgressEvery;
+}
+
+OffsetLoop::~OffsetLoop() {
+  if (shows_progress_) Progress::line().end();
+}
+
+void OffsetLoop::show_progress(std::size_t pos) {
+  until_progress_ = kProgressEvery;
+  if (shows_progress_) Progress::line().update(pos, input_.run.tim_counter - 1);
 }
 
 bool OffsetLoop::look_at(std::size_t pos) {
@@ -87,6 +110,8 @@ bool OffsetLoop::look_at(std::size_t pos) {
         avail, options_, &image_pos);
   }
   if (!found) return false;
+  // Everything printed from here on goes where the status line was.
+  Progress::line().clear();
   if (found->total < lo_ || found->total > hi_) return hit_limit(run);
   TimHit hit;
   hit.found = *found;

@@ -54,6 +54,9 @@ inline ExamineOptions examine_options(const Settings& s) {
 class OffsetLoop {
  public:
   OffsetLoop(InputScan& input, const DataStream& stream);
+  ~OffsetLoop();
+  OffsetLoop(const OffsetLoop&) = delete;
+  OffsetLoop& operator=(const OffsetLoop&) = delete;
 
   // No TIM is looked for in the last `mintimsize` bytes: the offsets looked
   // at are below end() (0 when none is).
@@ -63,8 +66,11 @@ class OffsetLoop {
   // true when the limit ended the scan.
   template <typename Next>
   bool run(Next&& next) {
-    for (std::size_t pos = next(); pos < end_; pos = next())
+    for (std::size_t pos = next(); pos < end_; pos = next()) {
       if (look_at(pos)) return true;
+      // The status line, when this loop shows one, every so many offsets.
+      if (--until_progress_ == 0) show_progress(pos);
+    }
     return false;
   }
 
@@ -79,6 +85,11 @@ class OffsetLoop {
   const uint32_t lo_, hi_;
   std::size_t end_ = 0;
   std::vector<uint8_t> gathered_;  // a TIM of a stream not in one piece
+  // Whether this loop shows the status line (the outermost one of an input,
+  // on a terminal), and the offsets left until its next update.
+  bool shows_progress_ = false;
+  uint32_t until_progress_ = 0;
+  void show_progress(std::size_t pos);
 };
 
 // Scans `stream`, which lies in memory in one piece. `split`, when given,
