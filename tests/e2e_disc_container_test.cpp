@@ -222,7 +222,8 @@ TEST(DiscContainers, RefusalsAreOneLine) {
     Bytes file;
     const char* line;
   } cases[] = {
-      {"an encrypted PBP", poke(pbp, kPsarAt, 0x20), "encrypted or unknown PBP"},
+      {"an encrypted PBP", poke(pbp, kPsarAt, 0x20),
+       "encrypted or unknown PBP"},
       {"a cut PBP", cut(pbp, pbp.size() - 100), "truncated"},
       {"a cut ECM", cut(ecm, ecm.size() - 100), "truncated"},
       {"an ECM whose checksum changed", poke(ecm, ecm.size() - 1, 0x5A),
@@ -261,6 +262,70 @@ TEST(DiscContainers, DamagedBlockIsToldAndTheRestIsScanned) {
   EXPECT_EQ(without(out, {"Reading ", "Can't read ", "Disc image: "}),
             without(whole, {"Reading ", "Disc image: "}));
   EXPECT_NE(out.find(told + "Disc image: "), std::string::npos) << out;
+}
+
+// Reinserting into a PBP or an ECM writes the BIN it holds with the edit,
+// its cue sheet and the patch: the copy and patch that reinserting into that
+// BIN gives.
+TEST(DiscContainers, ReinsertWritesTheBinTheyHold) {
+  const Bytes image = raw_image(), other = named_image();
+  const struct {
+    const char* what;
+    const char* input;
+    Bytes packed;
+    std::vector<std::string> copies;  // written, each with .cue and .ppf
+    int disc;                         // whose rows are edited
+  } cases[] = {
+      {"pbp", "game.pbp", make_pbp({{image}}), {"xgame"}, 1},
+      {"ecm of a BIN", "game.bin.ecm", ecm_encode(image), {"xgame"}, 1},
+      {"ecm", "game.ecm", ecm_encode(image), {"xgame"}, 1},
+      {"disc 2 of a pbp",
+       "game.pbp",
+       make_pbp({{other}, {image}}),
+       {"xgame_disc2"},
+       2},
+  };
+  const std::string scan_keys =
+      " outname=\"x\" writetim=\"1\" writeindex=\"1\" cdimage=\"1\"";
+  // The BIN's own reinsertion, the first TIM edited.
+  Sandbox bin;
+  bin.write("game.bin", image);
+  bin.config("infile=\"game.bin\"" + scan_keys);
+  bin.run();
+  Bytes edited = bin.read("x1.tim");
+  ASSERT_FALSE(edited.empty());
+  edited.back() ^= 0x33;
+  bin.write("x1.tim", edited);
+  bin.config("reinsert=\"xindex.csv\" outname=\"x\"");
+  ASSERT_NE(bin.run().out.find("Wrote xgame.bin and xgame.bin.ppf (1 "),
+            std::string::npos);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Sandbox box;
+    box.write(c.input, c.packed);
+    box.config(std::string("infile=\"") + c.input + "\"" + scan_keys);
+    box.run();
+    // The first TIM of the disc edited as in the BIN.
+    const int first = c.disc == 1 ? 1 : 9;
+    box.write("x" + std::to_string(first) + ".tim", edited);
+    box.config("reinsert=\"xindex.csv\" outname=\"x\"");
+    const std::string out = box.run().out;
+    for (const std::string& copy : c.copies) {
+      EXPECT_NE(out.find("Wrote " + copy + ".bin, " + copy + ".cue and " +
+                         copy + ".bin.ppf (1 tim(s) patched).\n"),
+                std::string::npos)
+          << out;
+      EXPECT_EQ(box.read(copy + ".bin"), bin.read("xgame.bin"));
+      EXPECT_EQ(box.read(copy + ".bin.ppf"), bin.read("xgame.bin.ppf"));
+      const Bytes cue = box.read(copy + ".cue");
+      EXPECT_EQ(std::string(cue.begin(), cue.end()),
+                "FILE \"" + copy +
+                    ".bin\" BINARY\n  TRACK 01 MODE2/2352\n"
+                    "    INDEX 01 00:00:00\n");
+    }
+    // One copy per disc with changed rows.
+    if (c.disc == 2) EXPECT_FALSE(box.exists("xgame.bin"));
+  }
 }
 
 }  // namespace
