@@ -109,7 +109,9 @@ bool OffsetLoop::look_at(std::size_t pos) {
         },
         avail, options_, &image_pos);
   }
-  if (!found) return false;
+  if (!found || (stream_.holes() &&
+                 stream_.holes()->touches(pos, pos + uint64_t{found->total})))
+    return false;
   // Everything printed from here on goes where the status line was.
   Progress::line().clear();
   if (found->total < lo_ || found->total > hi_) return hit_limit(run);
