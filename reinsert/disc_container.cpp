@@ -76,9 +76,10 @@ std::string container_bin_name(const std::string& path, const ContainerBin& c) {
 }
 
 std::string container_cue_sheet(const ContainerBin& c,
+                                std::span<const uint8_t> bin,
                                 const std::string& bin_name) {
-  if (c.ecm) return one_track_cue_sheet(bin_name, c.bin);
-  return pbp::cue_sheet(c.layout, bin_name, c.bin);
+  if (c.ecm) return one_track_cue_sheet(bin_name, bin);
+  return pbp::cue_sheet(c.layout, bin_name, bin);
 }
 
 }  // namespace vexlo

@@ -35,9 +35,11 @@ std::string open_container(std::span<const uint8_t> file, int disc,
 // by `.bin`.
 std::string container_bin_name(const std::string& path, const ContainerBin& c);
 
-// The cue sheet of the copy of `c` named `bin_name`: a PBP's from its table
-// of contents, an ECM's one track of the mode of its first data sector.
+// The cue sheet of the copy `bin` of `c` named `bin_name`: a PBP's from its
+// table of contents, an ECM's one track of the mode of its first data
+// sector.
 std::string container_cue_sheet(const ContainerBin& c,
+                                std::span<const uint8_t> bin,
                                 const std::string& bin_name);
 
 }  // namespace vexlo

@@ -306,8 +306,7 @@ TEST(DiscContainers, ReinsertWritesTheBinTheyHold) {
     box.config(std::string("infile=\"") + c.input + "\"" + scan_keys);
     box.run();
     // The first TIM of the disc edited as in the BIN.
-    const int first = c.disc == 1 ? 1 : 9;
-    box.write("x" + std::to_string(first) + ".tim", edited);
+    box.write(c.disc == 1 ? "x1.tim" : "x9.tim", edited);
     box.config("reinsert=\"xindex.csv\" outname=\"x\"");
     const std::string out = box.run().out;
     for (const std::string& copy : c.copies) {
@@ -324,7 +323,9 @@ TEST(DiscContainers, ReinsertWritesTheBinTheyHold) {
                     "    INDEX 01 00:00:00\n");
     }
     // One copy per disc with changed rows.
-    if (c.disc == 2) EXPECT_FALSE(box.exists("xgame.bin"));
+    if (c.disc == 2) {
+      EXPECT_FALSE(box.exists("xgame.bin"));
+    }
   }
 }
 

@@ -244,7 +244,7 @@ TEST(DiscContainer, CopiesAreNamedAfterTheBinTheyHold) {
     EXPECT_EQ(why.empty(), *c.name != 0) << c.what << ": " << why;
     if (!why.empty()) continue;
     EXPECT_EQ(container_bin_name(c.path, bin), c.name) << c.what;
-    EXPECT_NE(container_cue_sheet(bin, "x.bin")
+    EXPECT_NE(container_cue_sheet(bin, bin.bin, "x.bin")
                   .find(std::string("TRACK 01 ") + c.cue_mode),
               std::string::npos)
         << c.what;
