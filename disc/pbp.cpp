@@ -3,16 +3,13 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
-#include <exception>
 #include <memory>
-#include <mutex>
 #include <new>
-#include <thread>
 
 #include "disc/cue_sheet.h"
 #include "disc/disc_image.h"
+#include "disc/parallel_decode.h"
 
 namespace vexlo::pbp {
 
@@ -235,60 +232,40 @@ bool decode_disc(std::span<const uint8_t> file, const Disc& disc,
                  unsigned threads, std::span<uint8_t> bin,
                  std::vector<uint32_t>& damaged) {
   damaged.clear();
-  const uint32_t count = static_cast<uint32_t>(disc.blocks.size());
   if (bin.size() != disc.bin_size) return false;
+  // Each block goes straight to its place in the BIN (the last one, cut in
+  // the BIN, through the unit's own buffer): the consumer only keeps the
+  // damaged ones, in order.
+  auto make_decoder = [&]() -> UnitDecoder {
+    auto decoder = std::make_shared<BlockDecoder>();
+    return [&, decoder](uint64_t n,
+                        std::span<uint8_t> out) -> std::optional<std::size_t> {
+      const uint32_t k = static_cast<uint32_t>(n);
+      const std::size_t size = block_bin_bytes(disc, k);
+      uint8_t* at = bin.data() + std::size_t{k} * kBlockBytes;
+      const bool whole = size == kBlockBytes;
+      const bool ok =
+          decoder->decode(file, disc, k, whole ? std::span(at, size) : out);
+      if (!whole) std::memcpy(at, out.data(), size);
+      if (!ok) return std::nullopt;
+      return std::size_t{0};
+    };
+  };
   try {
-    damaged.reserve(count);
+    decode_in_order(disc.blocks.size(), kBlockBytes, threads, make_decoder,
+                    [&](uint64_t n, std::span<uint8_t>, bool ok) {
+                      if (ok) return true;
+                      // Zeros, also where no decoder could be had.
+                      const uint32_t k = static_cast<uint32_t>(n);
+                      std::memset(bin.data() + std::size_t{k} * kBlockBytes, 0,
+                                  block_bin_bytes(disc, k));
+                      damaged.push_back(k);
+                      return true;
+                    });
   } catch (const std::bad_alloc&) {
+    damaged.clear();
     return false;
   }
-  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
-  threads = std::min<unsigned>(threads, std::max<uint32_t>(count, 1));
-  // Each block goes straight to its place in the BIN: no order to keep but
-  // that of the damaged list.
-  std::atomic<uint32_t> next{0};
-  std::mutex mutex;
-  auto work = [&](bool last) {
-    std::unique_ptr<BlockDecoder> decoder;
-    std::unique_ptr<uint8_t[]> tail;  // the last block, cut in the BIN
-    try {
-      decoder = std::make_unique<BlockDecoder>();
-      tail = std::make_unique<uint8_t[]>(kBlockBytes);
-    } catch (const std::bad_alloc&) {
-      // Another thread decodes the blocks; the last one left counts them
-      // as damaged.
-      if (!last) return;
-      decoder.reset();
-    }
-    for (uint32_t n = next++; n < count; n = next++) {
-      const std::size_t k = block_bin_bytes(disc, n);
-      uint8_t* at = bin.data() + std::size_t{n} * kBlockBytes;
-      bool ok = false;
-      if (decoder && k == kBlockBytes) {
-        ok = decoder->decode(file, disc, n, {at, kBlockBytes});
-      } else if (decoder) {
-        ok = decoder->decode(file, disc, n, {tail.get(), kBlockBytes});
-        std::memcpy(at, tail.get(), k);
-      } else {
-        std::memset(at, 0, k);
-      }
-      if (!ok) {
-        std::lock_guard<std::mutex> lock(mutex);
-        damaged.push_back(n);
-      }
-    }
-  };
-  std::vector<std::thread> pool;
-  for (unsigned t = 1; t < threads; ++t) {
-    try {
-      pool.emplace_back(work, false);
-    } catch (const std::exception&) {
-      break;  // the calling thread decodes what no other does
-    }
-  }
-  work(true);
-  for (std::thread& t : pool) t.join();
-  std::sort(damaged.begin(), damaged.end());
   return true;
 }
 

@@ -5,6 +5,7 @@
 
 #include "disc/disc_image.h"
 #include "disc/ecm.h"
+#include "disc/holes.h"
 #include "platform/failures.h"
 #include "scan/disc_scan.h"
 
@@ -12,12 +13,16 @@ namespace vexlo {
 
 namespace {
 
-// The scan of `bin` as the scan of a file of these bytes with cdimage on.
-bool scan_bin(InputScan& input, std::span<const uint8_t> bin) {
+// The scan of `bin` as the scan of a file of these bytes with cdimage on;
+// no TIM whose bytes would come from `damaged` is reported.
+bool scan_bin(InputScan& input, std::span<const uint8_t> bin,
+              std::span<const FileRange> damaged = {}) {
   SectorFormat format = SectorFormat::k2352;
   if (probe_disc_image(bin, &format))
-    return scan_disc_image(input, bin, 0, format, nullptr);
-  const DataStream stream = DataStream::plain(bin);
+    return scan_disc_image(input, bin, 0, format, nullptr, damaged);
+  StreamHoles holes;
+  for (const FileRange& r : damaged) holes.add(r.begin, r.end);
+  const DataStream stream = DataStream::plain(bin).with_holes(holes);
   keep_disc_files(input, stream);
   return scan_stream(input, stream);
 }
@@ -94,13 +99,17 @@ bool DiscContainer::scan(InputScan& input) {
       no_memory(path_);
       continue;
     }
-    for (uint32_t n : damaged)
+    std::vector<FileRange> lost;
+    for (uint32_t n : damaged) {
       cannot_read(path_, "block " + std::to_string(n) + " is damaged");
+      const uint64_t at = uint64_t{n} * pbp::kBlockBytes;
+      lost.push_back({at, at + pbp::block_bin_bytes(pbp_.discs[i], n)});
+    }
     input.disc_number = static_cast<int>(i + 1);
     input.disc = {};
     // As the files of a tree: the limit ends this disc's scan, and the next
     // disc's goes as far as its first TIM.
-    limited = scan_bin(input, bin_.span());
+    limited = scan_bin(input, bin_.span(), lost);
   }
   return limited;
 }

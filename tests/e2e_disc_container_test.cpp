@@ -262,6 +262,23 @@ TEST(DiscContainers, DamagedBlockIsToldAndTheRestIsScanned) {
   EXPECT_EQ(without(out, {"Reading ", "Can't read ", "Disc image: "}),
             without(whole, {"Reading ", "Disc image: "}));
   EXPECT_NE(out.find(told + "Disc image: "), std::string::npos) << out;
+
+  // A block under the large TIM: that TIM is not reported, the others are.
+  pbp = make_pbp({{image}});
+  const std::size_t entry = kPsarAt + kIndexAt + 5 * 32;
+  const std::size_t block = kPsarAt + kBlocksAt + pbp[entry] +
+                            (pbp[entry + 1] << 8) + (pbp[entry + 2] << 16);
+  for (std::size_t i = 0; i < 8; ++i) pbp[block + 10 + i] ^= 0xFF;
+  box.write("img", pbp);
+  const std::string holed = box.run().out;
+  EXPECT_NE(holed.find("Can't read img: block 5 is damaged.\n"),
+            std::string::npos)
+      << holed;
+  EXPECT_EQ(holed.find("TIM at byte 26572,"), std::string::npos) << holed;
+  for (const std::string& kept :
+       {std::string("TIM at byte 24,"), std::string("TIM at byte 2071,"),
+        std::string("TIM at byte 1723345,"), total(3)})
+    EXPECT_NE(holed.find(kept), std::string::npos) << kept << "\n" << holed;
 }
 
 // Reinserting into a PBP or an ECM writes the BIN it holds with the edit,
