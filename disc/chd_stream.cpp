@@ -43,14 +43,18 @@ class Sink {
 
  private:
   void sector(const uint8_t* s) {
-    const std::size_t start =
-        sector_data_start({s, s_.map.sector_size}, s_.layout.format);
-    if (start != 0 && s_.size_ + kSectorDataSize <= capacity_) {
-      std::memcpy(s_.bytes_.get() + s_.size_, s + start, kSectorDataSize);
-      s_.size_ += kSectorDataSize;
-      s_.map.segment_start.push_back(static_cast<uint32_t>(at_ + start));
-    }
-    at_ += s_.map.sector_size;
+    const std::size_t size = s_.map.sector_size;
+    const std::size_t n = static_cast<std::size_t>(at_ / size);
+    walk_sectors({s, size}, static_cast<std::size_t>(at_), s_.layout.format, n,
+                 n + 1, [&](std::size_t, std::size_t data) {
+                   if (s_.size_ + kSectorDataSize > capacity_) return false;
+                   std::memcpy(s_.bytes_.get() + s_.size_, s + (data - at_),
+                               kSectorDataSize);
+                   s_.size_ += kSectorDataSize;
+                   s_.map.segment_start.push_back(static_cast<uint32_t>(data));
+                   return true;
+                 });
+    at_ += size;
   }
 
   ChdStream& s_;
