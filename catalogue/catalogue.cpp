@@ -37,7 +37,8 @@ std::string csv_header() {
   return std::string(
              "number,counted,file,offset,sector,sector_offset,size,mode,bpp,"
              "width,height,palettes,image_x,image_y,clut_x,clut_y,consistent,"
-             "tim,bmp,png,disc_file,disc_file_offset,duplicate_of") +
+             "tim,bmp,png,disc_file,disc_file_offset,duplicate_of,packed,"
+             "packed_offset") +
          kRecordEnd;
 }
 
@@ -64,7 +65,9 @@ std::string csv_row(const CatalogueEntry& e) {
                                 csv_field(e.png),
                                 csv_field(e.disc_file),
                                 number_or_empty(e.disc_file_offset),
-                                number_or_empty(e.duplicate_of)};
+                                number_or_empty(e.duplicate_of),
+                                csv_field(e.packed),
+                                number_or_empty(e.packed_offset)};
   std::string row;
   for (std::size_t i = 0; i < std::size(fields); ++i) {
     if (i > 0) row += ',';

@@ -51,6 +51,11 @@ struct CatalogueEntry {
   // The number of the first counted TIM of the run with the same size and
   // hash; empty for a first.
   std::optional<int32_t> duplicate_of;
+  // A TIM in packed data (unpack): the scheme's name and the TIM's offset in
+  // the unpacked bytes; `offset`, `sector` and the disc file describe the
+  // stream's first byte. Empty for a plain TIM.
+  std::string packed;
+  std::optional<uint32_t> packed_offset;
 };
 
 // The TIMs of one input file, in report order.

@@ -251,6 +251,10 @@ void add_tile(std::string& out, const CatalogueEntry& e) {
   if (e.clut_x && e.clut_y)
     out += ", CLUT at " + std::to_string(*e.clut_x) + "," +
            std::to_string(*e.clut_y);
+  if (e.packed_offset)
+    out += "<br>in " + html_escape(e.packed) + " data at byte " +
+           std::to_string(e.offset) + ", offset " +
+           std::to_string(*e.packed_offset);
   if (e.disc_file_offset)
     out += "<br>" + html_escape(e.disc_file) + " at " +
            std::to_string(*e.disc_file_offset);

@@ -34,9 +34,16 @@ void print_report(const TimHit& hit) {
   const Examined& found = hit.found;
   const TimInfo& info = found.info;
   const uint32_t shown = hit.place.offset;
-  std::printf("TIM at byte %i, size of %i\n%ix%i, pixelmode: %s\n",
-              static_cast<int>(shown), static_cast<int>(found.total),
-              info.width, info.height, kModeNames[info.mode]);
+  if (hit.packed.empty())
+    std::printf("TIM at byte %i, size of %i\n", static_cast<int>(shown),
+                static_cast<int>(found.total));
+  else
+    std::printf("TIM at byte %i in %.*s data at byte %i, size of %i\n",
+                static_cast<int>(hit.packed_offset),
+                static_cast<int>(hit.packed.size()), hit.packed.data(),
+                static_cast<int>(shown), static_cast<int>(found.total));
+  std::printf("%ix%i, pixelmode: %s\n", info.width, info.height,
+              kModeNames[info.mode]);
   if (found.multi_clut)
     std::printf(
         "WARNING: CLUT is multi-layered, defaulting to first clut entry "
@@ -78,7 +85,10 @@ void emit_tim(Run& run, const TimHit& hit) {
     }
     tim_name = name;
   }
-  const ImageFiles images = convert_tim(run, hit.found.info, hit.place.offset);
+  const ImageFiles images = convert_tim(
+      run, hit.found.info, hit.place.offset,
+      hit.packed.empty() ? std::nullopt
+                         : std::optional<uint32_t>(hit.packed_offset));
   // The catalogue names the first CLUT row's images.
   auto first_name = [](const std::vector<std::string>& names) {
     return names.empty() ? std::string() : names.front();
@@ -125,6 +135,10 @@ CatalogueEntry catalogue_entry(const TimHit& hit, int32_t number) {
   e.consistent = blocks_consistent(info);
   e.disc_file = hit.disc_file;
   e.disc_file_offset = hit.disc_file_offset;
+  if (!hit.packed.empty()) {
+    e.packed = hit.packed;
+    e.packed_offset = hit.packed_offset;
+  }
   return e;
 }
 

@@ -31,6 +31,11 @@ struct TimHit {
   // first byte and the TIM's offset in it; empty outside every file.
   std::string_view disc_file;
   std::optional<uint32_t> disc_file_offset;
+  // A TIM in packed data (unpack): the scheme's name and the TIM's offset in
+  // the unpacked bytes; `place` and the disc file are then the stream's
+  // first byte's. Empty for a plain TIM.
+  std::string_view packed;
+  uint32_t packed_offset = 0;
 };
 
 // Prints the report of an accepted TIM in the size window.

@@ -49,19 +49,25 @@ void print_refusal(PixelStatus status, const char* kind) {
 
 }  // namespace
 
-std::string image_name(const Run& run, uint32_t offset, const char* ext) {
+std::string image_name(const Run& run, uint32_t offset, const char* ext,
+                       std::optional<uint32_t> packed_offset) {
   const Settings& s = run.settings;
   char tail[64];
   if (!s.numbyoffset) {
     std::snprintf(tail, sizeof tail, "%i%s", run.tim_counter, ext);
     return s.outname + tail;
   }
-  std::snprintf(tail, sizeof tail, "_%010i%s", static_cast<int>(offset), ext);
-  std::string name = s.outname + tail;
+  // "+" keeps a packed TIM's names apart from the "_n" of a collision.
+  char place[40];
+  if (packed_offset)
+    std::snprintf(place, sizeof place, "_%010i+%u", static_cast<int>(offset),
+                  *packed_offset);
+  else
+    std::snprintf(place, sizeof place, "_%010i", static_cast<int>(offset));
+  std::string name = s.outname + place + ext;
   if (run.bmp_names.count(name) != 0) {
-    std::snprintf(tail, sizeof tail, "_%010i_%i%s", static_cast<int>(offset),
-                  run.tim_counter, ext);
-    name = s.outname + tail;
+    std::snprintf(tail, sizeof tail, "_%i%s", run.tim_counter, ext);
+    name = s.outname + place + tail;
   }
   return name;
 }
@@ -75,7 +81,8 @@ std::string palette_name(const std::string& name, int32_t row) {
   return name.substr(0, dot) + tail + name.substr(dot);
 }
 
-ImageFiles convert_tim(Run& run, const TimInfo& info, uint32_t offset) {
+ImageFiles convert_tim(Run& run, const TimInfo& info, uint32_t offset,
+                       std::optional<uint32_t> packed_offset) {
   const Settings& s = run.settings;
   ImageFiles files;
   if (!s.writebmp && !s.writepng) return files;
@@ -87,8 +94,10 @@ ImageFiles convert_tim(Run& run, const TimInfo& info, uint32_t offset) {
   const int32_t rows = s.allcluts && clut_rows(info) > 1 ? clut_rows(info) : 1;
   // Every row's name follows from the first row's, chosen before any is
   // written.
-  const std::string bmp = s.writebmp ? image_name(run, offset, ".bmp") : "";
-  const std::string png = s.writepng ? image_name(run, offset, ".png") : "";
+  const std::string bmp =
+      s.writebmp ? image_name(run, offset, ".bmp", packed_offset) : "";
+  const std::string png =
+      s.writepng ? image_name(run, offset, ".png", packed_offset) : "";
   bool bitmaps = s.writebmp;
   std::vector<uint8_t> bitmap;
   for (int32_t row = 0; row < rows; ++row) {

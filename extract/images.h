@@ -2,6 +2,7 @@
 // or, with allcluts, for every one.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,11 +21,13 @@ struct ImageFiles {
 
 // The name of the TIM's image with extension `ext` (".bmp", ".png"):
 // "<outname><counter><ext>", or with numbyoffset
-// "<outname>_<offset in 10 digits><ext>" for a TIM shown at `offset`. With
-// numbyoffset, a name already written this run gets "_<counter>" before the
-// extension, so TIMs at the same offset of different files keep their own
-// pictures.
-std::string image_name(const Run& run, uint32_t offset, const char* ext);
+// "<outname>_<offset in 10 digits><ext>" for a TIM shown at `offset`; a TIM
+// in packed data shown at `offset` (the stream's) adds "+<its offset in the
+// unpacked data>" after the digits. With numbyoffset, a name already written
+// this run gets "_<counter>" before the extension, so TIMs at the same
+// offset of different files keep their own pictures.
+std::string image_name(const Run& run, uint32_t offset, const char* ext,
+                       std::optional<uint32_t> packed_offset = std::nullopt);
 
 // The name of CLUT row `row`'s image: for row 0 `name` itself, else `name`
 // with "_pal<row>" before its extension.
@@ -33,6 +36,7 @@ std::string palette_name(const std::string& name, int32_t row);
 // Writes every image of a reported TIM, shown at `offset`, that the settings
 // ask for. A TIM that cannot be converted gets one line saying why, however
 // many images were asked for.
-ImageFiles convert_tim(Run& run, const TimInfo& info, uint32_t offset);
+ImageFiles convert_tim(Run& run, const TimInfo& info, uint32_t offset,
+                       std::optional<uint32_t> packed_offset = std::nullopt);
 
 }  // namespace vexlo

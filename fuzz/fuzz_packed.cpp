@@ -1,8 +1,10 @@
 // Arbitrary bytes through every packed-stream decoder: a stream is opened at
 // each offset whose first bytes can begin a header. An opened stream lies
 // inside the data, unpacks within the caps, and opens the same from a copy
-// cut at its end (it read nothing past it) and moved to offset 0.
+// cut at its end (it read nothing past it) and moved to offset 0; cut one
+// byte shorter, it opens the same or the decoder says it wanted more.
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "fuzz/check.h"
@@ -33,6 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
     const auto again = unpacker.open(alone, 0);
     FUZZ_CHECK(again && again->scheme == s->scheme &&
                again->end == alone.size() && again->unpacked == s->unpacked);
+    // One byte fewer: a different result only where the decoder says it
+    // wanted that byte.
+    const std::span<const uint8_t> shorter(alone.data(), alone.size() - 1);
+    const auto cut = unpacker.open(shorter, 0);
+    FUZZ_CHECK(unpacker.wanted_more() || (cut && cut->unpacked == s->unpacked &&
+                                          cut->end == s->end - off));
   }
   return 0;
 }

@@ -10,12 +10,16 @@ namespace {
 // Bits of deflate data, lowest bit of each byte first.
 class Bits {
  public:
-  explicit Bits(std::span<const uint8_t> p) : p_(p) {}
+  Bits(std::span<const uint8_t> p, bool* wanted_more)
+      : p_(p), wanted_more_(wanted_more) {}
 
   // n <= 16 bits as a number, the first bit lowest; false past the end.
   bool take(unsigned n, uint32_t* v) {
     while (have_ < n) {
-      if (at_ >= p_.size()) return false;
+      if (at_ >= p_.size()) {
+        *wanted_more_ = true;
+        return false;
+      }
       acc_ |= uint32_t{p_[at_++]} << have_;
       have_ += 8;
     }
@@ -44,6 +48,7 @@ class Bits {
 
  private:
   std::span<const uint8_t> p_;
+  bool* wanted_more_;
   std::size_t at_ = 0;
   uint32_t acc_ = 0;
   unsigned have_ = 0;
@@ -135,8 +140,8 @@ bool dynamic_block_plausible(Bits& b) {
 
 }  // namespace
 
-bool deflate_start_plausible(std::span<const uint8_t> p) {
-  Bits b(p);
+bool deflate_start_plausible(std::span<const uint8_t> p, bool* wanted_more) {
+  Bits b(p, wanted_more);
   uint32_t final_block, type;
   if (!b.take(1, &final_block) || !b.take(2, &type)) return false;
   switch (type) {

@@ -10,16 +10,29 @@ namespace vexlo::packed_detail {
 
 namespace {
 
+// Where a decoder may read: up to `end`, which is the data's end (a read
+// past it may succeed with more data) or a part's end inside it (a read
+// past it is an error).
+struct Bound {
+  Candidate& c;
+  std::size_t end;
+  bool data_end;
+
+  bool has(std::size_t pos, std::size_t n) const {
+    if (data_end) return c.has(pos, n);
+    return pos <= end && end - pos >= n;
+  }
+};
+
 // Flags from bytes, lowest bit first (kHigh: highest bit first).
 template <bool kHigh>
 class ByteFlags {
  public:
-  // The next flag, reading a flag byte at data[*pos] when none is left.
-  bool next(const uint8_t* data, std::size_t* pos, std::size_t end,
-            bool* flag) {
+  // The next flag, reading a flag byte at d[*pos] when none is left.
+  bool next(const uint8_t* d, std::size_t* pos, const Bound& b, bool* flag) {
     if (left_ == 0) {
-      if (*pos >= end) return false;
-      unit_ = data[(*pos)++];
+      if (!b.has(*pos, 1)) return false;
+      unit_ = d[(*pos)++];
       left_ = 8;
     }
     --left_;
@@ -38,34 +51,42 @@ class ByteFlags {
   int left_ = 0;
 };
 
-bool finish(Output& out, std::size_t* out_size, PackedStream& s,
-            std::size_t offset, std::size_t end, PackedScheme scheme) {
+bool finish(Candidate& c, const Output& out, std::size_t end,
+            PackedScheme scheme) {
   if (!out.full()) return false;
-  *out_size = out.size();
-  s.scheme = scheme;
-  s.offset = offset;
-  s.end = end;
+  c.out_size = out.size();
+  c.s.scheme = scheme;
+  c.s.offset = c.offset;
+  c.s.end = end;
   return true;
 }
 
+// The header's magic and a u32 declared size after it, in range.
+bool magic_and_size(Candidate& c, const char* magic, std::size_t magic_len,
+                    std::size_t size_at, uint32_t* size) {
+  if (!c.has(c.offset, size_at + 4) ||
+      std::memcmp(&c.data[c.offset], magic, magic_len) != 0)
+    return false;
+  *size = le32(&c.data[c.offset + size_at]);
+  return size_sane(*size);
+}
+
 // lzss with length add-on k: ends at a copy of distance 0.
-bool lzss_pass(std::span<const uint8_t> data, std::size_t offset, uint32_t size,
-               unsigned k, std::vector<uint8_t>& buf, std::size_t* out_size,
-               std::size_t* end_pos) {
-  const uint8_t* d = data.data();
-  const std::size_t end = data.size();
-  std::size_t pos = offset + 8;
-  Output out(buf, size);
+bool lzss_pass(Candidate& c, uint32_t size, unsigned k, std::size_t* end_pos) {
+  const uint8_t* d = c.data.data();
+  const Bound b{c, c.data.size(), true};
+  std::size_t pos = c.offset + 8;
+  Output out(c.buf, size);
   ByteFlags<false> flags;
   for (;;) {
     bool literal;
-    if (!flags.next(d, &pos, end, &literal)) return false;
+    if (!flags.next(d, &pos, b, &literal)) return false;
     if (literal) {
-      if (pos >= end || !out.literal(d[pos])) return false;
+      if (!b.has(pos, 1) || !out.literal(d[pos])) return false;
       ++pos;
       continue;
     }
-    if (end - pos < 2) return false;
+    if (!b.has(pos, 2)) return false;
     const uint32_t w = le16(d + pos);
     pos += 2;
     const uint32_t disp = w & 0x3FFu;
@@ -73,109 +94,97 @@ bool lzss_pass(std::span<const uint8_t> data, std::size_t offset, uint32_t size,
     if (!out.copy(disp, (w >> 10) + k)) return false;
   }
   if (!out.full()) return false;
-  *out_size = out.size();
+  c.out_size = out.size();
   *end_pos = pos;
   return true;
 }
 
 }  // namespace
 
-bool open_lzss(std::span<const uint8_t> data, std::size_t offset,
-               std::vector<uint8_t>& buf, std::size_t* out_size,
-               PackedStream& s) {
-  if (data.size() - offset < 8 || std::memcmp(&data[offset], "LZSS", 4) != 0)
-    return false;
-  const uint32_t size = le32(&data[offset + 4]);
-  if (!size_sane(size)) return false;
+bool open_lzss(Candidate& c) {
+  uint32_t size;
+  if (!magic_and_size(c, "LZSS", 4, 4, &size)) return false;
   std::size_t end = 0;
   for (unsigned k : {2u, 3u}) {
-    if (lzss_pass(data, offset, size, k, buf, out_size, &end)) {
-      s.scheme = PackedScheme::kLzss;
-      s.offset = offset;
-      s.end = end;
-      s.lzss.length_addon = static_cast<uint8_t>(k);
+    if (lzss_pass(c, size, k, &end)) {
+      c.s.scheme = PackedScheme::kLzss;
+      c.s.offset = c.offset;
+      c.s.end = end;
+      c.s.lzss.length_addon = static_cast<uint8_t>(k);
       return true;
     }
   }
   return false;
 }
 
-bool open_napk(std::span<const uint8_t> data, std::size_t offset,
-               std::vector<uint8_t>& buf, std::size_t* out_size,
-               PackedStream& s) {
-  if (data.size() - offset < 8 || std::memcmp(&data[offset], "napk", 4) != 0)
-    return false;
-  const uint32_t size = le32(&data[offset + 4]);
-  if (!size_sane(size)) return false;
-  const uint8_t* d = data.data();
-  const std::size_t end = data.size();
-  std::size_t pos = offset + 8;
-  Output out(buf, size);
+bool open_napk(Candidate& c) {
+  uint32_t size;
+  if (!magic_and_size(c, "napk", 4, 4, &size)) return false;
+  const uint8_t* d = c.data.data();
+  const Bound b{c, c.data.size(), true};
+  std::size_t pos = c.offset + 8;
+  Output out(c.buf, size);
   ByteFlags<true> flags;
   while (!out.full()) {
     bool copy;
-    if (!flags.next(d, &pos, end, &copy)) return false;
+    if (!flags.next(d, &pos, b, &copy)) return false;
     if (!copy) {
-      if (pos >= end || !out.literal(d[pos])) return false;
+      if (!b.has(pos, 1) || !out.literal(d[pos])) return false;
       ++pos;
       continue;
     }
-    if (end - pos < 2) return false;
+    if (!b.has(pos, 2)) return false;
     if (!out.copy(d[pos] + 1u, d[pos + 1] + 3u)) return false;
     pos += 2;
   }
-  return finish(out, out_size, s, offset, pos, PackedScheme::kNapk);
+  return finish(c, out, pos, PackedScheme::kNapk);
 }
 
-bool open_gt_zip(std::span<const uint8_t> data, std::size_t offset,
-                 std::vector<uint8_t>& buf, std::size_t* out_size,
-                 PackedStream& s) {
+bool open_gt_zip(Candidate& c) {
   static constexpr char kMagic[12] = {'@', '(', '#', ')', 'G', 'T',
                                       '-', 'Z', 'I', 'P', 0,   0};
-  if (data.size() - offset < 16 ||
-      std::memcmp(&data[offset], kMagic, sizeof kMagic) != 0)
-    return false;
-  const uint32_t size = le32(&data[offset + 12]);
-  if (!size_sane(size)) return false;
-  const uint8_t* d = data.data();
-  const std::size_t end = data.size();
-  std::size_t pos = offset + 16;
-  Output out(buf, size);
+  uint32_t size;
+  if (!magic_and_size(c, kMagic, sizeof kMagic, 12, &size)) return false;
+  const uint8_t* d = c.data.data();
+  const Bound b{c, c.data.size(), true};
+  std::size_t pos = c.offset + 16;
+  Output out(c.buf, size);
   ByteFlags<false> flags;
   while (!out.full()) {
     bool copy;
-    if (!flags.next(d, &pos, end, &copy)) return false;
+    if (!flags.next(d, &pos, b, &copy)) return false;
     if (!copy) {
-      if (pos >= end || !out.literal(d[pos])) return false;
+      if (!b.has(pos, 1) || !out.literal(d[pos])) return false;
       ++pos;
       continue;
     }
-    if (end - pos < 2) return false;
+    if (!b.has(pos, 2)) return false;
     const uint32_t len = d[pos] + 3u;
     uint32_t disp = d[pos + 1];
     pos += 2;
     if (disp >= 0x80) {
-      if (pos >= end) return false;
+      if (!b.has(pos, 1)) return false;
       disp = ((disp - 0x80) << 8) | d[pos++];
     }
     if (!out.copy(disp + 1, len)) return false;
   }
-  return finish(out, out_size, s, offset, pos, PackedScheme::kGtZip);
+  return finish(c, out, pos, PackedScheme::kGtZip);
 }
 
 namespace {
 
 // Flag words of ulz: 32 flags a word (version 2), or flags up to a stop bit
-// (version 0). kHigh takes the highest bit first.
+// (version 0): the word's last set bit in the order bits are taken. kHigh
+// takes the highest bit first.
 template <bool kHigh>
 class WordFlags {
  public:
-  WordFlags(bool stop_bit) : stop_bit_(stop_bit) {}
+  explicit WordFlags(bool stop_bit) : stop_bit_(stop_bit) {}
 
   // 1: a flag; 0: no flag left (version 0: a zero word, the end); -1: error.
-  int next(const uint8_t* d, std::size_t* pos, std::size_t end, bool* flag) {
+  int next(const uint8_t* d, std::size_t* pos, const Bound& b, bool* flag) {
     while (empty()) {
-      if (end - *pos < 4) return -1;
+      if (!b.has(*pos, 4)) return -1;
       unit_ = le32(d + *pos);
       *pos += 4;
       left_ = 32;
@@ -204,48 +213,51 @@ class WordFlags {
   bool stop_bit_;
 };
 
+// The three parts of a ulz stream, each read up to its end.
+struct UlzParts {
+  std::size_t flags, flags_end, lits, lits_end, codes;
+};
+
 template <bool kHigh>
-bool ulz_decode(const uint8_t* d, std::size_t flags_pos, std::size_t flags_end,
-                std::size_t lit_pos, std::size_t lit_end, std::size_t code_pos,
-                std::size_t code_end, uint32_t size, unsigned n, unsigned addon,
-                bool version0, std::vector<uint8_t>& buf, std::size_t* out_size,
-                std::size_t* end_pos) {
-  Output out(buf, size);
+bool ulz_decode(Candidate& c, UlzParts p, uint32_t size, unsigned n,
+                unsigned addon, bool version0, std::size_t* end_pos) {
+  const uint8_t* d = c.data.data();
+  const Bound flags_bound{c, p.flags_end, false};
+  const Bound lits_bound{c, p.lits_end, false};
+  const Bound codes_bound{c, c.data.size(), true};
+  Output out(c.buf, size);
   WordFlags<kHigh> flags(version0);
   const uint32_t disp_mask = (1u << n) - 1;
   for (;;) {
     if (!version0 && out.full()) break;
     bool literal;
-    const int got = flags.next(d, &flags_pos, flags_end, &literal);
+    const int got = flags.next(d, &p.flags, flags_bound, &literal);
     if (got < 0) return false;
     if (got == 0) break;
     if (literal) {
-      if (lit_pos >= lit_end || !out.literal(d[lit_pos])) return false;
-      ++lit_pos;
+      if (!lits_bound.has(p.lits, 1) || !out.literal(d[p.lits])) return false;
+      ++p.lits;
       continue;
     }
-    if (code_end - code_pos < 2) return false;
-    const uint32_t w = le16(d + code_pos);
-    code_pos += 2;
+    if (!codes_bound.has(p.codes, 2)) return false;
+    const uint32_t w = le16(d + p.codes);
+    p.codes += 2;
     if (!out.copy((w & disp_mask) + 1, (w >> n) + addon)) return false;
   }
   if (!out.full()) return false;
-  *out_size = out.size();
-  std::size_t e = flags_pos;
-  if (lit_pos > e) e = lit_pos;
-  if (code_pos > e) e = code_pos;
+  c.out_size = out.size();
+  std::size_t e = p.flags;
+  if (p.lits > e) e = p.lits;
+  if (p.codes > e) e = p.codes;
   *end_pos = e;
   return true;
 }
 
 }  // namespace
 
-bool open_ulz(std::span<const uint8_t> data, std::size_t offset,
-              std::vector<uint8_t>& buf, std::size_t* out_size,
-              PackedStream& s) {
-  const std::size_t rest = data.size() - offset;
-  if (rest < 16) return false;
-  const uint8_t* h = &data[offset];
+bool open_ulz(Candidate& c) {
+  if (!c.has(c.offset, 16)) return false;
+  const uint8_t* h = &c.data[c.offset];
   UlzFields f;
   uint32_t size;
   std::size_t flags_start;
@@ -258,7 +270,7 @@ bool open_ulz(std::span<const uint8_t> data, std::size_t offset,
     f.code_offset = le32(h + 12);
     flags_start = 16;
   } else if (std::memcmp(h, "ULZ\x1A", 4) == 0) {
-    if (rest < 20 || le16(h + 4) != 0) return false;
+    if (!c.has(c.offset, 20) || le16(h + 4) != 0) return false;
     f.header = UlzHeader::kUpper;
     f.version = h[6];
     f.distance_bits = h[7];
@@ -273,25 +285,22 @@ bool open_ulz(std::span<const uint8_t> data, std::size_t offset,
   if ((f.version != 0 && f.version != 2) || f.distance_bits < 8 ||
       f.distance_bits > 15 || !size_sane(size) ||
       f.literal_offset < flags_start || f.code_offset < f.literal_offset ||
-      f.code_offset > rest)
+      !c.has(c.offset, f.code_offset))
     return false;
-  const std::size_t flags_end = offset + f.literal_offset;
-  const std::size_t lit_end = offset + f.code_offset;
+  const UlzParts parts{c.offset + flags_start, c.offset + f.literal_offset,
+                       c.offset + f.literal_offset, c.offset + f.code_offset,
+                       c.offset + f.code_offset};
   const bool v0 = f.version == 0;
   std::size_t end = 0;
   const bool ok =
       f.header == UlzHeader::kLower
-          ? ulz_decode<true>(data.data(), offset + flags_start, flags_end,
-                             flags_end, lit_end, lit_end, data.size(), size,
-                             f.distance_bits, 3, v0, buf, out_size, &end)
-          : ulz_decode<false>(data.data(), offset + flags_start, flags_end,
-                              flags_end, lit_end, lit_end, data.size(), size,
-                              f.distance_bits, 2, v0, buf, out_size, &end);
+          ? ulz_decode<true>(c, parts, size, f.distance_bits, 3, v0, &end)
+          : ulz_decode<false>(c, parts, size, f.distance_bits, 2, v0, &end);
   if (!ok) return false;
-  s.scheme = PackedScheme::kUlz;
-  s.offset = offset;
-  s.end = end;
-  s.ulz = f;
+  c.s.scheme = PackedScheme::kUlz;
+  c.s.offset = c.offset;
+  c.s.end = end;
+  c.s.ulz = f;
   return true;
 }
 
@@ -300,60 +309,60 @@ namespace {
 constexpr std::size_t kSlzHeader = 16;
 
 // The header of a chain's chunk at data[at], with sane fields.
-bool slz_chunk_header(std::span<const uint8_t> data, std::size_t at,
-                      SlzChunk* c) {
-  if (at > data.size() || data.size() - at < kSlzHeader) return false;
-  const uint8_t* h = &data[at];
+bool slz_chunk_header(Candidate& c, std::size_t at, SlzChunk* k) {
+  if (!c.has(at, kSlzHeader)) return false;
+  const uint8_t* h = &c.data[at];
   const bool slz = h[0] == 'S' && h[1] == 'L' && h[2] == 'Z';
   const bool z01 = h[0] == '0' && h[1] == '1' && h[2] == 'Z';
   if (!slz && !z01) return false;
-  c->header_offset = at;
-  c->magic_01z = z01;
-  c->method = h[3];
-  c->packed_size = le32(h + 4);
-  c->unpacked_size = le32(h + 8);
-  c->next = le32(h + 12);
-  if (c->method > 2 || c->unpacked_size == 0 ||
-      c->unpacked_size > kMaxUnpackedSize ||
-      c->packed_size > data.size() - at - kSlzHeader)
+  k->header_offset = at;
+  k->magic_01z = z01;
+  k->method = h[3];
+  k->packed_size = le32(h + 4);
+  k->unpacked_size = le32(h + 8);
+  k->next = le32(h + 12);
+  if (k->method > 2 || k->unpacked_size == 0 ||
+      k->unpacked_size > kMaxUnpackedSize ||
+      !c.has(at + kSlzHeader, k->packed_size))
     return false;
-  return c->method != 0 || c->packed_size == c->unpacked_size;
+  return k->method != 0 || k->packed_size == k->unpacked_size;
 }
 
 // One chunk's data appended to `out` (whose cap is raised by its size).
 // Copies may reach back into earlier chunks of the chain.
-bool slz_chunk_data(const uint8_t* d, const SlzChunk& c, Output& out) {
-  std::size_t pos = c.header_offset + kSlzHeader;
-  const std::size_t end = pos + c.packed_size;
-  out.set_limit(out.size() + c.unpacked_size);
-  if (c.method == 0) return out.literals(d + pos, c.packed_size);
+bool slz_chunk_data(Candidate& c, const SlzChunk& k, Output& out) {
+  const uint8_t* d = c.data.data();
+  std::size_t pos = k.header_offset + kSlzHeader;
+  const Bound b{c, pos + k.packed_size, false};
+  out.set_limit(out.size() + k.unpacked_size);
+  if (k.method == 0) return out.literals(d + pos, k.packed_size);
   ByteFlags<false> flags;
   while (!out.full()) {
     bool literal;
-    if (!flags.next(d, &pos, end, &literal)) return false;
+    if (!flags.next(d, &pos, b, &literal)) return false;
     if (literal) {
-      if (pos >= end || !out.literal(d[pos])) return false;
+      if (!b.has(pos, 1) || !out.literal(d[pos])) return false;
       ++pos;
       continue;
     }
-    if (end - pos < 2) return false;
+    if (!b.has(pos, 2)) return false;
     const uint32_t w = le16(d + pos);
     pos += 2;
     const uint32_t disp = w & 0xFFFu;
     const uint32_t len_field = w >> 12;
-    if (c.method == 2 && len_field == 15) {
+    if (k.method == 2 && len_field == 15) {
       uint32_t count = (disp >> 8) + 3;
       uint32_t value = disp & 0xFFu;
       if (count == 3) {
         count = value + 0x13;
-        if (pos >= end) return false;
+        if (!b.has(pos, 1)) return false;
         value = d[pos++];
       }
       if (!out.fill(static_cast<uint8_t>(value), count)) return false;
       continue;
     }
     if (disp == 0) {
-      if (c.method == 2) return false;
+      if (k.method == 2) return false;
       break;
     }
     if (!out.copy(disp, len_field + 3)) return false;
@@ -363,44 +372,39 @@ bool slz_chunk_data(const uint8_t* d, const SlzChunk& c, Output& out) {
 
 }  // namespace
 
-bool open_slz(std::span<const uint8_t> data, std::size_t offset,
-              std::vector<uint8_t>& buf, std::size_t* out_size,
-              PackedStream& s) {
-  SlzChunk c;
-  if (!slz_chunk_header(data, offset, &c)) return false;
-  Output out(buf, 0);
-  s.slz.clear();
+bool open_slz(Candidate& c) {
+  SlzChunk k;
+  if (!slz_chunk_header(c, c.offset, &k)) return false;
+  Output out(c.buf, 0);
+  c.s.slz.clear();
   std::size_t end = 0;
   for (;;) {
     const std::size_t before = out.size();
-    if (c.unpacked_size > kMaxUnpackedSize - before ||
-        !slz_chunk_data(data.data(), c, out)) {
+    if (k.unpacked_size > kMaxUnpackedSize - before ||
+        !slz_chunk_data(c, k, out)) {
       out.truncate(before);
       break;
     }
-    s.slz.push_back(c);
-    end = c.header_offset + kSlzHeader + c.packed_size;
+    c.s.slz.push_back(k);
+    end = k.header_offset + kSlzHeader + k.packed_size;
     // A distance other than the rounded size ends the chain.
-    const uint64_t rounded = (uint64_t{c.packed_size} + kSlzHeader + 3) / 4 * 4;
-    if (c.next == 0 || c.next != rounded) break;
+    const uint64_t rounded = (uint64_t{k.packed_size} + kSlzHeader + 3) / 4 * 4;
+    if (k.next == 0 || k.next != rounded) break;
     SlzChunk n;
-    if (!slz_chunk_header(data, c.header_offset + c.next, &n)) break;
-    c = n;
+    if (!slz_chunk_header(c, k.header_offset + k.next, &n)) break;
+    k = n;
   }
-  if (s.slz.empty() || !size_sane(out.size())) return false;
-  *out_size = out.size();
-  s.scheme = PackedScheme::kSlz;
-  s.offset = offset;
-  s.end = end;
+  if (c.s.slz.empty() || !size_sane(out.size())) return false;
+  c.out_size = out.size();
+  c.s.scheme = PackedScheme::kSlz;
+  c.s.offset = c.offset;
+  c.s.end = end;
   return true;
 }
 
-bool open_refpack(std::span<const uint8_t> data, std::size_t offset,
-                  std::vector<uint8_t>& buf, std::size_t* out_size,
-                  PackedStream& s) {
-  const std::size_t rest = data.size() - offset;
-  if (rest < 5) return false;
-  const uint8_t* h = &data[offset];
+bool open_refpack(Candidate& c) {
+  if (!c.has(c.offset, 5)) return false;
+  const uint8_t* h = &c.data[c.offset];
   if (h[1] != 0xFB) return false;
   RefpackFields f;
   uint32_t size;
@@ -412,20 +416,20 @@ bool open_refpack(std::span<const uint8_t> data, std::size_t offset,
       start = 5;
       break;
     case 0x11:
-      if (rest < 8) return false;
+      if (!c.has(c.offset, 8)) return false;
       f.header = RefpackHeader::k11FB;
       f.stored_packed_size = be24(h + 2);
       size = be24(h + 5);
       start = 8;
       break;
     case 0x90:
-      if (rest < 6) return false;
+      if (!c.has(c.offset, 6)) return false;
       f.header = RefpackHeader::k90FB;
       size = be32(h + 2);
       start = 6;
       break;
     case 0x91:
-      if (rest < 10) return false;
+      if (!c.has(c.offset, 10)) return false;
       f.header = RefpackHeader::k91FB;
       f.stored_packed_size = be32(h + 2);
       size = be32(h + 6);
@@ -435,30 +439,29 @@ bool open_refpack(std::span<const uint8_t> data, std::size_t offset,
       return false;
   }
   if (!size_sane(size)) return false;
-  const uint8_t* d = data.data();
-  const std::size_t end = data.size();
-  std::size_t pos = offset + start;
-  Output out(buf, size);
+  const uint8_t* d = c.data.data();
+  std::size_t pos = c.offset + start;
+  Output out(c.buf, size);
   for (;;) {
-    if (pos >= end) return false;
+    if (!c.has(pos, 1)) return false;
     const uint32_t b0 = d[pos];
     uint32_t lits, len, disp;
     if (b0 < 0x80) {
-      if (end - pos < 2) return false;
+      if (!c.has(pos, 2)) return false;
       const uint32_t b1 = d[pos + 1];
       lits = b0 & 3;
       len = ((b0 >> 2) & 7) + 3;
       disp = ((b0 & 0x60) << 3) + b1 + 1;
       pos += 2;
     } else if (b0 < 0xC0) {
-      if (end - pos < 3) return false;
+      if (!c.has(pos, 3)) return false;
       const uint32_t b1 = d[pos + 1], b2 = d[pos + 2];
       lits = b1 >> 6;
       len = (b0 & 0x3F) + 4;
       disp = ((b1 & 0x3F) << 8) + b2 + 1;
       pos += 3;
     } else if (b0 < 0xE0) {
-      if (end - pos < 4) return false;
+      if (!c.has(pos, 4)) return false;
       const uint32_t b1 = d[pos + 1], b2 = d[pos + 2], b3 = d[pos + 3];
       lits = b0 & 3;
       len = ((b0 & 0x0C) << 6) + b3 + 5;
@@ -468,21 +471,17 @@ bool open_refpack(std::span<const uint8_t> data, std::size_t offset,
       // Literals only; from 0xFC on, the last ones.
       lits = b0 < 0xFC ? ((b0 & 0x1F) << 2) + 4 : b0 & 3;
       ++pos;
-      if (end - pos < lits || !out.literals(d + pos, lits)) return false;
+      if (!c.has(pos, lits) || !out.literals(d + pos, lits)) return false;
       pos += lits;
       if (b0 >= 0xFC) break;
       continue;
     }
-    if (end - pos < lits || !out.literals(d + pos, lits)) return false;
+    if (!c.has(pos, lits) || !out.literals(d + pos, lits)) return false;
     pos += lits;
     if (!out.copy(disp, len)) return false;
   }
-  if (!out.full()) return false;
-  *out_size = out.size();
-  s.scheme = PackedScheme::kRefpack;
-  s.offset = offset;
-  s.end = pos;
-  s.refpack = f;
+  if (!finish(c, out, pos, PackedScheme::kRefpack)) return false;
+  c.s.refpack = f;
   return true;
 }
 

@@ -47,14 +47,14 @@ struct Unpacker::Inflater {
   // Inflates the deflate data at data[pos...) into `out` (limit: the cap
   // plus one, so that more than the cap shows). Sets *used to the deflate
   // data's length.
-  bool run(std::span<const uint8_t> data, std::size_t pos, Output& out,
-           std::size_t* used) {
+  bool run(Candidate& c, std::size_t pos, Output& out, std::size_t* used) {
     if (!ready) {
       if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return false;
       ready = true;
     } else if (inflateReset(&z) != Z_OK) {
       return false;
     }
+    const std::span<const uint8_t> data = c.data;
     std::size_t in_at = pos;
     z.avail_in = 0;
     for (;;) {
@@ -79,7 +79,7 @@ struct Unpacker::Inflater {
       if (rc != Z_OK && rc != Z_BUF_ERROR) return false;
       // No progress and no more input: the data ends inside the stream.
       if (z.avail_out != 0 && z.avail_in == 0 && in_at >= data.size())
-        return false;
+        return c.has(data.size(), 1);
       if (rc == Z_BUF_ERROR && in_before == z.avail_in && z.avail_out == room)
         return false;
     }
@@ -100,79 +100,81 @@ bool zlib_header(const uint8_t* p) {
 
 std::optional<PackedStream> Unpacker::open(std::span<const uint8_t> data,
                                            std::size_t offset) {
-  if (offset >= data.size() || data.size() - offset < 2) return std::nullopt;
+  wanted_more_ = false;
+  if (offset >= data.size() || data.size() - offset < 2) {
+    wanted_more_ = true;
+    return std::nullopt;
+  }
   const uint8_t* p = &data[offset];
   if (!packed_pair_candidate(p[0], p[1])) return std::nullopt;
   PackedStream s;
-  std::size_t n = 0;
+  Candidate c{.data = data, .offset = offset, .buf = out_, .s = s};
   bool ok = false;
   switch (p[0]) {
     case 'L':
-      ok = open_lzss(data, offset, out_, &n, s);
+      ok = open_lzss(c);
       break;
     case 'n':
-      ok = open_napk(data, offset, out_, &n, s);
+      ok = open_napk(c);
       break;
     case 'U':
-      ok = open_ulz(data, offset, out_, &n, s);
+      ok = open_ulz(c);
       break;
     case '@':
-      ok = open_gt_zip(data, offset, out_, &n, s);
+      ok = open_gt_zip(c);
       break;
     case 'S':
     case '0':
-      ok = open_slz(data, offset, out_, &n, s);
+      ok = open_slz(c);
       break;
     case 0x10:
     case 0x11:
     case 0x90:
     case 0x91:
-      ok = open_refpack(data, offset, out_, &n, s);
+      ok = open_refpack(c);
       break;
     case 0x78:
-      ok = open_zlib(data, offset, &n, s);
+      ok = open_zlib(c);
       break;
     case 0x1F:
-      ok = open_gzip(data, offset, &n, s);
+      ok = open_gzip(c);
       break;
     default:
       break;
   }
+  wanted_more_ = c.wanted_more;
   if (!ok) return std::nullopt;
-  out_.resize(n);
+  out_.resize(c.out_size);
   s.unpacked = std::move(out_);
   out_ = {};
   return s;
 }
 
-bool Unpacker::open_zlib(std::span<const uint8_t> data, std::size_t offset,
-                         std::size_t* out_size, PackedStream& s) {
-  const std::size_t rest = data.size() - offset;
+bool Unpacker::open_zlib(Candidate& c) {
   // Header, at least one byte of deflate data and the Adler-32.
-  if (rest < 7 || !zlib_header(&data[offset])) return false;
-  if (!deflate_start_plausible(data.subspan(offset + 2))) return false;
+  if (!c.has(c.offset, 7) || !zlib_header(&c.data[c.offset])) return false;
+  if (!deflate_start_plausible(c.data.subspan(c.offset + 2), &c.wanted_more))
+    return false;
   if (!inflater_) inflater_ = std::make_unique<Inflater>();
   Output out(out_, std::size_t{kMaxUnpackedSize} + 1);
   std::size_t used = 0;
-  if (!inflater_->run(data, offset + 2, out, &used)) return false;
-  const std::size_t tail = offset + 2 + used;
-  if (data.size() - tail < 4 || !size_sane(out.size())) return false;
-  const uint32_t want = be32(&data[tail]);
+  if (!inflater_->run(c, c.offset + 2, out, &used)) return false;
+  const std::size_t tail = c.offset + 2 + used;
+  if (!c.has(tail, 4) || !size_sane(out.size())) return false;
+  const uint32_t want = be32(&c.data[tail]);
   if (adler32_z(adler32_z(0, nullptr, 0), out.data(), out.size()) != want)
     return false;
-  *out_size = out.size();
-  s.scheme = PackedScheme::kZlib;
-  s.offset = offset;
-  s.end = tail + 4;
-  s.zlib = {data[offset], data[offset + 1]};
+  c.out_size = out.size();
+  c.s.scheme = PackedScheme::kZlib;
+  c.s.offset = c.offset;
+  c.s.end = tail + 4;
+  c.s.zlib = {c.data[c.offset], c.data[c.offset + 1]};
   return true;
 }
 
-bool Unpacker::open_gzip(std::span<const uint8_t> data, std::size_t offset,
-                         std::size_t* out_size, PackedStream& s) {
-  const std::size_t rest = data.size() - offset;
-  if (rest < 11) return false;
-  const uint8_t* h = &data[offset];
+bool Unpacker::open_gzip(Candidate& c) {
+  if (!c.has(c.offset, 11)) return false;
+  const uint8_t* h = &c.data[c.offset];
   // FTEXT, FHCRC, FEXTRA, FNAME, FCOMMENT; the reserved bits stay clear.
   if (h[0] != 0x1F || h[1] != 0x8B || h[2] != 8 || (h[3] & 0xE0) != 0)
     return false;
@@ -181,22 +183,22 @@ bool Unpacker::open_gzip(std::span<const uint8_t> data, std::size_t offset,
   g.mtime = le32(h + 4);
   g.xfl = h[8];
   g.os = h[9];
-  std::size_t pos = offset + 10;
-  const std::size_t end = data.size();
+  const std::span<const uint8_t> data = c.data;
+  std::size_t pos = c.offset + 10;
   if (g.flags & 4) {
-    if (end - pos < 2) return false;
+    if (!c.has(pos, 2)) return false;
     const std::size_t xlen = le16(&data[pos]);
     pos += 2;
-    if (end - pos < xlen) return false;
+    if (!c.has(pos, xlen)) return false;
     g.extra.assign(data.begin() + static_cast<std::ptrdiff_t>(pos),
                    data.begin() + static_cast<std::ptrdiff_t>(pos + xlen));
     pos += xlen;
   }
   for (const int bit : {8, 16}) {
     if ((g.flags & bit) == 0) continue;
-    if (pos >= end) return false;
-    const void* z = std::memchr(&data[pos], 0, end - pos);
-    if (z == nullptr) return false;
+    if (!c.has(pos, 1)) return false;
+    const void* z = std::memchr(&data[pos], 0, data.size() - pos);
+    if (z == nullptr) return c.has(data.size(), 1);
     const std::size_t stop =
         static_cast<std::size_t>(static_cast<const uint8_t*>(z) - data.data());
     std::string& text = bit == 8 ? g.name : g.comment;
@@ -204,30 +206,32 @@ bool Unpacker::open_gzip(std::span<const uint8_t> data, std::size_t offset,
     pos = stop + 1;
   }
   if (g.flags & 2) {
-    if (end - pos < 2) return false;
+    if (!c.has(pos, 2)) return false;
     g.header_crc = static_cast<uint16_t>(le16(&data[pos]));
     pos += 2;
   }
-  if (pos >= end || !deflate_start_plausible(data.subspan(pos))) return false;
+  if (!c.has(pos, 1) ||
+      !deflate_start_plausible(data.subspan(pos), &c.wanted_more))
+    return false;
   if (!inflater_) inflater_ = std::make_unique<Inflater>();
   Output out(out_, std::size_t{kMaxUnpackedSize} + 1);
   std::size_t used = 0;
-  if (!inflater_->run(data, pos, out, &used)) return false;
+  if (!inflater_->run(c, pos, out, &used)) return false;
   if (!size_sane(out.size())) return false;
   // Some games write wrong trailers, or none: the deflate data decides.
   const std::size_t tail = pos + used;
-  g.trailer_present = end - tail >= 8;
+  g.trailer_present = c.has(tail, 8);
   if (g.trailer_present) {
     const uint32_t crc = static_cast<uint32_t>(
         crc32_z(crc32_z(0, nullptr, 0), out.data(), out.size()));
     g.trailer_ok = le32(&data[tail]) == crc &&
                    le32(&data[tail + 4]) == static_cast<uint32_t>(out.size());
   }
-  *out_size = out.size();
-  s.scheme = PackedScheme::kGzip;
-  s.offset = offset;
-  s.end = g.trailer_present ? tail + 8 : end;
-  s.gzip = std::move(g);
+  c.out_size = out.size();
+  c.s.scheme = PackedScheme::kGzip;
+  c.s.offset = c.offset;
+  c.s.end = g.trailer_present ? tail + 8 : data.size();
+  c.s.gzip = std::move(g);
   return true;
 }
 

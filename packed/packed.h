@@ -15,6 +15,10 @@
 
 namespace vexlo {
 
+namespace packed_detail {
+struct Candidate;
+}
+
 enum class PackedScheme : uint8_t {
   kLzss,     // "LZSS"
   kNapk,     // "napk"
@@ -194,15 +198,20 @@ class Unpacker {
   std::optional<PackedStream> open(std::span<const uint8_t> data,
                                    std::size_t offset);
 
+  // After open: whether the decoder wanted bytes at or past the end of the
+  // data. When `data` is a window cut from longer data, only then may more
+  // of it open a stream where there was none, or a different one (a longer
+  // slz chain, a gzip trailer).
+  bool wanted_more() const { return wanted_more_; }
+
  private:
   struct Inflater;
-  bool open_zlib(std::span<const uint8_t> data, std::size_t offset,
-                 std::size_t* out_size, PackedStream& s);
-  bool open_gzip(std::span<const uint8_t> data, std::size_t offset,
-                 std::size_t* out_size, PackedStream& s);
+  bool open_zlib(packed_detail::Candidate& c);
+  bool open_gzip(packed_detail::Candidate& c);
 
   std::unique_ptr<Inflater> inflater_;
   std::vector<uint8_t> out_;
+  bool wanted_more_ = false;
 };
 
 // One call with an Unpacker of its own.

@@ -117,34 +117,40 @@ class Output {
   std::size_t n_ = 0;
 };
 
-// The decoders. Each reads only data[offset, data.size()), and on success
-// fills the scheme's fields of `s` (offset, end, fields; not `unpacked`)
-// with the unpacked bytes in `out`, to be cut to out.size().
-using Decoder = bool (*)(std::span<const uint8_t> data, std::size_t offset,
-                         std::vector<uint8_t>& out, std::size_t* out_size,
-                         PackedStream& s);
+// One candidate being opened: the data, where its header lies, the buffer
+// its unpacked bytes go to and the record being filled. Each decoder reads
+// only data[offset, data.size()), and on success fills the scheme's fields
+// of `s` (offset, end, fields; not `unpacked`) and `out_size`.
+struct Candidate {
+  std::span<const uint8_t> data;
+  std::size_t offset;
+  std::vector<uint8_t>& buf;
+  PackedStream& s;
+  std::size_t out_size = 0;
+  // Set when the decoder wanted bytes at or past the end of the data: with
+  // more data there the result might differ (a window of a longer stream).
+  bool wanted_more = false;
 
-bool open_lzss(std::span<const uint8_t> data, std::size_t offset,
-               std::vector<uint8_t>& out, std::size_t* out_size,
-               PackedStream& s);
-bool open_napk(std::span<const uint8_t> data, std::size_t offset,
-               std::vector<uint8_t>& out, std::size_t* out_size,
-               PackedStream& s);
-bool open_ulz(std::span<const uint8_t> data, std::size_t offset,
-              std::vector<uint8_t>& out, std::size_t* out_size,
-              PackedStream& s);
-bool open_gt_zip(std::span<const uint8_t> data, std::size_t offset,
-                 std::vector<uint8_t>& out, std::size_t* out_size,
-                 PackedStream& s);
-bool open_slz(std::span<const uint8_t> data, std::size_t offset,
-              std::vector<uint8_t>& out, std::size_t* out_size,
-              PackedStream& s);
-bool open_refpack(std::span<const uint8_t> data, std::size_t offset,
-                  std::vector<uint8_t>& out, std::size_t* out_size,
-                  PackedStream& s);
+  // True when n bytes from `pos` lie in the data; else notes wanted_more.
+  bool has(std::size_t pos, std::size_t n) {
+    if (pos <= data.size() && data.size() - pos >= n) return true;
+    wanted_more = true;
+    return false;
+  }
+  // The rest of the data from the header on.
+  std::size_t rest() const { return data.size() - offset; }
+};
+
+bool open_lzss(Candidate& c);
+bool open_napk(Candidate& c);
+bool open_ulz(Candidate& c);
+bool open_gt_zip(Candidate& c);
+bool open_slz(Candidate& c);
+bool open_refpack(Candidate& c);
 
 // A cheap look at the first deflate block at `p` (header and, for a block
-// of fixed codes, its first symbols): false when inflating it must fail.
-bool deflate_start_plausible(std::span<const uint8_t> p);
+// of fixed codes, its first symbols): false when inflating it must fail,
+// or (setting *wanted_more) when `p` ends before the look does.
+bool deflate_start_plausible(std::span<const uint8_t> p, bool* wanted_more);
 
 }  // namespace vexlo::packed_detail

@@ -26,12 +26,21 @@ constexpr std::size_t kOwn = kSectorDataSize - kStraddle;
 // pass is_candidate.
 uint32_t straddle_mask(const uint8_t* tail, const uint8_t* next,
                        CandidateFilter filter) {
-  // Every candidate begins with 0x10: most sector ends have none.
-  if (std::memchr(tail, 0x10, kStraddle) == nullptr) return 0;
+  uint32_t mask = 0;
+  if (filter.packed) {
+    // Packed headers need two bytes: the pairs of the tail, and its last
+    // byte with the next segment's first.
+    for (std::size_t i = 0; i + 1 < kStraddle; ++i)
+      if (packed_pair_candidate(tail[i], tail[i + 1])) mask |= uint32_t{1} << i;
+    if (next != nullptr && packed_pair_candidate(tail[kStraddle - 1], next[0]))
+      mask |= uint32_t{1} << (kStraddle - 1);
+  }
+  // Every TIM candidate begins with 0x10: most sector ends have none.
+  if (next == nullptr || std::memchr(tail, 0x10, kStraddle) == nullptr)
+    return mask;
   uint8_t joint[2 * kStraddle];
   std::memcpy(joint, tail, kStraddle);
   std::memcpy(joint + kStraddle, next, kStraddle);
-  uint32_t mask = 0;
   for (std::size_t i = 0; i < kStraddle; ++i)
     if (is_candidate(joint + i, filter)) mask |= uint32_t{1} << i;
   return mask;
@@ -204,7 +213,10 @@ class DiscCandidates {
  public:
   DiscCandidates(std::span<const uint8_t> file, const DiscPass& pass,
                  CandidateFilter filter)
-      : pass_(pass), starts_(pass.map.segment_start) {
+      : pass_(pass),
+        starts_(pass.map.segment_start),
+        file_(file.data()),
+        filter_(filter) {
     // Too many to keep: the pass left them to be searched again.
     if (!pass.have_hits)
       cursor_.emplace(file, starts_[0], file.size(), best_candidate_kernel(),
@@ -260,14 +272,22 @@ class DiscCandidates {
     *at = pass_.hits[next_hit_++];
     return true;
   }
-  // Done with segment k but for its straddles.
+  // Done with segment k but for its straddles. The stream's last segment
+  // has none but the packed headers in its last bytes.
   void leave_segment() {
-    mask_ = k_ + 1 < starts_.size() ? pass_.straddling[k_] : 0;
+    if (k_ + 1 < starts_.size())
+      mask_ = pass_.straddling[k_];
+    else
+      mask_ = filter_.packed
+                  ? straddle_mask(file_ + starts_[k_] + kOwn, nullptr, filter_)
+                  : 0;
     straddling_ = k_++;
   }
 
   const DiscPass& pass_;
   const std::vector<uint32_t>& starts_;
+  const uint8_t* file_;
+  CandidateFilter filter_;
   std::optional<CandidateCursor> cursor_;
   std::size_t file_size_ = 0;
   bool searched_ = false;  // the cursor is at the end
@@ -284,16 +304,15 @@ class DiscCandidates {
 bool scan_disc_image(InputScan& input, std::span<const uint8_t> file,
                      unsigned threads, SectorFormat format,
                      const InputData* source) {
-  const DiscPass pass =
-      first_pass(file, source, format,
-                 {.looseflags = input.run.settings.looseflags}, threads);
+  const CandidateFilter filter = candidate_filter(input.run.settings);
+  const DiscPass pass = first_pass(file, source, format, filter, threads);
   const DataStream stream = DataStream::in_image(file, pass.map);
   keep_disc_files(input, stream);
   print_disc_line(pass.map);
   OffsetLoop loop(input, stream);
-  if (loop.end() == 0) return false;  // as when no sector holds data
-  DiscCandidates candidates(file, pass,
-                            {.looseflags = input.run.settings.looseflags});
+  // As when no sector holds data.
+  if (loop.search_end() == 0) return false;
+  DiscCandidates candidates(file, pass, filter);
   return loop.run([&] { return candidates.next(); });
 }
 

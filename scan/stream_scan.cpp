@@ -65,15 +65,22 @@ DiscFileSystem read_files_of(const DiscMap& map, Segment segment) {
 
 }  // namespace
 
-OffsetLoop::OffsetLoop(InputScan& input, const DataStream& stream)
+OffsetLoop::OffsetLoop(InputScan& input, const DataStream& stream,
+                       const PackedOrigin* origin)
     : input_(input),
       stream_(stream),
+      origin_(origin),
       options_(examine_options(input.run.settings)),
       lo_(static_cast<uint32_t>(input.run.settings.mintimsize)),
-      hi_(static_cast<uint32_t>(input.run.settings.maxtimsize)) {
+      hi_(static_cast<uint32_t>(input.run.settings.maxtimsize)),
+      // One level: no stream is opened inside unpacked bytes.
+      unpack_(input.run.settings.unpack && origin == nullptr) {
   const int64_t size = static_cast<int64_t>(stream.size());
   const int64_t limit = size - int64_t{input.run.settings.mintimsize};
   if (limit > 0) end_ = static_cast<std::size_t>(std::min(limit, size));
+  search_end_ = end_;
+  if (unpack_ && stream.size() >= kPackedPairBytes)
+    search_end_ = std::max(end_, stream.size() - kPackedPairBytes + 1);
   // The outermost loop of an input tells the status line how far it is.
   Progress& line = Progress::line();
   if (line.on() && !line.busy()) {
@@ -94,7 +101,65 @@ void OffsetLoop::show_progress(std::size_t pos) {
   if (shows_progress_) Progress::line().update(pos, input_.run.tim_counter - 1);
 }
 
+std::optional<PackedStream> OffsetLoop::open_packed_at(std::size_t pos) {
+  if (stream_.contiguous()) return unpacker_->open(stream_.bytes(), pos);
+  // A raw image read in place: the stream's bytes from `pos` are gathered
+  // into a window, grown while the decoder wants more of them. Most false
+  // candidates fail within their first bytes; a real stream's window grows
+  // to its length, and no stream of at most 16 MiB packs into more than
+  // 32 MiB.
+  constexpr std::size_t kFirstWindow = 64;
+  constexpr std::size_t kMaxWindow = std::size_t{32} << 20;
+  const std::size_t rest = stream_.size() - pos;
+  std::size_t n = std::min(rest, kFirstWindow);
+  for (;;) {
+    try {
+      window_.resize(n);
+    } catch (const std::bad_alloc&) {
+      return std::nullopt;
+    }
+    stream_.copy(pos, window_);
+    std::optional<PackedStream> s = unpacker_->open(window_, 0);
+    if (!unpacker_->wanted_more() || n == rest) return s;
+    if (n >= kMaxWindow) return std::nullopt;
+    n = std::min({rest, n * 8, kMaxWindow});
+  }
+}
+
+bool OffsetLoop::look_at_packed(std::size_t pos) {
+  if (stream_.size() - pos < kPackedPairBytes) return false;
+  uint8_t pair[kPackedPairBytes];
+  const uint8_t* p = stream_.read(pos, kPackedPairBytes, pair);
+  if (!packed_pair_candidate(p[0], p[1])) return false;
+  if (!unpacker_) unpacker_ = std::make_unique<Unpacker>();
+  const std::optional<PackedStream> s = open_packed_at(pos);
+  if (!s) return false;
+  // The stream's packed bytes hold no header of their own (an slz chain's
+  // later chunks); a TIM stored in them verbatim is still found.
+  packed_until_ = pos + (s->end - s->offset);
+  PackedOrigin origin{.scheme = packed_scheme_name(s->scheme),
+                      .place = stream_.place(pos),
+                      .disc_file = {},
+                      .disc_file_offset = std::nullopt};
+  if (!input_.disc.files.empty()) {
+    if (const auto in = disc_file_at(input_.disc, origin.place)) {
+      origin.disc_file = in->file->path;
+      origin.disc_file_offset = in->offset;
+    }
+  }
+  // Its bytes are scanned like a file of their own, here, before the
+  // input's later offsets.
+  const DataStream unpacked = DataStream::plain(s->unpacked);
+  OffsetLoop loop(input_, unpacked, &origin);
+  if (loop.search_end() == 0) return false;
+  CandidateCursor candidates(s->unpacked, 0, loop.search_end(),
+                             best_candidate_kernel(), loop.filter());
+  return loop.run([&] { return candidates.next(); });
+}
+
 bool OffsetLoop::look_at(std::size_t pos) {
+  if (unpack_ && pos >= packed_until_ && look_at_packed(pos)) return true;
+  if (pos >= end_) return false;
   if (stream_.contiguous()) {
     const std::optional<Examined> found =
         examine_offset(stream_.bytes(), pos, options_);
@@ -118,12 +183,20 @@ bool OffsetLoop::take(std::size_t pos, const Examined& found,
   if (found.total < lo_ || found.total > hi_) return hit_limit(run);
   TimHit hit;
   hit.found = found;
-  hit.place = stream_.place(pos);
   hit.file = input_.path;
-  if (!input_.disc.files.empty()) {
-    if (const auto in = disc_file_at(input_.disc, hit.place)) {
-      hit.disc_file = in->file->path;
-      hit.disc_file_offset = in->offset;
+  if (origin_ != nullptr) {
+    hit.place = origin_->place;
+    hit.disc_file = origin_->disc_file;
+    hit.disc_file_offset = origin_->disc_file_offset;
+    hit.packed = origin_->scheme;
+    hit.packed_offset = static_cast<uint32_t>(pos);
+  } else {
+    hit.place = stream_.place(pos);
+    if (!input_.disc.files.empty()) {
+      if (const auto in = disc_file_at(input_.disc, hit.place)) {
+        hit.disc_file = in->file->path;
+        hit.disc_file_offset = in->offset;
+      }
     }
   }
   print_report(hit);
@@ -159,15 +232,15 @@ bool OffsetLoop::take(std::size_t pos, const Examined& found,
 bool scan_stream(InputScan& input, const DataStream& stream,
                  std::optional<CandidateSplit> split, const InputData* source) {
   OffsetLoop loop(input, stream);
-  if (loop.end() == 0) return false;
+  if (loop.search_end() == 0) return false;
   // The search runs ahead on other threads; everything from examine_offset
   // on stays here, in offset order. Leaving the loop stops those threads.
   // Offsets the search skips are ones examine_offset rejects on their first
-  // bytes alone, whatever typefilter and strict are.
+  // bytes alone, whatever typefilter and strict are, and where no packed
+  // header can begin.
   CandidateStream candidates(
-      stream.bytes(), loop.end(), best_candidate_kernel(),
-      {.looseflags = input.run.settings.looseflags},
-      split ? *split : default_split(loop.end()), source);
+      stream.bytes(), loop.search_end(), best_candidate_kernel(), loop.filter(),
+      split ? *split : default_split(loop.search_end()), source);
   return loop.run([&] { return candidates.next(); });
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -14,7 +15,9 @@
 #include "disc/iso9660.h"
 #include "disc/stream.h"
 #include "extract/run.h"
+#include "packed/packed.h"
 #include "platform/input_file.h"
+#include "scan/candidate.h"
 #include "scan/candidate_stream.h"
 #include "tim/tim.h"
 
@@ -45,38 +48,67 @@ inline ExamineOptions examine_options(const Settings& s) {
           .strict = s.strict};
 }
 
+// What the candidate search of an input's stream keeps: with unpack, also
+// the first bytes of packed headers.
+inline CandidateFilter candidate_filter(const Settings& s) {
+  return {.looseflags = s.looseflags, .packed = s.unpack};
+}
+
+// Where the TIMs of a packed stream's unpacked bytes are shown: the stream's
+// scheme and its first byte in the input.
+struct PackedOrigin {
+  std::string_view scheme;
+  StreamPlace place;
+  std::string_view disc_file;
+  std::optional<uint32_t> disc_file_offset;
+};
+
 // The offset loop over `stream`. Each source yields its candidate offsets
 // in increasing order (run); every one is looked at the same way (look_at).
 // A stream found inside another (packed data) is scanned by a loop of its
 // own over it, run from the outer loop's look at the stream's first byte.
 class OffsetLoop {
  public:
-  OffsetLoop(InputScan& input, const DataStream& stream);
+  // `origin` is null for an input's stream, and for the unpacked bytes of a
+  // packed stream says where their TIMs are shown.
+  OffsetLoop(InputScan& input, const DataStream& stream,
+             const PackedOrigin* origin = nullptr);
   ~OffsetLoop();
   OffsetLoop(const OffsetLoop&) = delete;
   OffsetLoop& operator=(const OffsetLoop&) = delete;
 
-  // No TIM is looked for in the last `mintimsize` bytes: the offsets looked
-  // at are below end() (0 when none is).
+  // No TIM is looked for in the last `mintimsize` bytes: the offsets
+  // examined for one are below end() (0 when none is).
   std::size_t end() const { return end_; }
+  // The candidate search yields offsets below search_end(), with filter():
+  // with unpack, packed headers are looked for wherever one fits, also in
+  // the last mintimsize bytes. 0 when no offset is looked at.
+  std::size_t search_end() const { return search_end_; }
+  CandidateFilter filter() const {
+    return {.looseflags = options_.looseflags, .packed = unpack_};
+  }
 
-  // Looks at every offset next() yields, up to the first at or past end();
-  // true when the limit ended the scan.
+  // Looks at every offset next() yields, up to the first at or past
+  // search_end(); true when the limit ended the scan.
   template <typename Next>
   bool run(Next&& next) {
     if (stream_.contiguous()) {
       // The hot path of a plain file: most candidates fail examine_offset.
       const std::span<const uint8_t> bytes = stream_.bytes();
-      for (std::size_t pos = next(); pos < end_; pos = next()) {
-        const std::optional<Examined> found =
-            examine_offset(bytes, pos, options_);
-        if (found && take(pos, *found, 0)) return true;
+      for (std::size_t pos = next(); pos < search_end_; pos = next()) {
+        // A packed stream starting here has its TIMs reported first.
+        if (unpack_ && pos >= packed_until_ && look_at_packed(pos)) return true;
+        if (pos < end_) {
+          const std::optional<Examined> found =
+              examine_offset(bytes, pos, options_);
+          if (found && take(pos, *found, 0)) return true;
+        }
         // The status line, when this loop shows one, every so many offsets.
         if (--until_progress_ == 0) show_progress(pos);
       }
       return false;
     }
-    for (std::size_t pos = next(); pos < end_; pos = next()) {
+    for (std::size_t pos = next(); pos < search_end_; pos = next()) {
       if (look_at(pos)) return true;
       // The status line, when this loop shows one, every so many offsets.
       if (--until_progress_ == 0) show_progress(pos);
@@ -84,11 +116,16 @@ class OffsetLoop {
     return false;
   }
 
-  // Examines stream offset `pos` (< end()); a TIM in the size window there is
+  // Looks at stream offset `pos` (< search_end()): a packed stream starting
+  // there has its TIMs reported first; a TIM in the size window there is
   // reported, written and counted. True when the scan is to stop.
   bool look_at(std::size_t pos);
 
  private:
+  // Opens the packed stream at `pos`, if one starts there, and scans what
+  // it unpacks to. True when the scan is to stop.
+  bool look_at_packed(std::size_t pos);
+  std::optional<PackedStream> open_packed_at(std::size_t pos);
   // The TIM `found` at `pos` (its image block at `image_pos` when the stream
   // is not in one piece): reported, written and counted when in the size
   // window. True when the scan is to stop.
@@ -96,10 +133,17 @@ class OffsetLoop {
 
   InputScan& input_;
   const DataStream& stream_;
+  const PackedOrigin* origin_;
   const ExamineOptions options_;
   const uint32_t lo_, hi_;
+  const bool unpack_;
   std::size_t end_ = 0;
+  std::size_t search_end_ = 0;
   std::vector<uint8_t> gathered_;  // a TIM of a stream not in one piece
+  // Headers before here lie in the packed bytes of a stream already opened.
+  std::size_t packed_until_ = 0;
+  std::unique_ptr<Unpacker> unpacker_;
+  std::vector<uint8_t> window_;  // a packed stream of a raw image, gathered
   // Whether this loop shows the status line (the outermost one of an input,
   // on a terminal), and the offsets left until its next update.
   bool shows_progress_ = false;

@@ -38,6 +38,8 @@ struct Settings {
   bool skipduplicates = false;
   // End without the key wait; the exit status tells whether anything failed.
   bool nopause = false;
+  // Open the packed streams found at any offset and scan what they unpack to.
+  bool unpack = false;
 };
 
 // How a key's value is taken.
@@ -86,6 +88,7 @@ inline constexpr Key kKeys[] = {
     {"skipduplicates", KeyKind::kFlag, nullptr, nullptr,
      &Settings::skipduplicates},
     {"nopause", KeyKind::kFlag, nullptr, nullptr, &Settings::nopause},
+    {"unpack", KeyKind::kFlag, nullptr, nullptr, &Settings::unpack},
 };
 
 }  // namespace vexlo

@@ -210,6 +210,34 @@ TEST(Packed, EveryKindOfDeflateBlockGetsPastTheFirstLook) {
   }
 }
 
+// A window cut from longer data opens as the whole does, or tells that the
+// decoder wanted the bytes past the cut: what the scan of a raw disc image,
+// which gathers a stream's bytes a window at a time, relies on.
+TEST(Packed, AShortWindowSaysWhenItWantedMore) {
+  const Bytes in = compressible(600, 11);
+  for (int k = 0; k < kPackedSchemeCount; ++k) {
+    const auto scheme = static_cast<PackedScheme>(k);
+    SCOPED_TRACE(std::string(packed_scheme_name(scheme)));
+    const Bytes packed =
+        scheme == PackedScheme::kSlz
+            ? test::pack_slz(in, {{1, 200}, {2, 200}, {0, 200}})
+            : test::pack_plain(scheme, in);
+    const Bytes data = cat(packed, Bytes(16, 0));
+    Unpacker u;
+    const auto whole = u.open(data, 0);
+    ASSERT_TRUE(whole.has_value());
+    EXPECT_FALSE(u.wanted_more());
+    for (std::size_t cut = 0; cut < packed.size(); ++cut) {
+      const std::span<const uint8_t> window(data.data(), cut);
+      const auto part = u.open(window, 0);
+      if (!part || part->unpacked != whole->unpacked ||
+          part->end != whole->end) {
+        ASSERT_TRUE(u.wanted_more()) << "cut at " << cut;
+      }
+    }
+  }
+}
+
 // Headers and bodies for the hostile table.
 Bytes le32(uint32_t v) {
   return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
