@@ -490,8 +490,8 @@ struct Done {
   std::string source;
 };
 
-// Packed streams of a few MiB lie within this many bytes of their first.
-constexpr uint64_t kStreamReach = 20u << 20;
+// No stream of at most 16 MiB packs into more than this, as a scan reads it.
+constexpr uint64_t kStreamReach = uint64_t{32} << 20;
 
 // The packed stream a row's offset (or sector) places, opened again; its
 // `where` says how its bytes map into the input.
