@@ -101,6 +101,9 @@ struct InputFile {
   FileId id;
   intptr_t handle = -1;  // platform file handle while open
   bool regular = false;  // a regular file, not a device
+  // Opened, but a pipe, console or other device: a tree search passes over
+  // it without a word, as it does the ones its listing already knows.
+  bool special = false;
 };
 
 // Opens `path` for reading without ever blocking: directories, FIFOs,

@@ -263,6 +263,7 @@ InputFile open_input(const std::string& path) {
   }
   if (length < 0) {
     ::close(fd);
+    f.special = !S_ISDIR(st.st_mode);
     return f;
   }
   f.id.device = static_cast<uint64_t>(st.st_dev);

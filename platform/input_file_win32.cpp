@@ -60,8 +60,12 @@ InputFile open_input(const std::string& path) {
   // Consoles, pipes and other devices could wait forever for data.
   BY_HANDLE_FILE_INFORMATION info;
   LARGE_INTEGER size;
-  if (::GetFileType(h) != FILE_TYPE_DISK ||
-      !::GetFileInformationByHandle(h, &info) ||
+  if (::GetFileType(h) != FILE_TYPE_DISK) {
+    ::CloseHandle(h);
+    f.special = true;
+    return f;
+  }
+  if (!::GetFileInformationByHandle(h, &info) ||
       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
       !::GetFileSizeEx(h, &size) || size.QuadPart < 0) {
     ::CloseHandle(h);

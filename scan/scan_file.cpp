@@ -16,6 +16,7 @@ namespace vexlo {
 
 void scan_file(Run& run, const std::string& path, bool skip_outputs) {
   InputFile file = open_input(path);
+  if (skip_outputs && file.special) return;
   if (skip_outputs && file.status != LoadStatus::kOpenFailed &&
       run.guard.written(file.id)) {
     close_input(file);

@@ -10,7 +10,8 @@ namespace vexlo {
 
 // Loads the file at `path`, scans it and writes the outputs of every TIM it
 // reports. All results are console output, files and changes to `run`.
-// With `skip_outputs`, a file this run has written is passed over without a
+// With `skip_outputs` (a tree search), a file this run has written, and a
+// pipe or device the listing took for a file, are passed over without a
 // word.
 void scan_file(Run& run, const std::string& path, bool skip_outputs = false);
 

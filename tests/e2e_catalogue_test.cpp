@@ -372,7 +372,9 @@ TEST(Catalogue, GalleryShowsEveryImageInABrowser) {
   EXPECT_EQ(images, want_images);
   EXPECT_EQ(files, want_files);
 
-  // The screenshot shows the pictures: the red of the 15-bit TIMs.
+  // The screenshot shows the pictures: the red of the 15-bit TIMs (two of
+  // them at least, at the page's default 2x: 464 pixels where the names
+  // Windows refuses leave only those).
   if (!have("/usr/bin/convert -version | grep -q ImageMagick"))
     GTEST_SKIP() << "ImageMagick is not installed; screenshot not checked";
   const fs::path count = box.dir().parent_path() / "red";
@@ -382,7 +384,7 @@ TEST(Catalogue, GalleryShowsEveryImageInABrowser) {
                "info: >'" +
                count.string() + "'")
                   .c_str());
-  EXPECT_GT(std::atof(text_of(count).c_str()), 1000.0);
+  EXPECT_GT(std::atof(text_of(count).c_str()), 400.0);
 }
 
 TEST(Catalogue, FailuresAreReportedAndTheRunGoesOn) {
