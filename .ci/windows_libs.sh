@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Static MinGW builds of liblzma, libzstd and libFLAC for the Windows build's
 # CHD support. Debian ships no MinGW packages of them, so they are built
-# from Debian's own source packages (deb-src is enabled when it is not) and
-# cached under PREFIX: a second run does nothing.
+# from Debian's own source packages (deb-src entries are added beside the
+# machine's deb ones when it has none) and cached under PREFIX: a second run
+# does nothing.
 #   bash .ci/windows_libs.sh [PREFIX]     (default build-win/winlibs)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,14 +18,26 @@ export DEBIAN_FRONTEND=noninteractive
 if ! compgen -G "$src/flac-*/configure" >/dev/null; then
   if ! grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list \
        /etc/apt/sources.list.d/; then
-    . /etc/os-release
-    cat >/etc/apt/sources.list.d/vexlo-deb-src.sources <<SRC
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: $VERSION_CODENAME
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SRC
+    # Source entries beside the machine's own binary ones: the same URIs,
+    # suites, components and keyring, whatever mirror it uses.
+    lists=/etc/apt/sources.list.d
+    sed -n 's/^deb\([[:space:]]\)/deb-src\1/p' /etc/apt/sources.list \
+      "$lists"/*.list 2>/dev/null >"$lists/vexlo-deb-src.list" || true
+    awk 'BEGIN { RS = ""; ORS = "" }
+      {
+        n = split($0, line, "\n"); out = ""; binary = 0
+        for (i = 1; i <= n; i++) {
+          if (line[i] ~ /^Types:/) {
+            if (line[i] ~ /[[:space:]]deb([[:space:]]|$)/) binary = 1
+            line[i] = "Types: deb-src"
+          }
+          out = out line[i] "\n"
+        }
+        if (binary) print out "\n"
+      }' "$lists"/*.sources 2>/dev/null >"$lists/vexlo-deb-src.sources" || true
+    for f in "$lists"/vexlo-deb-src.list "$lists"/vexlo-deb-src.sources; do
+      [ -s "$f" ] || rm -f "$f"
+    done
   fi
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends dpkg-dev make \

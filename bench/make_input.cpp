@@ -8,6 +8,8 @@
 //       | disc100 (the same holding 100 TIMs: the reinsertion benchmark)
 //       | cd_mix (as disc, but the Form 1 data random in its low nibbles
 //         only, so that it compresses to about half, as real discs do)
+//       | cd_mix100 (the same holding 100 TIMs: the CHD reinsertion
+//         benchmark)
 //   vexlo_bench_input tree COUNT DIR
 //       COUNT files of random bytes under DIR, 100 to a folder (d000/f00000
 //       ...), their sizes spread evenly on a log scale from 4 KiB to 2 MiB
@@ -143,19 +145,20 @@ int main(int argc, char** argv) {
       if (slot < 600 + w * h * 2) return 1;
       put_tim(v, k * slot, f, w, h, rng);
     }
-  } else if (kind == "disc" || kind == "disc100" || kind == "cd_mix") {
+  } else if (kind == "disc" || kind == "disc100" || kind == "cd_mix" ||
+             kind == "cd_mix100") {
     // The data stream first, then wrapped into sectors in place of `v`.
     const std::size_t sectors = size / 2352;
     const std::size_t form2 = sectors / 10;  // n % 10 == 9
     std::vector<uint8_t> stream((sectors - form2) * 2048);
     const uint64_t mask =
-        kind == "cd_mix" ? 0x0F0F0F0F0F0F0F0Full : ~uint64_t{0};
+        kind.starts_with("cd_mix") ? 0x0F0F0F0F0F0F0F0Full : ~uint64_t{0};
     for (std::size_t i = 0; i + 8 <= stream.size(); i += 8) {
       const uint64_t x = rng() & mask;
       std::memcpy(&stream[i], &x, 8);
     }
     static const uint32_t flags[] = {0x08, 0x09, 0x02, 0x03};
-    const std::size_t tims = kind == "disc100" ? 100 : 20;
+    const std::size_t tims = kind.ends_with("100") ? 100 : 20;
     const std::size_t slot = stream.size() / tims;
     for (std::size_t k = 0; k < tims; ++k)
       put_tim(stream, k * slot + 2000, flags[k % 4], 64, 64, rng);

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <optional>
 
-#include "platform/aligned_buffer.h"
+#include "disc/parallel_decode.h"
 
 namespace vexlo::chd {
 
@@ -330,6 +333,13 @@ Refusal read_tracks(std::span<const uint8_t> file, uint64_t at, Image& image) {
           track.data_size == 0 ||
           (sub != "NONE" && sub != "RW" && sub != "RW_RAW"))
         return Refusal::kDamaged;
+      track.type = type;
+      // Older metadata has no gaps; a gap that is no number counts as none.
+      if (!number(field(line, "PREGAP:"), 1u << 24, &track.pregap))
+        track.pregap = 0;
+      if (!number(field(line, "POSTGAP:"), 1u << 24, &track.postgap))
+        track.postgap = 0;
+      track.pregap_data = field(line, "PGTYPE:").starts_with("V");
       found.emplace_back(number_of, track);
     }
     at = next;
@@ -452,29 +462,157 @@ void bin_pieces(const Image& image, uint32_t n, std::span<uint8_t> hunk,
   }
 }
 
-bool decode_bin(std::span<const uint8_t> file, const Image& image,
-                std::vector<uint8_t>& bin, uint32_t* damaged) {
-  AlignedBuffer hunk;
+bool decode_hunks(std::span<const uint8_t> file, const Image& image,
+                  const DecodeOptions& options, const PieceConsumer& consume) {
+  auto make = [&]() -> UnitDecoder {
+    auto d = std::make_shared<HunkDecoder>(image);
+    if (options.reader) d->set_reader(options.reader);
+    return
+        [d, file, &image, &options](
+            uint64_t n, std::span<uint8_t> out) -> std::optional<std::size_t> {
+          const uint32_t hunk = static_cast<uint32_t>(n);
+          if (options.skip_audio && only_audio(image, hunk)) {
+            std::memset(out.data(), 0, out.size());
+            return out.size();
+          }
+          if (!d->decode(file, hunk, out)) return std::nullopt;
+          return out.size();
+        };
+  };
+  std::vector<uint8_t> zeros;
   std::vector<Piece> pieces;
+  return decode_in_order(
+      image.map.size(), image.hunk_bytes, options.threads, make,
+      [&](uint64_t n, std::span<uint8_t> bytes, bool ok) {
+        if (!ok) {
+          zeros.assign(image.hunk_bytes, 0);
+          bytes = zeros;
+        }
+        if (options.progress) options.progress(static_cast<uint32_t>(n));
+        pieces.clear();
+        bin_pieces(image, static_cast<uint32_t>(n), bytes, pieces);
+        return consume(static_cast<uint32_t>(n), pieces, ok);
+      });
+}
+
+bool decode_bin(std::span<const uint8_t> file, const Image& image,
+                const DecodeOptions& given, std::vector<uint8_t>& bin,
+                std::vector<uint32_t>& damaged) {
   try {
     bin.assign(static_cast<std::size_t>(image.bin_size), 0);
-    hunk.resize(image.hunk_bytes);
   } catch (const std::bad_alloc&) {
+    bin = std::vector<uint8_t>();
     return false;
   }
-  HunkDecoder decoder(image);
-  for (uint32_t n = 0; n < image.map.size(); ++n) {
-    if (!decoder.decode(file, n, hunk)) {
-      *damaged = n;
-      return false;
-    }
-    pieces.clear();
-    bin_pieces(image, n, hunk, pieces);
-    for (const Piece& p : pieces)
-      if (p.bin_offset <= bin.size() && p.size <= bin.size() - p.bin_offset)
-        std::memcpy(bin.data() + p.bin_offset, p.data, p.size);
-  }
+  DecodeOptions options = given;
+  options.skip_audio = false;
+  decode_hunks(
+      file, image, options,
+      [&](uint32_t n, std::span<const Piece> pieces, bool ok) {
+        if (!ok) damaged.push_back(n);
+        for (const Piece& p : pieces)
+          if (p.bin_offset <= bin.size() && p.size <= bin.size() - p.bin_offset)
+            std::memcpy(bin.data() + p.bin_offset, p.data, p.size);
+        return true;
+      });
   return true;
+}
+
+BinRange hunk_bin_range(const Image& image, uint32_t n) {
+  const uint64_t first = uint64_t{n} * image.frames_per_hunk;
+  const uint64_t last = first + image.frames_per_hunk;
+  BinRange r;
+  bool any = false;
+  for (const Track& t : image.tracks) {
+    const uint64_t from = std::max<uint64_t>(first, t.chd_frame);
+    const uint64_t to =
+        std::min<uint64_t>(last, uint64_t{t.chd_frame} + t.frames);
+    if (from >= to) continue;
+    const uint64_t frame = t.data_size + t.sub_size;
+    const uint64_t begin = t.bin_offset + (from - t.chd_frame) * frame;
+    const uint64_t end = t.bin_offset + (to - t.chd_frame) * frame;
+    if (!any) r.begin = begin;
+    r.end = end;
+    any = true;
+  }
+  return r;
+}
+
+BinLayout bin_layout(const Image& image) {
+  BinLayout l;
+  if (image.tracks.empty() || image.tracks[0].audio) return l;
+  const Track& t = image.tracks[0];
+  const uint32_t frame = t.data_size + t.sub_size;
+  l.raw = true;
+  if (frame == 2352)
+    l.format = SectorFormat::k2352;
+  else if (frame == 2448)
+    l.format = SectorFormat::k2448;
+  else if (frame == 2336)
+    l.format = SectorFormat::k2336;
+  else
+    l.raw = false;
+  return l;
+}
+
+namespace {
+
+std::string msf(uint64_t frame) {
+  char t[32];
+  std::snprintf(t, sizeof t, "%02u:%02u:%02u",
+                static_cast<unsigned>(frame / (75 * 60)),
+                static_cast<unsigned>(frame / 75 % 60),
+                static_cast<unsigned>(frame % 75));
+  return t;
+}
+
+// The cue sheet's name for a track type of the metadata.
+const char* cue_type(const std::string& type) {
+  static const struct {
+    const char* meta;
+    const char* cue;
+  } kNames[] = {{"MODE1", "MODE1/2048"},       {"MODE1_RAW", "MODE1/2352"},
+                {"MODE2", "MODE2/2336"},       {"MODE2_FORM1", "MODE2/2048"},
+                {"MODE2_FORM2", "MODE2/2324"}, {"MODE2_FORM_MIX", "MODE2/2336"},
+                {"MODE2_RAW", "MODE2/2352"},   {"AUDIO", "AUDIO"}};
+  for (const auto& n : kNames)
+    if (type == n.meta) return n.cue;
+  return "MODE1/2048";
+}
+
+}  // namespace
+
+std::string cue_sheet(const Image& image, const std::string& bin_name) {
+  std::string out = "FILE \"" + bin_name + "\" BINARY\n";
+  uint64_t frame = 0;  // frames of the BIN before the track
+  for (std::size_t i = 0; i < image.tracks.size(); ++i) {
+    const Track& t = image.tracks[i];
+    char head[40];
+    std::snprintf(head, sizeof head, "  TRACK %02u %s\n",
+                  static_cast<unsigned>(i + 1), cue_type(t.type));
+    out += head;
+    uint64_t start = frame;
+    if (t.pregap > 0 && t.pregap_data) {
+      out += "    INDEX 00 " + msf(frame) + "\n";
+      start += t.pregap;
+    } else if (t.pregap > 0) {
+      out += "    PREGAP " + msf(t.pregap) + "\n";
+    }
+    out += "    INDEX 01 " + msf(start) + "\n";
+    if (t.postgap > 0) out += "    POSTGAP " + msf(t.postgap) + "\n";
+    frame += t.frames;
+  }
+  return out;
+}
+
+std::string open_chd(std::span<const uint8_t> file, Image& image) {
+  Refusal why = Refusal::kNone;
+  try {
+    if (open_image(file, image, &why)) return {};
+  } catch (const std::bad_alloc&) {
+    why = Refusal::kTooLarge;
+  }
+  return refusal_text(why, image.version);
 }
 
 bool only_audio(const Image& image, uint32_t n) {

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "disc/disc_image.h"
+
 namespace vexlo::chd {
 
 constexpr std::size_t kHeaderSize = 124;
@@ -61,6 +63,13 @@ struct Track {
   uint32_t sub_size = 0;   // subcode bytes per frame in the BIN (0 or 96)
   uint32_t chd_frame = 0;  // first frame in the CHD
   uint64_t bin_offset = 0;
+  // As the metadata gives them, for the cue sheet: the type ("MODE2_RAW"),
+  // the pregap's frames (held in the BIN when `pregap_data`) and the
+  // postgap's.
+  std::string type;
+  uint32_t pregap = 0;
+  bool pregap_data = false;
+  uint32_t postgap = 0;
 };
 
 struct Image {
@@ -129,11 +138,61 @@ void bin_pieces(const Image& image, uint32_t n, std::span<uint8_t> hunk,
 // True when no frame of hunk `n` is a BIN frame outside an audio track.
 bool only_audio(const Image& image, uint32_t n);
 
-// The whole BIN of `file` into `bin` (image.bin_size bytes, every hunk
-// decoded on this thread). False when a hunk is damaged, its number in
-// *damaged, or when the BIN cannot be allocated (*damaged untouched).
+// BIN bytes [begin, end) that the frames of hunk `n` hold (one run: a hunk's
+// frames follow each other in the BIN); begin == end when it holds none.
+struct BinRange {
+  uint64_t begin = 0, end = 0;
+};
+BinRange hunk_bin_range(const Image& image, uint32_t n);
+
+// How the BIN is laid out, from the track metadata alone: a raw image of
+// `format` when the first track is a data track of whole raw sectors (2352
+// bytes a frame in the BIN, 2448 with subcode, or the 2336 of Mode 2 without
+// sync and header); else plain bytes (2048-byte sectors, audio first, ...).
+struct BinLayout {
+  bool raw = false;
+  SectorFormat format = SectorFormat::k2352;
+};
+BinLayout bin_layout(const Image& image);
+
+// Reads the header, map and metadata of `file` into `image`: an empty
+// string, or why the CHD cannot be read (refusal_text, as for a CHD that
+// needs more memory than there is, "its BIN would be larger ...").
+std::string open_chd(std::span<const uint8_t> file, Image& image);
+
+// The cue sheet of the BIN that holds every track of `image` in one file
+// named `bin_name`: the text a CD image tool writes when it extracts them.
+std::string cue_sheet(const Image& image, const std::string& bin_name);
+
+// How decode_hunks works.
+struct DecodeOptions {
+  unsigned threads = 0;  // decoding threads; 0: one per core
+  // Given, each thread's decoder reads the stored bytes of hunks with it.
+  HunkDecoder::Reader reader;
+  // Hunks of audio frames only are not decoded but handed on as zeros.
+  bool skip_audio = false;
+  // Given, called with each hunk's number as it is handed on (in order).
+  std::function<void(uint32_t hunk)> progress;
+};
+
+// Takes hunk `n`: its BIN pieces, or when `ok` is false (a damaged hunk) the
+// same pieces over zeros. Returning false stops the decoding.
+using PieceConsumer =
+    std::function<bool(uint32_t n, std::span<const Piece> pieces, bool ok)>;
+
+// Decodes every hunk of `file` on options.threads threads and hands their
+// pieces to `consume` in hunk order (see decode_in_order): the same for any
+// number of threads. False when `consume` stopped.
+bool decode_hunks(std::span<const uint8_t> file, const Image& image,
+                  const DecodeOptions& options, const PieceConsumer& consume);
+
+// The whole BIN of `file` into `bin` (image.bin_size bytes), decoded with
+// `options` (whose skip_audio it ignores); the bytes of damaged hunks are zeros
+// and their numbers go to `damaged`, in order. False, `bin` empty, when the BIN
+// cannot be allocated.
 bool decode_bin(std::span<const uint8_t> file, const Image& image,
-                std::vector<uint8_t>& bin, uint32_t* damaged);
+                const DecodeOptions& options, std::vector<uint8_t>& bin,
+                std::vector<uint32_t>& damaged);
 
 // CRC-16 (CCITT, initial 0xFFFF) as the map and hunks use it.
 uint16_t crc16(std::span<const uint8_t> data);

@@ -11,6 +11,7 @@
 #include <span>
 
 #include "disc/disc_image.h"
+#include "disc/holes.h"
 
 namespace vexlo {
 
@@ -51,6 +52,15 @@ class DataStream {
   std::span<const uint8_t> bytes() const { return bytes_; }
   // The sector map, null for a plain stream.
   const DiscMap* map() const { return map_; }
+
+  // Where the input could not be read (a damaged CHD hunk): no TIM whose
+  // bytes touch one is reported. Null when there is none.
+  const StreamHoles* holes() const { return holes_; }
+  DataStream with_holes(const StreamHoles& holes) const {
+    DataStream s = *this;
+    s.holes_ = holes.empty() ? nullptr : &holes;
+    return s;
+  }
 
   // Where stream byte `pos` (< size()) lies in the input.
   StreamPlace place(std::size_t pos) const;
@@ -99,6 +109,7 @@ class DataStream {
   std::span<const uint8_t> bytes_;
   const DiscMap* map_;
   bool in_place_;
+  const StreamHoles* holes_ = nullptr;
 };
 
 }  // namespace vexlo

@@ -8,13 +8,12 @@
 #include <set>
 #include <string>
 
+#include "catalogue/catalogue.h"
+#include "extract/repeats.h"
 #include "platform/output_file.h"
 #include "settings/settings.h"
 
 namespace vexlo {
-
-struct CatalogueState;  // catalogue/catalogue.h
-class RepeatTable;      // extract/repeats.h
 
 struct Run {
   Settings settings;

@@ -44,12 +44,11 @@ std::size_t match_length(const uint8_t* a, const uint8_t* b,
 class MatchFinder {
  public:
   MatchFinder(std::span<const uint8_t> data, uint32_t max_dist,
-              uint32_t min_len, uint32_t depth, uint32_t nice)
+              uint32_t min_len, uint32_t nice)
       : d_(data.data()),
         size_(data.size()),
         max_dist_(max_dist),
         min_len_(std::max<uint32_t>(min_len, 1)),
-        depth_(depth),
         nice_(nice),
         mask_(std::bit_ceil(std::max<uint32_t>(max_dist, 1) + 1u) - 1),
         head_(std::size_t{1} << kHashBits, 0),
@@ -68,10 +67,12 @@ class MatchFinder {
   }
 
   // Matches at `pos` of at most `limit` bytes, each longer and farther than
-  // the one before.
-  void find(std::size_t pos, std::size_t limit, std::vector<Match>& out) const {
+  // the one before, from at most `depth` places of the chain; returns the
+  // places looked at.
+  uint32_t find(std::size_t pos, std::size_t limit, uint32_t depth,
+                std::vector<Match>& out) const {
     out.clear();
-    if (limit < min_len_) return;
+    if (limit < min_len_) return 0;
     const uint8_t* p = d_ + pos;
     std::size_t best = min_len_ - 1;
     auto consider = [&](std::size_t cand) {
@@ -86,9 +87,10 @@ class MatchFinder {
       const uint32_t c = pairs_[p[0] | (p[1] << 8)];
       if (c != 0 && pos - (c - 1) <= max_dist_) consider(c - 1);
     }
-    if (limit < 3 || pos + 3 > size_) return;
+    if (limit < 3 || best >= limit || pos + 3 > size_) return 0;
     uint32_t cand = head_[hash(pos)];
-    for (uint32_t steps = 0; cand != 0 && steps < depth_; ++steps) {
+    uint32_t steps = 0;
+    for (; cand != 0 && steps < depth; ++steps) {
       const std::size_t c = cand - 1;
       if (pos - c > max_dist_) break;
       if (d_[c + best] == p[best]) {
@@ -99,6 +101,7 @@ class MatchFinder {
       if (next >= cand) break;  // a slot reused by a newer position
       cand = next;
     }
+    return steps;
   }
 
  private:
@@ -109,7 +112,7 @@ class MatchFinder {
 
   const uint8_t* d_;
   std::size_t size_;
-  uint32_t max_dist_, min_len_, depth_, nice_, mask_;
+  uint32_t max_dist_, min_len_, nice_, mask_;
   std::vector<uint32_t> head_, prev_, pairs_;
 };
 
@@ -126,10 +129,13 @@ std::vector<LzOp> lz_parse(std::span<const uint8_t> data, std::size_t begin,
   }
   for (const LzToken& t : model.fills) max_fill = std::max(max_fill, t.max_len);
   if (model.copies.empty()) min_len = 0xFFFFFFFFu;
-  // Small streams get a deep search: the bytes are few, the gain is not.
-  const uint32_t depth = end - begin <= (std::size_t{1} << 20) ? 1024 : 64;
+  // The chains are searched up to 1024 places deep while the search stays
+  // within a budget of places for the whole stream (so that data whose
+  // chains are all long, like bytes of one bit, still packs in time): each
+  // position may use its share of what is left, and no fewer than 8.
+  uint64_t budget = 16 * uint64_t{end - begin} + (uint64_t{4} << 20);
   MatchFinder finder(data, max_dist, min_len == 0xFFFFFFFFu ? 0xFFFF : min_len,
-                     depth, std::max(max_len, 1u));
+                     std::max(max_len, 1u));
   for (std::size_t p = window_begin; p < begin; ++p) finder.insert(p);
 
   const uint32_t reach = std::max(max_len, max_fill);
@@ -172,7 +178,12 @@ std::vector<LzOp> lz_parse(std::span<const uint8_t> data, std::size_t begin,
       longest = LzOp{};
       relax(i + 1, here + model.literal, LzOp{LzOp::kLiteral, 1, 0});
       if (max_len != 0) {
-        finder.find(i, std::min<std::size_t>(end - i, max_len), matches);
+        const uint64_t share = budget / (end - i);
+        const uint32_t depth =
+            static_cast<uint32_t>(std::clamp<uint64_t>(share, 8, 1024));
+        const uint32_t used = finder.find(
+            i, std::min<std::size_t>(end - i, max_len), depth, matches);
+        budget -= std::min<uint64_t>(budget, used);
         uint32_t done = min_len - 1;
         for (const Match& m : matches) {
           usable.clear();

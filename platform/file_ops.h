@@ -56,6 +56,10 @@ bool copy_with_patches(const std::string& from, const std::string& to,
 // Removes the file `name`; false when it could not.
 bool remove_file(const std::string& name);
 
+// Why the input `name` cannot be read, in the system's words ("No such file
+// or directory"); empty when it can be opened as a file.
+std::string unreadable_reason(const std::string& name);
+
 // Reads the regular file `name` whole, up to `limit` bytes. False when it
 // cannot be opened or is not a regular file (a FIFO is never waited on).
 // On Windows, where paths inside the program are UTF-8, text that is not

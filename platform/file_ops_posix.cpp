@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <string_view>
 #include <vector>
@@ -188,6 +189,18 @@ bool copy_with_patches(const std::string& from, const std::string& to,
   if (!close_output(out, to, ok)) return false;
   *id = out.id;
   return true;
+}
+
+std::string unreadable_reason(const std::string& name) {
+  const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
+  struct stat st;
+  const int err = ::fstat(fd, &st) != 0 ? errno : 0;
+  ::close(fd);
+  if (err != 0) return std::strerror(err);
+  if (S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
+  if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) return "not a file";
+  return {};
 }
 
 bool remove_file(const std::string& name) {

@@ -160,6 +160,28 @@ bool copy_with_patches(const std::string& from, const std::string& to,
   return ok;
 }
 
+std::string unreadable_reason(const std::string& name) {
+  std::wstring wide;
+  if (!wide_path(name, &wide)) return "not a name this system takes";
+  const HANDLE h = ::CreateFileW(wide.c_str(), GENERIC_READ,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    char text[512];
+    DWORD n = ::FormatMessageA(
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        ::GetLastError(), 0, text, sizeof text, nullptr);
+    // Without the line end and full stop the system puts after it.
+    while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' ||
+                     text[n - 1] == ' ' || text[n - 1] == '.'))
+      --n;
+    return n > 0 ? std::string(text, n) : "it cannot be opened";
+  }
+  const bool disk = ::GetFileType(h) == FILE_TYPE_DISK;
+  ::CloseHandle(h);
+  return disk ? std::string() : "not a file";
+}
+
 bool remove_file(const std::string& name) {
   std::wstring wide;
   return wide_path(name, &wide) && ::DeleteFileW(wide.c_str());

@@ -18,6 +18,7 @@
 #endif
 #include "disc/disc_image.h"
 #include "disc/edc_ecc.h"
+#include "disc/holes.h"
 #include "disc/stream.h"
 #include "packed/encode.h"
 #include "packed/packed.h"
@@ -42,13 +43,30 @@ using Bytes = std::vector<uint8_t>;
 // sector size), aligned from the start of the file, so that a disc image's
 // sectors can be finished whole.
 
-bool load(const std::string& path, InputData& data) {
+LoadStatus load_status(const std::string& path, InputData& data) {
   InputFile file = open_input(path);
   if (file.status != LoadStatus::kLoaded) {
     if (file.status == LoadStatus::kTooLarge) close_input(file);
-    return false;
+    return file.status;
   }
-  return read_input(file, data) == LoadStatus::kLoaded;
+  return read_input(file, data);
+}
+
+bool load(const std::string& path, InputData& data) {
+  return load_status(path, data) == LoadStatus::kLoaded;
+}
+
+// Why the input `path` could not be loaded (`status`), for a row's line.
+std::string load_failure(const std::string& path, LoadStatus status) {
+  std::string why;
+  if (status == LoadStatus::kTooLarge)
+    why = "it is larger than 2147483647 bytes";
+  else if (status == LoadStatus::kNoMemory)
+    why = "not enough memory to load it";
+  else
+    why = unreadable_reason(path);
+  if (why.empty()) why = "it cannot be opened";
+  return path + " can't be read: " + why;
 }
 
 // One file the row's TIM may come back from.
@@ -65,10 +83,16 @@ struct Patched {
   InputData data;
   bool loaded = false;
   // A CHD: its BIN, decoded whole, is what the rows and the copy are of;
-  // `unreadable` says why it could not be decoded.
+  // `unreadable` says why it could not be decoded. The BIN bytes of its
+  // damaged hunks (zeros in `bin`) are `holes`, hole i of hunk damaged[i].
   bool chd = false;
   Bytes bin;
   std::string unreadable;
+#ifdef VEXLO_CHD
+  chd::Image chd_image;  // for the cue sheet beside the copy
+#endif
+  std::vector<uint32_t> damaged;
+  StreamHoles holes;
   // A raw image of `format` (when its rows give sectors), whose changed
   // sectors get EDC/ECC anew; blocks are its sectors.
   bool image = false;
@@ -199,7 +223,7 @@ void put_tim(Patched& t, const Found& f, const Bytes& tim) {
 
 // Applies one source to `tim`; empty or why not.
 std::string apply_source(const Source& s, Bytes& tim, uint32_t total,
-                         bool keep_indices) {
+                         bool keep_indices, Edit* edit = nullptr) {
   InputData data;
   if (!load(s.path, data)) {
     note_failure();
@@ -218,7 +242,7 @@ std::string apply_source(const Source& s, Bytes& tim, uint32_t total,
   if (!why.empty()) return s.name + " " + why;
   return apply_picture(tim, pic, s.row,
                        s.kind == Source::kPng ? Target::kPng : Target::kBitmap,
-                       keep_indices, s.name);
+                       keep_indices, s.name, edit);
 }
 
 struct Outcome {
@@ -234,11 +258,14 @@ Outcome edit_row(const std::vector<Source>& sources, const Found& f) {
   const std::string* first_main = nullptr;
   for (const Source& s : sources) {
     Bytes tim = now;
-    const bool pal = s.row > 0;
-    std::string why = apply_source(s, tim, f.examined.total, false);
+    Edit edit = Edit::kPixels;
+    std::string why = apply_source(s, tim, f.examined.total, false, &edit);
     if (!why.empty()) return {{}, {}, why};
     if (tim == now) continue;  // unedited, whatever its bytes
     if (out.source.empty()) out.source = s.name;
+    // A _pal image that only shows its row's colours edits pixels, as the
+    // main picture does.
+    const bool pal = s.row > 0 && edit == Edit::kPalette;
     if (!pal) {
       if (first_main && tim != out.tim)
         return {{}, {}, *first_main + " and " + s.name + " disagree"};
@@ -254,16 +281,31 @@ Outcome edit_row(const std::vector<Source>& sources, const Found& f) {
   return out;
 }
 
-std::string copy_name(const std::string& outname, const std::string& file,
-                      std::set<std::string>& taken) {
+// The names of one input's outputs: the copy, with a CHD's copy (the BIN) a
+// cue sheet, and the patch.
+struct OutputNames {
+  std::string copy, cue, ppf;
+};
+
+// The copy is `outname` and the file's name; when this run's outputs hold it
+// (or the cue sheet's name), `_2`, `_3` ... go before its extension, the
+// same in every name.
+OutputNames output_names(const std::string& outname, const std::string& file,
+                         bool cue, std::set<std::string>& taken) {
   const std::string base = outname + file.substr(folder_end(file));
-  std::string name = base;
   const std::size_t slash = folder_end(base);
   std::size_t dot = base.find_last_of('.');
   if (dot == std::string::npos || dot < slash) dot = base.size();
-  for (int k = 2; !taken.insert(name).second; ++k)
-    name = base.substr(0, dot) + "_" + std::to_string(k) + base.substr(dot);
-  return name;
+  for (int k = 1;; ++k) {
+    std::string stem = base.substr(0, dot);
+    if (k > 1) stem.append("_").append(std::to_string(k));
+    OutputNames n{stem + base.substr(dot), cue ? stem + ".cue" : "", ""};
+    n.ppf = n.copy + ".ppf";
+    if (taken.count(n.copy) != 0 || (cue && taken.count(n.cue) != 0)) continue;
+    taken.insert(n.copy);
+    if (cue) taken.insert(n.cue);
+    return n;
+  }
 }
 
 struct RunState {
@@ -289,15 +331,21 @@ void write_target(RunState& rs, Patched& t) {
     runs.push_back({at, Bytes(before.begin(), before.end()), block});
   }
   for (const PatchRun& r : runs) patches.push_back({r.offset, r.after});
-  // A CHD's copy is the BIN it holds, with the edits.
+  // A CHD's copy is the BIN it holds, with the edits, and its cue sheet.
   std::string from = t.file;
   if (t.chd) {
     const std::size_t dot = from.find_last_of('.');
     if (dot != std::string::npos && dot >= folder_end(from)) from.resize(dot);
     from += ".bin";
   }
-  const std::string copy = copy_name(rs.run.settings.outname, from, rs.taken);
-  const std::string ppf = copy + ".ppf";
+  const OutputNames names =
+      output_names(rs.run.settings.outname, from, t.chd, rs.taken);
+  // A copy of a CHD with a damaged hunk would hold zeros for its bytes.
+  if (!t.damaged.empty()) {
+    std::printf("Could not write %s\n", names.copy.c_str());
+    note_failure();
+    return;
+  }
   const std::string shown = rs.catalogue.substr(folder_end(rs.catalogue));
   const Bytes patch =
       ppf_patch("Vexlo: " + std::to_string(t.changed) + " tim(s) from " + shown,
@@ -305,37 +353,59 @@ void write_target(RunState& rs, Patched& t) {
                     ? file.subspan(kPpfBlockAt, kPpfBlockSize)
                     : std::span<const uint8_t>(),
                 runs);
+  std::vector<std::string> written;
+  auto fail = [&](const std::string& name) {
+    std::printf("Could not write %s\n", name.c_str());
+    note_failure();
+    for (const std::string& w : written) remove_file(w);
+  };
+  auto wrote = [&](const std::string& name, const FileId& id) {
+    rs.keep.protect(id);
+    written.push_back(name);
+  };
   FileId id;
-  bool written = false;
-  if (rs.keep.may_create(copy)) {
+  bool ok = false;
+  if (rs.keep.may_create(names.copy)) {
     if (t.chd) {
       for (const FilePatch& p : patches)
         std::copy(p.bytes.begin(), p.bytes.end(), t.bin.begin() + p.offset);
-      written = create_and_write(copy, t.bin, &id);
+      ok = create_and_write(names.copy, t.bin, &id);
     } else {
-      written = copy_with_patches(t.file, copy, patches, &id);
+      ok = copy_with_patches(t.file, names.copy, patches, &id);
     }
   }
-  if (!written) {
-    std::printf("Could not write %s\n", copy.c_str());
-    note_failure();
-    return;
+  if (!ok) return fail(names.copy);
+  wrote(names.copy, id);
+#ifdef VEXLO_CHD
+  if (t.chd) {
+    const std::string text =
+        chd::cue_sheet(t.chd_image, names.copy.substr(folder_end(names.copy)));
+    if (!rs.keep.may_create(names.cue) ||
+        !create_and_write(
+            names.cue,
+            std::span(reinterpret_cast<const uint8_t*>(text.data()),
+                      text.size()),
+            &id))
+      return fail(names.cue);
+    wrote(names.cue, id);
   }
-  rs.keep.protect(id);
-  FileId ppf_id;
-  if (!rs.keep.may_create(ppf) || !create_and_write(ppf, patch, &ppf_id)) {
-    std::printf("Could not write %s\n", ppf.c_str());
-    note_failure();
-    remove_file(copy);
-    return;
-  }
-  rs.keep.protect(ppf_id);
-  std::printf("Wrote %s and %s (%i tim(s) patched).\n", copy.c_str(),
-              ppf.c_str(), t.changed);
+#endif
+  if (!rs.keep.may_create(names.ppf) ||
+      !create_and_write(names.ppf, patch, &id))
+    return fail(names.ppf);
+  wrote(names.ppf, id);
+  if (t.chd)
+    std::printf("Wrote %s, %s and %s (%i tim(s) patched).\n",
+                names.copy.c_str(), names.cue.c_str(), names.ppf.c_str(),
+                t.changed);
+  else
+    std::printf("Wrote %s and %s (%i tim(s) patched).\n", names.copy.c_str(),
+                names.ppf.c_str(), t.changed);
   rs.total += t.changed;
 }
 
-// When `t` is a CHD, decodes the BIN it holds into t.bin, or says why not.
+// When `t` is a CHD, decodes the BIN it holds into t.bin (on every core),
+// or says why not.
 void open_chd(Patched& t) {
   const std::span<const uint8_t> file = t.data.bytes();
   const std::span<const uint8_t> head =
@@ -345,29 +415,52 @@ void open_chd(Patched& t) {
     return;
 #ifdef VEXLO_CHD
   chd::Image image;
-  chd::Refusal refusal = chd::Refusal::kNone;
-  uint32_t damaged = 0;
-  bool opened = false;
-  try {
-    opened = chd::open_image(file, image, &refusal);
-  } catch (const std::bad_alloc&) {
-    refusal = chd::Refusal::kTooLarge;
+  const std::string why = chd::open_chd(file, image);
+  if (!why.empty()) {
+    t.unreadable = t.file + " can't be read: " + why;
+    return;
   }
-  if (!opened) {
-    t.unreadable =
-        t.file + " can't be read: " + chd::refusal_text(refusal, image.version);
-  } else if (!chd::decode_bin(file, image, t.bin, &damaged)) {
-    t.unreadable = t.bin.empty() && image.bin_size != 0
-                       ? t.file + " is too large to decode in memory"
-                       : t.file + " can't be read: hunk " +
-                             std::to_string(damaged) + " is damaged";
-    t.bin = Bytes();
-  } else {
-    t.chd = true;
+  chd::DecodeOptions options;
+  const InputData& data = t.data;
+  options.reader = [&data](uint64_t at, std::size_t n, uint8_t* out) {
+    return data.read_at(static_cast<std::size_t>(at), out, n);
+  };
+  if (!chd::decode_bin(file, image, options, t.bin, t.damaged)) {
+    t.unreadable = t.file + " is too large to decode in memory";
+    return;
   }
+  for (uint32_t n : t.damaged) {
+    const chd::BinRange r = chd::hunk_bin_range(image, n);
+    t.holes.add(r.begin, r.end);
+  }
+  t.chd_image = std::move(image);
+  t.chd = true;
 #else
   t.unreadable = t.file + " is a CHD image, which this build does not read";
 #endif
+}
+
+// The damaged hunk of a CHD that the TIM of `row` would take bytes from:
+// its place in t.damaged, or -1. In a raw image the TIM's bytes run through
+// the data of the sectors from its own on, as far as its size.
+int64_t damaged_under(const Patched& t, const CatalogueRow& row) {
+  const std::span<const uint8_t> file = t.bytes();
+  if (t.holes.empty() || row.offset < 0) return -1;
+  const uint64_t size = static_cast<uint32_t>(std::max(row.size, 1));
+  if (!row.sector || !t.image) {
+    const uint64_t at = static_cast<uint64_t>(row.offset);
+    return t.holes.first_touched(at, at + size);
+  }
+  uint64_t need = row.sector_offset + size;
+  for (uint64_t at = *row.sector * t.block;
+       need > 0 && at < file.size() && file.size() - at >= t.block;
+       at += t.block) {
+    const int64_t h = t.holes.first_touched(at, at + t.block);
+    if (h >= 0) return h;
+    if (sector_data_start(file.subspan(at, t.block), t.format) != 0)
+      need -= std::min<uint64_t>(need, kSectorDataSize);
+  }
+  return -1;
 }
 
 std::vector<Source> sources_of(const CatalogueRow& row,
@@ -397,8 +490,8 @@ struct Done {
   std::string source;
 };
 
-// Packed streams of a few MiB lie within this many bytes of their first.
-constexpr uint64_t kStreamReach = 20u << 20;
+// No stream of at most 16 MiB packs into more than this, as a scan reads it.
+constexpr uint64_t kStreamReach = uint64_t{32} << 20;
 
 // The packed stream a row's offset (or sector) places, opened again; its
 // `where` says how its bytes map into the input.
@@ -603,12 +696,22 @@ int32_t reinsert(Run& run) {
     if (!t.loaded) {
       t.file = row.file;
       t.loaded = true;
-      if (!load(row.file, t.data)) {
+      const LoadStatus status = load_status(row.file, t.data);
+      if (status != LoadStatus::kLoaded) {
         t.data = InputData{};
+        t.unreadable = load_failure(row.file, status);
         note_failure();
       }
       open_chd(t);
       t.image = probe_disc_image(t.bytes(), &t.format);
+#ifdef VEXLO_CHD
+      // A CHD's layout is its metadata's, whatever its first hunk holds.
+      if (t.chd) {
+        const chd::BinLayout layout = chd::bin_layout(t.chd_image);
+        t.image = layout.raw;
+        t.format = layout.format;
+      }
+#endif
       if (t.image) t.block = sector_size(t.format);
     }
     if (!row.packed.empty()) {
@@ -635,6 +738,16 @@ int32_t reinsert(Run& run) {
         line.clear();
         std::printf("TIM %i at byte %i: %s\n", row.number, row.offset,
                     t.unreadable.c_str());
+      }
+      continue;
+    }
+    if (const int64_t h = damaged_under(t, row); h >= 0) {
+      note_failure();
+      if (!sources.empty() || same) {
+        line.clear();
+        std::printf("TIM %i at byte %i: %s can't be read: hunk %i is damaged\n",
+                    row.number, row.offset, t.file.c_str(),
+                    static_cast<int>(t.damaged[static_cast<std::size_t>(h)]));
       }
       continue;
     }

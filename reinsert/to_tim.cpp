@@ -38,7 +38,8 @@ uint16_t colour_value(Rgba c) {
 
 std::string apply_picture(std::vector<uint8_t>& tim, const Picture& pic,
                           int32_t row, Target target, bool keep_indices,
-                          const std::string& name) {
+                          const std::string& name, Edit* edit) {
+  if (edit) *edit = Edit::kPixels;
   const std::optional<Examined> found = examine_whole(tim);
   if (!found || check_pixels(found->info) != PixelStatus::kOk)
     return "the TIM's pixels cannot be read";
@@ -70,19 +71,6 @@ std::string apply_picture(std::vector<uint8_t>& tim, const Picture& pic,
 
   const int entries = bpp == 4 ? 16 : 256;
   const std::array<Rgba, 256> old = PixelReader(info, row, target).palette();
-  // An indexed PNG may change its CLUT row's entries (as far as its PLTE
-  // reaches).
-  const bool has_row = row < clut_rows(info);
-  if (pic.indexed && target == Target::kPng && has_row) {
-    uint8_t* clut = tim.data() + kTimHeaderSize + kBlockHeaderSize +
-                    2 * std::size_t(row) * entries;
-    const std::size_t n = std::min<std::size_t>(pic.palette.size(), entries);
-    for (std::size_t k = 0; k < n; ++k)
-      if (pic.palette[k] != old[k])
-        write_u16le(clut + 2 * k, colour_value(pic.palette[k]));
-  }
-  const std::array<Rgba, 256> now = PixelReader(info, row, target).palette();
-
   auto index_at = [&](std::size_t i) -> uint8_t {
     if (bpp == 8) return pixels[i];
     return (i & 1) ? pixels[i / 2] >> 4 : pixels[i / 2] & 15;
@@ -96,6 +84,59 @@ std::string apply_picture(std::vector<uint8_t>& tim, const Picture& pic,
       pixels[i / 2] = static_cast<uint8_t>((pixels[i / 2] & 0xF0) | k);
     }
   };
+  auto pixel_at = [&](std::size_t i) {
+    return at_text(static_cast<uint32_t>(i % w), static_cast<uint32_t>(i / w));
+  };
+
+  if (!keep_indices) {
+    // Colour first: editors re-save an indexed picture with its palette
+    // reordered and cut to the colours used, so a picture whose changed
+    // pixels all show colours of the row is a pixel edit, whatever its
+    // palette; the CLUT, which other TIMs may share, stays.
+    std::size_t missing = pic.pixels.size();
+    for (std::size_t i = 0; i < pic.pixels.size(); ++i) {
+      const Rgba c = pic.pixels[i];
+      if (c != old[index_at(i)] && std::find(old.begin(), old.begin() + entries,
+                                             c) == old.begin() + entries) {
+        missing = i;
+        break;
+      }
+    }
+    if (missing == pic.pixels.size()) {
+      for (std::size_t i = 0; i < pic.pixels.size(); ++i) {
+        const Rgba c = pic.pixels[i];
+        if (c == old[index_at(i)]) continue;
+        set_index(i, static_cast<uint8_t>(
+                         std::find(old.begin(), old.begin() + entries, c) -
+                         old.begin()));
+      }
+      if (edit) *edit = Edit::kPixels;
+      return {};
+    }
+    // Else a palette edit: an indexed PNG of the row's whole palette, or an
+    // image of one of the other rows. Anything else shows a colour the row
+    // does not hold.
+    const bool whole_palette = pic.indexed && target == Target::kPng &&
+                               pic.palette.size() == std::size_t(entries);
+    if (!whole_palette && row == 0)
+      return "colour " + colour_text(pic.pixels[missing]) + " at " +
+             pixel_at(missing) + " of " + name + " is not in the TIM's palette";
+    if (edit) *edit = Edit::kPalette;
+  }
+
+  // An indexed PNG may change its CLUT row's entries (as far as its PLTE
+  // reaches).
+  const bool has_row = row < clut_rows(info);
+  if (pic.indexed && target == Target::kPng && has_row) {
+    uint8_t* clut = tim.data() + kTimHeaderSize + kBlockHeaderSize +
+                    2 * std::size_t(row) * entries;
+    const std::size_t n = std::min<std::size_t>(pic.palette.size(), entries);
+    for (std::size_t k = 0; k < n; ++k)
+      if (pic.palette[k] != old[k])
+        write_u16le(clut + 2 * k, colour_value(pic.palette[k]));
+  }
+  const std::array<Rgba, 256> now = PixelReader(info, row, target).palette();
+
   for (std::size_t i = 0; i < pic.pixels.size(); ++i) {
     const uint32_t x = static_cast<uint32_t>(i % w);
     const uint32_t y = static_cast<uint32_t>(i / w);

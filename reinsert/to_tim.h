@@ -18,15 +18,26 @@ namespace vexlo {
 // except for black, which is opaque black (0x8000).
 uint16_t colour_value(Rgba c);
 
+// What a picture of a 4- or 8-bit TIM edits.
+enum class Edit {
+  kPixels,   // indices, each the first CLUT entry that shows its colour
+  kPalette,  // the entries of its CLUT row
+};
+
 // Applies `pic`, the picture of CLUT row `row` made for `target` (PNG or
 // bitmap colours), to `tim`: a TIM's bytes from its first byte, as far as
 // its size and its pixels reach. A pixel that still shows its current
-// value keeps it. With `keep_indices` (a _pal image) the palette may change
-// but the pixels must show the indices `tim` holds. Returns why the picture
-// cannot be applied, naming it as `name`; empty on success.
+// value keeps it. A 4- or 8-bit TIM's picture whose changed pixels all show
+// colours the row holds is a pixel edit (the CLUT stays, whatever the
+// picture's palette); else an indexed PNG of the row's whole palette, or a
+// picture of another row (row > 0), is a palette edit; else it is refused.
+// `edit`, when given, says which it was. With `keep_indices` (a _pal image's
+// palette edit) the palette may change but the pixels must show the indices
+// `tim` holds. Returns why the picture cannot be applied, naming it as
+// `name`; empty on success.
 std::string apply_picture(std::vector<uint8_t>& tim, const Picture& pic,
                           int32_t row, Target target, bool keep_indices,
-                          const std::string& name);
+                          const std::string& name, Edit* edit = nullptr);
 
 // Applies a .tim file: it must have the TIM's size (`total`) and the same
 // header and block headers.

@@ -177,6 +177,11 @@ bool OffsetLoop::look_at(std::size_t pos) {
 
 bool OffsetLoop::take(std::size_t pos, const Examined& found,
                       uint64_t image_pos) {
+  // A TIM whose bytes would come from where the input could not be read is
+  // not the disc's.
+  if (stream_.holes() &&
+      stream_.holes()->touches(pos, pos + uint64_t{found.total}))
+    return false;
   Run& run = input_.run;
   // Everything printed from here on goes where the status line was.
   Progress::line().clear();

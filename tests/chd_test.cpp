@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "tests/expected.h"
 
@@ -135,6 +136,114 @@ TEST(Chd, DamagedHunkFailsAlone) {
     const bool bad =
         n == victim || (e.type == chd::kTypeSelf && e.offset == victim);
     EXPECT_EQ(decoder.decode(file, n, hunk), !bad) << "hunk " << n;
+  }
+}
+
+// An image of `tracks` as the metadata gives them: type, frames, pregap
+// (with the pregap's data in the BIN when `pregap_data`), postgap, subcode.
+chd::Image image_of(std::vector<chd::Track> tracks) {
+  chd::Image image;
+  image.frames_per_hunk = 8;
+  uint64_t frame = 0, bin = 0;
+  for (chd::Track& t : tracks) {
+    t.audio = t.type == "AUDIO";
+    t.data_size = t.type == "MODE1" ? 2048 : t.type == "MODE2" ? 2336 : 2352;
+    t.chd_frame = static_cast<uint32_t>(frame);
+    t.bin_offset = bin;
+    frame += (t.frames + 3) / 4 * 4;
+    bin += uint64_t{t.frames} * (t.data_size + t.sub_size);
+  }
+  image.tracks = tracks;
+  image.bin_size = bin;
+  return image;
+}
+
+chd::Track track(const char* type, uint32_t frames, uint32_t pregap = 0,
+                 bool pregap_data = false, uint32_t postgap = 0,
+                 uint32_t sub = 0) {
+  chd::Track t;
+  t.type = type;
+  t.frames = frames;
+  t.pregap = pregap;
+  t.pregap_data = pregap_data;
+  t.postgap = postgap;
+  t.sub_size = sub;
+  return t;
+}
+
+// The layout and cue sheet come from the metadata alone; the cue sheets are
+// those chdman extractcd writes for the same tracks.
+TEST(Chd, LayoutAndCueSheetFollowTheMetadata) {
+  const struct {
+    const char* name;
+    std::vector<chd::Track> tracks;
+    bool raw;
+    std::size_t sector;
+    const char* cue;
+  } cases[] = {
+      {"raw data, audio with and without its pregap, then data",
+       {track("MODE1_RAW", 75), track("AUDIO", 150, 10, true),
+        track("AUDIO", 75, 150, false, 5), track("MODE2_RAW", 100)},
+       true,
+       2352,
+       "FILE \"x.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 "
+       "00:00:00\n  TRACK 02 AUDIO\n    INDEX 00 00:01:00\n    INDEX 01 "
+       "00:01:10\n  TRACK 03 AUDIO\n    PREGAP 00:02:00\n    INDEX 01 "
+       "00:03:00\n    POSTGAP 00:00:05\n  TRACK 04 MODE2/2352\n    INDEX 01 "
+       "00:04:00\n"},
+      {"2048-byte sectors",
+       {track("MODE1", 300)},
+       false,
+       0,
+       "FILE \"x.bin\" BINARY\n  TRACK 01 MODE1/2048\n    INDEX 01 "
+       "00:00:00\n"},
+      {"2336-byte sectors",
+       {track("MODE2", 300)},
+       true,
+       2336,
+       "FILE \"x.bin\" BINARY\n  TRACK 01 MODE2/2336\n    INDEX 01 "
+       "00:00:00\n"},
+      {"subcode",
+       {track("MODE2_RAW", 9, 0, false, 0, 96)},
+       true,
+       2448,
+       nullptr},
+      {"audio first",
+       {track("AUDIO", 9), track("MODE1_RAW", 9)},
+       false,
+       0,
+       nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const chd::Image image = image_of(c.tracks);
+    const chd::BinLayout layout = chd::bin_layout(image);
+    EXPECT_EQ(layout.raw, c.raw);
+    if (c.raw) {
+      EXPECT_EQ(sector_size(layout.format), c.sector);
+    }
+    if (c.cue) {
+      EXPECT_EQ(chd::cue_sheet(image, "x.bin"), c.cue);
+    }
+  }
+}
+
+// Hunks map to BIN bytes through the tracks, without the padding frames.
+TEST(Chd, HunkBinRanges) {
+  const chd::Image image =
+      image_of({track("MODE1_RAW", 10), track("MODE1", 6)});
+  // Frames 0-9, padding 10-11, then the 2048-byte track from frame 12.
+  const struct {
+    uint32_t hunk;
+    uint64_t begin, end;
+  } cases[] = {{0, 0, 8 * 2352},
+               {1, 8 * 2352, 10 * 2352 + 4 * 2048},
+               {2, 10 * 2352 + 4 * 2048, 10 * 2352 + 6 * 2048},
+               {3, 0, 0}};
+  for (const auto& c : cases) {
+    const chd::BinRange r = chd::hunk_bin_range(image, c.hunk);
+    EXPECT_EQ(r.begin, c.begin) << c.hunk;
+    EXPECT_EQ(r.end, c.end) << c.hunk;
   }
 }
 

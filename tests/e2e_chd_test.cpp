@@ -2,9 +2,11 @@
 // chdman extracts from them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "tests/disc_builder.h"
 #include "tests/expected.h"
@@ -252,8 +254,10 @@ TEST(ChdImage, ReinsertWritesTheBinWithTheEdit) {
       chd.write("disc.cue", f.cue);
       shell(chd, std::string("chdman createcd -i disc.cue -o game.chd ") +
                      codecs + " && chdman extractcd -i game.chd -o '" +
-                     bin.path("game.cue").string() + "' && rm disc.* && rm '" +
-                     bin.path("game.cue").string() + "'");
+                     bin.path("game.cue").string() + "' && rm disc.*");
+      const Bytes cue = bin.read("game.cue");
+      std::string want_cue(cue.begin(), cue.end());
+      want_cue.replace(want_cue.find("game.bin"), 8, "xgame.bin");
       Bytes edited;
       for (Sandbox* box : {&chd, &bin}) {
         std::string keys = scan;
@@ -268,41 +272,116 @@ TEST(ChdImage, ReinsertWritesTheBinWithTheEdit) {
         box->write("x1.tim", edited);
         box->config("reinsert=\"xindex.csv\" outname=\"x\"");
         const std::string out = box->run().out;
-        EXPECT_NE(out.find("Wrote xgame.bin and xgame.bin.ppf (1 "),
+        EXPECT_NE(out.find(box == &chd ? "Wrote xgame.bin, xgame.cue and "
+                                         "xgame.bin.ppf (1 tim(s) patched).\n"
+                                       : "Wrote xgame.bin and xgame.bin.ppf "
+                                         "(1 tim(s) patched).\n"),
                   std::string::npos)
             << out;
       }
       EXPECT_EQ(chd.read("xgame.bin"), bin.read("xgame.bin"));
       EXPECT_EQ(chd.read("xgame.bin.ppf"), bin.read("xgame.bin.ppf"));
+      // The cue sheet is chdman's, and makes a CHD of the patched BIN.
+      const Bytes got_cue = chd.read("xgame.cue");
+      EXPECT_EQ(std::string(got_cue.begin(), got_cue.end()), want_cue);
+      if (*codecs != '\0') continue;
+      shell(chd,
+            "chdman createcd -i xgame.cue -o re.chd && chdman extractcd -i "
+            "re.chd -o re.cue");
+      EXPECT_EQ(chd.read("re.bin"), chd.read("xgame.bin"));
     }
   }
 }
 
+// Where hunk 0's bytes start: chdman writes the hunks after the track
+// metadata, which follows the header.
+std::size_t first_hunk_at(const Bytes& chd) {
+  auto be = [&](std::size_t at, int n) {
+    uint64_t v = 0;
+    for (int i = 0; i < n; ++i) v = v << 8 | chd[at + i];
+    return static_cast<std::size_t>(v);
+  };
+  std::size_t end = 124;
+  for (std::size_t at = be(48, 8); at != 0; at = be(at + 8, 8))
+    end = std::max(end, at + 16 + be(at + 5, 3));
+  return end;
+}
+
+// `whole` without the reports of the TIMs at `gone`, with one fewer in the
+// total for each, and with `damaged` after the line that opens the scan.
+std::string without_tims(std::string whole, const std::vector<int>& gone,
+                         int tims, const std::string& damaged) {
+  for (int at : gone) {
+    const std::size_t r =
+        whole.find("TIM at byte " + std::to_string(at) + ", ");
+    if (r == std::string::npos) return "no TIM at " + std::to_string(at);
+    whole.erase(r, whole.find('\n', whole.find('\n', r) + 1) + 1 - r);
+  }
+  const std::size_t t = whole.find(total(tims));
+  whole.replace(t, total(tims).size(),
+                total(tims - static_cast<int>(gone.size())));
+  std::size_t open = whole.find("Disc image: ");
+  if (open == std::string::npos) open = whole.find("Reading ");
+  whole.insert(whole.find('\n', open) + 1, damaged);
+  return whole;
+}
+
+// The line that opens the scan of a raw image, up to its count of data.
+std::string masked(std::string out) {
+  const std::size_t d = out.find("Disc image: ");
+  if (d != std::string::npos) {
+    const std::size_t from = out.find("scanning ", d);
+    out.erase(from, out.find('\n', from) - from);
+  }
+  return out;
+}
+
+// A damaged hunk costs the TIMs whose bytes it holds and nothing else: the
+// line that opens the scan stays, the hunk's line comes right after it.
 TEST(ChdImage, DamagedHunkIsToldAndTheRestIsScanned) {
   if (!have_chdman()) GTEST_SKIP() << "chdman (mame-tools) is not installed";
-  Sandbox box;
-  const Fixture f = raw_fixture();
-  box.write("disc.bin", f.bin);
-  box.write("disc.cue", f.cue);
-  shell(box, "chdman createcd -i disc.cue -o img.chd -c cdzl");
-  box.config("infile=\"img.chd\" cdimage=\"1\" maxtims=\"100\"");
-  const std::string whole = box.run().out;
-  // Hunks lie between the metadata at the start and the map at the end.
-  Bytes chd = box.read("img.chd");
-  for (std::size_t i = 0; i < 8; ++i) chd[chd.size() / 2 + i] ^= 0xFF;
-  box.write("img.chd", chd);
-  const std::string out = box.run().out;
-  const std::size_t line = out.find("Can't read img.chd: hunk ");
-  ASSERT_NE(line, std::string::npos) << out;
-  const std::size_t end = out.find('\n', line) + 1;
-  EXPECT_EQ(out.compare(end - 13, 13, " is damaged.\n"), 0) << out;
-  // Its frames add no data; the reports after it are the same.
-  const std::size_t disc = whole.find("Disc image: ");
-  const std::size_t scanning = whole.find("scanning", disc);
-  EXPECT_EQ(out.substr(0, scanning), whole.substr(0, scanning));
-  EXPECT_EQ(out.substr(end), whole.substr(whole.find('\n', disc) + 1));
-  EXPECT_NE(out.find(total(4)), std::string::npos) << out;
+  const struct {
+    const char* name;
+    Fixture (*make)();
+    bool first;  // hunk 0, else one about half way through the file
+    std::vector<int> gone;
+  } cases[] = {
+      {"raw, first hunk", raw_fixture, true, {24, 2071}},
+      {"raw, a hunk under a large TIM", raw_fixture, false, {26572}},
+      {"iso, first hunk", iso_fixture, true, {5000}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sandbox box;
+    const Fixture f = c.make();
+    box.write("disc.bin", f.bin);
+    box.write("disc.cue", f.cue);
+    shell(box, "chdman createcd -i disc.cue -o img.chd -c cdzl");
+    box.config("infile=\"img.chd\" cdimage=\"1\" maxtims=\"100\"");
+    const std::string whole = box.run().out;
+    Bytes chd = box.read("img.chd");
+    const std::size_t at = c.first ? first_hunk_at(chd) + 16 : chd.size() / 2;
+    for (std::size_t i = 0; i < 8; ++i) chd[at + i] ^= 0xFF;
+    box.write("img.chd", chd);
+    const std::string out = box.run().out;
+    const std::size_t line = out.find("Can't read img.chd: hunk ");
+    ASSERT_NE(line, std::string::npos) << out;
+    const std::string damaged =
+        out.substr(line, out.find('\n', line) + 1 - line);
+    if (c.first) EXPECT_EQ(damaged, "Can't read img.chd: hunk 0 is damaged.\n");
+    int count = 0;
+    for (std::size_t r = whole.find("TIM at byte "); r != std::string::npos;
+         r = whole.find("TIM at byte ", r + 1))
+      ++count;
+    EXPECT_EQ(masked(out), masked(without_tims(whole, c.gone, count, damaged)));
+  }
 
+  Sandbox box;
+  box.write("disc.bin", raw_fixture().bin);
+  box.write("disc.cue", raw_fixture().cue);
+  shell(box, "chdman createcd -i disc.cue -o img.chd -c cdzl");
+  box.config("infile=\"img.chd\" cdimage=\"1\"");
+  Bytes chd = box.read("img.chd");
   // Another version is refused with its line, and the run goes on.
   chd[15] = 4;
   box.write("img.chd", chd);
@@ -311,6 +390,95 @@ TEST(ChdImage, DamagedHunkIsToldAndTheRestIsScanned) {
                 "chdman).\n" +
                 total(0)),
             std::string::npos);
+}
+
+// A row whose TIM lies in a damaged hunk is refused naming it, the others
+// go on, and the CHD gets no copy: it would hold zeros for the hunk.
+TEST(ChdImage, ReinsertRefusesTheDamagedHunkAndWritesNoCopy) {
+  if (!have_chdman()) GTEST_SKIP() << "chdman (mame-tools) is not installed";
+  Sandbox box;
+  const Fixture f = raw_fixture();
+  box.write("disc.bin", f.bin);
+  box.write("disc.cue", f.cue);
+  shell(box, "chdman createcd -i disc.cue -o game.chd -c cdzl && rm disc.*");
+  box.config(
+      "infile=\"game.chd\" outname=\"x\" writetim=\"1\" writeindex=\"1\" "
+      "cdimage=\"1\"");
+  box.run();
+  for (const char* name : {"x1.tim", "x4.tim"}) {
+    Bytes t = box.read(name);
+    t.back() ^= 0x33;
+    box.write(name, t);
+  }
+  Bytes chd = box.read("game.chd");
+  for (std::size_t i = 0; i < 8; ++i) chd[first_hunk_at(chd) + 16 + i] ^= 0xFF;
+  box.write("game.chd", chd);
+  const std::vector<std::string> before = box.files();
+  box.config("reinsert=\"xindex.csv\" outname=\"x\"");
+  const std::string out = box.run().out;
+  // Its rows are refused whether edited or not: their TIMs cannot be read.
+  EXPECT_NE(out.find("TIM 1 at byte 24: game.chd can't be read: hunk 0 is "
+                     "damaged\nTIM 2 at byte 2071: game.chd can't be read: "
+                     "hunk 0 is damaged\nTIM 4 at byte 1723345: patched from "
+                     "x4.tim\nCould not write xgame.bin\n"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(box.files(), before);
+}
+
+// A CHD's copy, cue sheet and patch take one `_2` suffix when any of them
+// is taken; when any would replace the catalogue, none is left.
+TEST(ChdImage, ReinsertNamesItsThreeFilesAlike) {
+  if (!have_chdman()) GTEST_SKIP() << "chdman (mame-tools) is not installed";
+  const struct {
+    const char* name;
+    const char* catalogue;  // the scan's xindex.csv, under this name
+    std::vector<std::string> lines;
+    std::vector<std::string> written;
+  } cases[] = {
+      {"two CHDs of one name",
+       "xindex.csv",
+       {"Wrote xgame.bin, xgame.cue and xgame.bin.ppf (1 tim(s) patched).\n",
+        "Wrote xgame_2.bin, xgame_2.cue and xgame_2.bin.ppf (1 tim(s) "
+        "patched).\n"},
+       {"xgame.bin", "xgame.bin.ppf", "xgame.cue", "xgame_2.bin",
+        "xgame_2.bin.ppf", "xgame_2.cue"}},
+      // The second CHD's names then take the suffix.
+      {"the cue sheet would replace the catalogue",
+       "xgame.cue",
+       {"Could not write xgame.cue\n",
+        "Wrote xgame_2.bin, xgame_2.cue and xgame_2.bin.ppf (1 tim(s) "
+        "patched).\n"},
+       {"xgame_2.bin", "xgame_2.bin.ppf", "xgame_2.cue"}},
+  };
+  const Fixture f = raw_fixture();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sandbox box;
+    box.write("disc.bin", f.bin);
+    box.write("disc.cue", f.cue);
+    shell(box,
+          "mkdir -p in/a in/b && chdman createcd -i disc.cue -o in/a/game.chd "
+          "&& cp in/a/game.chd in/b/ && rm disc.*");
+    box.config(
+        "inpath=\"in\" outname=\"x\" writetim=\"1\" writeindex=\"1\" "
+        "cdimage=\"1\" maxtims=\"1\"");
+    box.run();
+    Bytes t = box.read("x1.tim");
+    t.back() ^= 0x33;
+    box.write("x1.tim", t);
+    box.write("x2.tim", t);
+    box.write(c.catalogue, box.read("xindex.csv"));
+    const std::vector<std::string> before = box.files();
+    box.config(std::string("reinsert=\"") + c.catalogue + "\" outname=\"x\"");
+    const std::string out = box.run().out;
+    for (const std::string& line : c.lines)
+      EXPECT_NE(out.find(line), std::string::npos) << out;
+    std::vector<std::string> want = before;
+    want.insert(want.end(), c.written.begin(), c.written.end());
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(box.files(), want);
+  }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "tests/disc_builder.h"
 #include "tests/expected.h"
+#include "tests/png_check.h"
 #include "tests/ppf_apply.h"
 #include "tests/sandbox.h"
 
@@ -170,6 +171,80 @@ TEST(Reinsert, EditsFromEachSourceLandExactly) {
   }
 }
 
+// A 4-bit 16x8 TIM like a font: its row holds transparent, opaque black,
+// white, red and twelve colours its pixels never show.
+Bytes font_tim() {
+  std::vector<uint16_t> clut = {0x0000, 0x8000, 0x7FFF, 0x001F};
+  for (uint16_t k = 1; k <= 12; ++k) clut.push_back(k * 0x0421 + 0x20);
+  Bytes pixels;
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 16; x += 2)
+      pixels.push_back(
+          static_cast<uint8_t>((x + y) % 4 | ((x + 1 + 3 * y) % 4) << 4));
+  return make_tim({.clut = clut, .w = 4, .h = 8, .pixels = pixels});
+}
+
+// The Python that has Pillow, or empty.
+std::string pillow_python() {
+  for (const char* p : {"python3", "/usr/bin/python3"})
+    if (std::system(
+            (std::string(p) + " -c 'import PIL' >/dev/null 2>&1").c_str()) == 0)
+      return p;
+  return {};
+}
+
+// Editors re-save an indexed picture with its palette reordered and cut to
+// the colours used: pixels drawn in colours of the row are pixel edits, each
+// the first entry that shows its colour, and the CLUT stays.
+TEST(Reinsert, PicturesSavedByEditorsKeepThePalette) {
+  const std::string py = pillow_python();
+  const struct {
+    const char* name;
+    bool have;
+    std::string edit;  // draws red at 0,0 and opaque black at 5,2
+  } editors[] = {
+      {"ImageMagick", std::system("convert -version >/dev/null 2>&1") == 0,
+       "convert x1.png -fill 'srgba(255,0,0,1)' -draw 'point 0,0' -fill "
+       "'srgba(0,0,0,1)' -draw 'point 5,2' x1.png"},
+      {"Pillow quantize", !py.empty(),
+       py + " -c \"from PIL import Image; im = Image.open('x1.png')"
+            ".convert('RGBA'); im.putpixel((0, 0), (255, 0, 0, 255)); "
+            "im.putpixel((5, 2), (0, 0, 0, 255)); im.quantize(colors=16, "
+            "method=2).save('x1.png')\""},
+  };
+  const Bytes tim = font_tim();
+  Bytes want = tim;
+  want[64] = static_cast<uint8_t>((want[64] & 0xF0) | 3);       // red
+  want[82] = static_cast<uint8_t>((want[82] & 0x0F) | 1 << 4);  // black
+  for (const auto& e : editors) {
+    if (!e.have) {
+      std::printf("Skipping %s: it is not installed\n", e.name);
+      continue;
+    }
+    SCOPED_TRACE(e.name);
+    Sandbox box;
+    box.write("game.bin", concat({Bytes(100, 0), tim, Bytes(50, 0)}));
+    box.config(
+        "infile=\"game.bin\" outname=\"x\" writepng=\"1\" "
+        "writeindex=\"1\"");
+    box.run();
+    const std::string cmd =
+        "cd '" + box.dir().string() + "' && " + e.edit + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    // The editor cut the palette: PLTE order and length say nothing.
+    EXPECT_NE(read_png_info(box.read("x1.png")).plte.size(), 16u * 3);
+    box.config(reinsert_config());
+    EXPECT_EQ(box.run().out,
+              kHead +
+                  "Reinserting from xindex.csv\nTIM 1 at byte 100: "
+                  "patched from x1.png\nWrote xgame.bin and xgame.bin.ppf "
+                  "(1 tim(s) patched).\n" +
+                  reinserted(1));
+    EXPECT_EQ(box.read("xgame.bin"),
+              concat({Bytes(100, 0), want, Bytes(50, 0)}));
+  }
+}
+
 // The same edit into the same disc in 2448- and 2336-byte sectors gives the
 // 2352 image's copy in those sectors, codes and all.
 TEST(Reinsert, EverySectorSizeGetsTheSameEdit) {
@@ -305,6 +380,7 @@ TEST(Reinsert, WrongInputGivesItsLineAndChangesNothing) {
     Edit edit;
     std::string lines;
     std::string outname = "x";
+    bool posix = false;  // the system's words are POSIX ones
   } cases[] = {
       {poke("xindex.csv", 0, 0x20),
        "Can't reinsert from xindex.csv: its header is not a catalogue's.\n"},
@@ -319,6 +395,13 @@ TEST(Reinsert, WrongInputGivesItsLineAndChangesNothing) {
                  return Bytes(t.begin(), t.end());
                }),
        row + "no TIM of 4-bit CLUT 32x9 at byte 100 of game.bin any more\n"},
+      {[](const Sandbox& b) { std::filesystem::remove(b.path("game.bin")); },
+       row + "game.bin can't be read: No such file or directory\n", "x", true},
+      {[](const Sandbox& b) {
+         std::filesystem::remove(b.path("game.bin"));
+         std::filesystem::create_directory(b.path("game.bin"));
+       },
+       row + "game.bin can't be read: Is a directory\n", "x", true},
       {poke("game.bin", 104, 1),  // another mode
        row + "no TIM of 4-bit CLUT 32x8 at byte 100 of game.bin any more\n"},
       {cut("x1.png", 13),
@@ -349,6 +432,7 @@ TEST(Reinsert, WrongInputGivesItsLineAndChangesNothing) {
        row + "patched from x1.tim\nCould not write ./game.bin\n", "./"},
   };
   for (const Case& c : cases) {
+    if (c.posix && Sandbox::windows_build()) continue;
     Sandbox box;
     box.write("game.bin", game);
     scan(box, "infile=\"game.bin\"");

@@ -96,7 +96,7 @@ GzipFields gzip_fields() {
   return g;
 }
 
-constexpr std::size_t kSize = 40000;
+constexpr std::size_t kSize = 16000;
 
 std::vector<Case> cases() {
   using H = UlzHeader;
@@ -111,8 +111,8 @@ std::vector<Case> cases() {
        [](const Bytes& d) { return encode_gtzip(d); }},
       {"slz chain", PackedScheme::kSlz,
        [](const Bytes& d) {
-         return encode_slz(
-             d, chain({{1, 9000}, {2, 20001}, {0, 999}, {2, 10000}}));
+         return encode_slz(d,
+                           chain({{1, 4000}, {2, 7001}, {0, 999}, {2, 4000}}));
        }},
       {"slz one lzss chunk", PackedScheme::kSlz,
        [](const Bytes& d) {
@@ -206,11 +206,11 @@ fixture_packers() {
 
 TEST(PackedEncode, RepackOfAFixtureIsNeverLonger) {
   const Bytes contents[] = {test::compressible(3000, 1),
-                            test::compressible(60000, 2),
+                            test::compressible(30000, 2),
                             sample(0, 20000),
                             sample(1, 5000),
-                            sample(2, 30000),
-                            sample(3, 30000)};
+                            sample(2, 15000),
+                            sample(3, 15000)};
   for (const auto& [name, pack] : fixture_packers()) {
     for (std::size_t k = 0; k < std::size(contents); ++k) {
       SCOPED_TRACE(name + ", content " + std::to_string(k));
@@ -269,9 +269,6 @@ TEST(PackedEncode, RefusesWhatTheHeaderCannotHold) {
       {"ulz version 1", encode_ulz(small, ulz(UlzHeader::kUpper, 1, 12))},
   };
   for (const auto& [what, out] : refused) EXPECT_FALSE(out) << what;
-  // The wide forms hold it.
-  EXPECT_TRUE(encode_ulz(big, ulz(UlzHeader::kUpper, 2, 12)));
-  EXPECT_TRUE(encode_refpack(big, RefpackHeader::k90FB));
 }
 
 TEST(PackedEncode, GzipWithItsTrailerCutKeepsToItsPlace) {

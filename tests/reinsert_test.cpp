@@ -214,6 +214,7 @@ TEST(PictureToTim, EditsFollowTheColourRules) {
     std::string why;
     std::size_t at;  // first changed byte of the TIM, and its new bytes
     Bytes want;
+    std::size_t plte_size = 0;  // the PLTE cut to this many entries
   } cases[] = {
       // 15-bit: alpha 254 sets STP, black is opaque black, alpha < 128 is 0.
       {2, true, -1, 0, 0, {255, 0, 0, 254}, 0, false, "", 20, {0x1F, 0x80}},
@@ -227,6 +228,13 @@ TEST(PictureToTim, EditsFollowTheColourRules) {
       {1, false, -1, 0, 0, {9, 9, 9, 255}, 200, false, "", 544, {200}},
       {1, false, 5, 0, 0, {0, 0, 255, 255}, 0, true, "", 30, {0x00, 0x7C}},
       {1, false, -1, 3, 4, {0, 0, 0, 0}, 7, true, moved, 0, {}},
+      // Colour first: a PLTE cut and reordered by an editor, pixels showing
+      // the row's colours, is a pixel edit by colour, the CLUT untouched; a
+      // colour the row lacks is refused unless the PLTE is the whole row.
+      {0, false, -1, 1, 0, {0, 255, 0, 255}, 0, false, "", 96, {0x30}, 3},
+      {0, false, -1, 1, 0, {0, 255, 0, 255}, 9, false, "", 96, {0x30}},
+      {0, false, -1, 4, 2, {1, 2, 3, 255}, 1, false, not_in, 0, {}, 3},
+      {0, false, 2, 0, 0, {0, 0, 128, 255}, 0, false, "", 24, {0x00, 0x40}},
   };
   for (const Case& c : cases) {
     const Bytes& tim = tims[c.tim];
@@ -243,6 +251,10 @@ TEST(PictureToTim, EditsFollowTheColourRules) {
     } else {
       p.pixels[c.y * p.width + c.x] = c.c;
       if (!c.rgb) p.index[c.y * p.width + c.x] = static_cast<uint8_t>(c.k);
+    }
+    if (c.plte_size != 0) {
+      std::reverse(p.palette.begin(), p.palette.end());
+      p.palette.resize(c.plte_size);
     }
     Bytes back = tim;
     EXPECT_EQ(apply_picture(back, p, 0, Target::kPng, c.keep_indices, "p"),
