@@ -38,7 +38,7 @@ std::string csv_header() {
              "number,counted,file,offset,sector,sector_offset,size,mode,bpp,"
              "width,height,palettes,image_x,image_y,clut_x,clut_y,consistent,"
              "tim,bmp,png,disc_file,disc_file_offset,duplicate_of,packed,"
-             "packed_offset") +
+             "packed_offset,disc") +
          kRecordEnd;
 }
 
@@ -67,7 +67,8 @@ std::string csv_row(const CatalogueEntry& e) {
                                 number_or_empty(e.disc_file_offset),
                                 number_or_empty(e.duplicate_of),
                                 csv_field(e.packed),
-                                number_or_empty(e.packed_offset)};
+                                number_or_empty(e.packed_offset),
+                                number_or_empty(e.disc)};
   std::string row;
   for (std::size_t i = 0; i < std::size(fields); ++i) {
     if (i > 0) row += ',';

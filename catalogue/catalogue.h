@@ -56,6 +56,8 @@ struct CatalogueEntry {
   // stream's first byte. Empty for a plain TIM.
   std::string packed;
   std::optional<uint32_t> packed_offset;
+  // In a PBP: the number of the disc holding it (1 for a single disc).
+  std::optional<int32_t> disc;
 };
 
 // The TIMs of one input file, in report order.

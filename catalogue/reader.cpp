@@ -87,10 +87,12 @@ std::string read_catalogue(std::string_view text,
   for (std::size_t c = 0; c < std::size(kColumns); ++c)
     if (header[c] != kColumns[c]) return "its header is not a catalogue's";
   std::size_t duplicate_column = 0, packed_column = 0, packed_offset_column = 0;
+  std::size_t disc_column = 0;
   for (std::size_t c = std::size(kColumns); c < header.size(); ++c) {
     if (header[c] == "duplicate_of") duplicate_column = c;
     if (header[c] == "packed") packed_column = c;
     if (header[c] == "packed_offset") packed_offset_column = c;
+    if (header[c] == "disc") disc_column = c;
   }
 
   for (std::size_t r = 1; r < records.size(); ++r) {
@@ -134,6 +136,12 @@ std::string read_catalogue(std::string_view text,
           !parse_number(f[packed_offset_column], row.packed_offset))
         return where + "packed_offset is not a number";
       row.packed = f[packed_column];
+    }
+    if (disc_column != 0 && disc_column < f.size() && !f[disc_column].empty()) {
+      int32_t disc = 0;
+      if (!parse_number(f[disc_column], disc) || disc < 1)
+        return where + "disc is not a number";
+      row.disc = disc;
     }
     rows.push_back(std::move(row));
   }

@@ -33,6 +33,9 @@ struct CatalogueRow {
   // `sector` then give the stream's first byte. Empty for other TIMs.
   std::string packed;
   uint32_t packed_offset = 0;
+  // The disc of a PBP that holds it (column disc), when the catalogue has
+  // the column and the row a value.
+  std::optional<int32_t> disc;
 };
 
 // The records of a CSV text; a quoted field may hold commas, quotes

@@ -4,9 +4,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "disc/cue_sheet.h"
 #include "disc/disc_image.h"
+#include "disc/parallel_decode.h"
 
 namespace vexlo::pbp {
 
@@ -215,10 +218,55 @@ bool BlockDecoder::decode(std::span<const uint8_t> in, std::span<uint8_t> out) {
 
 bool BlockDecoder::decode(std::span<const uint8_t> file, const Disc& disc,
                           uint32_t n, std::span<uint8_t> out) {
-  if (n >= disc.blocks.size()) return false;
+  const bool there = n < disc.blocks.size() &&
+                     holds(file, disc.blocks[n].offset, disc.blocks[n].size);
+  if (!there || out.size() != kBlockBytes) {
+    std::memset(out.data(), 0, out.size());
+    return false;
+  }
   const Block& b = disc.blocks[n];
-  if (!holds(file, b.offset, b.size)) return false;
   return decode(file.subspan(static_cast<std::size_t>(b.offset), b.size), out);
+}
+
+bool decode_disc(std::span<const uint8_t> file, const Disc& disc,
+                 unsigned threads, std::span<uint8_t> bin,
+                 std::vector<uint32_t>& damaged) {
+  damaged.clear();
+  if (bin.size() != disc.bin_size) return false;
+  // Each block goes straight to its place in the BIN (the last one, cut in
+  // the BIN, through the unit's own buffer): the consumer only keeps the
+  // damaged ones, in order.
+  auto make_decoder = [&]() -> UnitDecoder {
+    auto decoder = std::make_shared<BlockDecoder>();
+    return [&, decoder](uint64_t n,
+                        std::span<uint8_t> out) -> std::optional<std::size_t> {
+      const uint32_t k = static_cast<uint32_t>(n);
+      const std::size_t size = block_bin_bytes(disc, k);
+      uint8_t* at = bin.data() + std::size_t{k} * kBlockBytes;
+      const bool whole = size == kBlockBytes;
+      const bool ok =
+          decoder->decode(file, disc, k, whole ? std::span(at, size) : out);
+      if (!whole) std::memcpy(at, out.data(), size);
+      if (!ok) return std::nullopt;
+      return std::size_t{0};
+    };
+  };
+  try {
+    decode_in_order(disc.blocks.size(), kBlockBytes, threads, make_decoder,
+                    [&](uint64_t n, std::span<uint8_t>, bool ok) {
+                      if (ok) return true;
+                      // Zeros, also where no decoder could be had.
+                      const uint32_t k = static_cast<uint32_t>(n);
+                      std::memset(bin.data() + std::size_t{k} * kBlockBytes, 0,
+                                  block_bin_bytes(disc, k));
+                      damaged.push_back(k);
+                      return true;
+                    });
+  } catch (const std::bad_alloc&) {
+    damaged.clear();
+    return false;
+  }
+  return true;
 }
 
 std::string cue_sheet(const Disc& disc, const std::string& bin_name,

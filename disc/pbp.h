@@ -90,6 +90,15 @@ class BlockDecoder {
 // block when the BIN is cut to the lead-out, 0 past it.
 std::size_t block_bin_bytes(const Disc& disc, uint32_t n);
 
+// The BIN of `disc` in `file` into `bin` (disc.bin_size bytes), its blocks
+// inflated on `threads` threads (0: one per core). A damaged block reads as
+// zeros, its number in `damaged` (in order). False, with nothing decoded,
+// when `bin` has another size or the memory for the list cannot be had. The
+// BIN is the same for any number of threads.
+bool decode_disc(std::span<const uint8_t> file, const Disc& disc,
+                 unsigned threads, std::span<uint8_t> bin,
+                 std::vector<uint32_t>& damaged);
+
 // The cue sheet of `disc` as a BIN named `bin_name`: a track for each track
 // of its contents from its start (data tracks by the mode of their first
 // sector in `bin`), or one data track without contents.

@@ -110,6 +110,7 @@ CatalogueEntry catalogue_entry(const TimHit& hit, int32_t number) {
   CatalogueEntry e;
   e.number = number;
   e.file = hit.file;
+  if (hit.disc > 0) e.disc = hit.disc;
   e.offset = static_cast<int32_t>(hit.place.offset);
   if (hit.place.sector) {
     e.sector = *hit.place.sector;

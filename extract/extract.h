@@ -36,6 +36,9 @@ struct TimHit {
   // first byte's. Empty for a plain TIM.
   std::string_view packed;
   uint32_t packed_offset = 0;
+  // In a PBP: the number of the disc holding it (1 for a single disc); 0
+  // for other inputs.
+  int disc = 0;
 };
 
 // Prints the report of an accepted TIM in the size window.

@@ -126,7 +126,7 @@ void check_accepted(std::span<const uint8_t> data, std::size_t off,
   for (int k : {0, 15, 255, 256, -1}) (void)vexlo::clut_colour(info, k);
 
   // The catalogue's record: every field a plain number or name, so the row
-  // has exactly 25 fields and no quotes.
+  // has exactly 26 fields and no quotes.
   vexlo::TimHit hit;
   hit.found = e;
   hit.bytes = data.subspan(off, e.total);
@@ -135,7 +135,7 @@ void check_accepted(std::span<const uint8_t> data, std::size_t off,
   FUZZ_CHECK(entry.clut_x.has_value() == has_clut);
   FUZZ_CHECK(has_clut || entry.palettes == 0);
   const std::string csv = vexlo::csv_row(entry);
-  FUZZ_CHECK(std::count(csv.begin(), csv.end(), ',') == 24);
+  FUZZ_CHECK(std::count(csv.begin(), csv.end(), ',') == 25);
   FUZZ_CHECK(csv.find('"') == std::string::npos);
 
   std::vector<uint8_t> bmp;

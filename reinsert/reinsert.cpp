@@ -29,6 +29,7 @@
 #include "platform/output_file.h"
 #include "platform/path.h"
 #include "platform/progress.h"
+#include "reinsert/disc_container.h"
 #include "reinsert/ppf.h"
 #include "reinsert/to_tim.h"
 #include "tim/tim.h"
@@ -93,6 +94,11 @@ struct Patched {
 #endif
   std::vector<uint32_t> damaged;
   StreamHoles holes;
+  // A PBP's disc (the rows' disc, `disc`) or an ECM: as a CHD, its BIN is
+  // in `bin`; damaged are blocks. `container` keeps what its cue sheet needs.
+  bool packed_disc = false;
+  int disc = 0;
+  ContainerBin container;
   // A raw image of `format` (when its rows give sectors), whose changed
   // sectors get EDC/ECC anew; blocks are its sectors.
   bool image = false;
@@ -105,7 +111,7 @@ struct Patched {
   std::set<std::pair<int32_t, std::string>> streams;
 
   std::span<const uint8_t> bytes() const {
-    return chd ? std::span<const uint8_t>(bin) : data.bytes();
+    return chd || packed_disc ? std::span<const uint8_t>(bin) : data.bytes();
   }
 
   void put(uint64_t at, std::span<const uint8_t> src) {
@@ -331,16 +337,21 @@ void write_target(RunState& rs, Patched& t) {
     runs.push_back({at, Bytes(before.begin(), before.end()), block});
   }
   for (const PatchRun& r : runs) patches.push_back({r.offset, r.after});
-  // A CHD's copy is the BIN it holds, with the edits, and its cue sheet.
+  // A CHD's, PBP's or ECM's copy is the BIN it holds, with the edits, and
+  // its cue sheet.
+  const bool held = t.chd || t.packed_disc;
   std::string from = t.file;
-  if (t.chd) {
+  if (t.packed_disc) {
+    from = container_bin_name(t.file, t.container);
+  } else if (t.chd) {
     const std::size_t dot = from.find_last_of('.');
     if (dot != std::string::npos && dot >= folder_end(from)) from.resize(dot);
     from += ".bin";
   }
   const OutputNames names =
-      output_names(rs.run.settings.outname, from, t.chd, rs.taken);
-  // A copy of a CHD with a damaged hunk would hold zeros for its bytes.
+      output_names(rs.run.settings.outname, from, held, rs.taken);
+  // A copy of a CHD with a damaged hunk (a PBP's disc with a damaged block)
+  // would hold zeros for its bytes.
   if (!t.damaged.empty()) {
     std::printf("Could not write %s\n", names.copy.c_str());
     note_failure();
@@ -366,7 +377,7 @@ void write_target(RunState& rs, Patched& t) {
   FileId id;
   bool ok = false;
   if (rs.keep.may_create(names.copy)) {
-    if (t.chd) {
+    if (held) {
       for (const FilePatch& p : patches)
         std::copy(p.bytes.begin(), p.bytes.end(), t.bin.begin() + p.offset);
       ok = create_and_write(names.copy, t.bin, &id);
@@ -376,10 +387,15 @@ void write_target(RunState& rs, Patched& t) {
   }
   if (!ok) return fail(names.copy);
   wrote(names.copy, id);
+  if (held) {
+    const std::string bin_name = names.copy.substr(folder_end(names.copy));
 #ifdef VEXLO_CHD
-  if (t.chd) {
     const std::string text =
-        chd::cue_sheet(t.chd_image, names.copy.substr(folder_end(names.copy)));
+        t.chd ? chd::cue_sheet(t.chd_image, bin_name)
+              : container_cue_sheet(t.container, t.bin, bin_name);
+#else
+    const std::string text = container_cue_sheet(t.container, t.bin, bin_name);
+#endif
     if (!rs.keep.may_create(names.cue) ||
         !create_and_write(
             names.cue,
@@ -389,12 +405,11 @@ void write_target(RunState& rs, Patched& t) {
       return fail(names.cue);
     wrote(names.cue, id);
   }
-#endif
   if (!rs.keep.may_create(names.ppf) ||
       !create_and_write(names.ppf, patch, &id))
     return fail(names.ppf);
   wrote(names.ppf, id);
-  if (t.chd)
+  if (held)
     std::printf("Wrote %s, %s and %s (%i tim(s) patched).\n",
                 names.copy.c_str(), names.cue.c_str(), names.ppf.c_str(),
                 t.changed);
@@ -438,6 +453,25 @@ void open_chd(Patched& t) {
 #else
   t.unreadable = t.file + " is a CHD image, which this build does not read";
 #endif
+}
+
+// When `t` is a PBP or an ECM, decodes the BIN of disc `disc` it holds
+// into t.bin (on every core), or says why not.
+void open_packed_disc(Patched& t, int disc) {
+  const std::span<const uint8_t> file = t.data.bytes();
+  if (!is_container(file)) return;
+  const std::string why = open_container(file, disc, t.container);
+  if (!why.empty()) {
+    t.unreadable = t.file + " can't be read: " + why;
+    return;
+  }
+  t.bin = std::move(t.container.bin);
+  t.damaged = t.container.damaged;
+  for (uint32_t n : t.damaged) {
+    const uint64_t at = uint64_t{n} * pbp::kBlockBytes;
+    t.holes.add(at, at + pbp::block_bin_bytes(t.container.layout, n));
+  }
+  t.packed_disc = true;
 }
 
 // The damaged hunk of a CHD that the TIM of `row` would take bytes from:
@@ -692,9 +726,12 @@ int32_t reinsert(Run& run) {
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const CatalogueRow& row = rows[i];
     line.update(i, rs.total + t.changed);
-    if (t.loaded && row.file != t.file) finish();
+    // The discs of a PBP are patched one at a time, each its own copy.
+    const int disc = row.disc.value_or(1);
+    if (t.loaded && (row.file != t.file || disc != t.disc)) finish();
     if (!t.loaded) {
       t.file = row.file;
+      t.disc = disc;
       t.loaded = true;
       const LoadStatus status = load_status(row.file, t.data);
       if (status != LoadStatus::kLoaded) {
@@ -703,6 +740,7 @@ int32_t reinsert(Run& run) {
         note_failure();
       }
       open_chd(t);
+      if (!t.chd && t.unreadable.empty()) open_packed_disc(t, disc);
       t.image = probe_disc_image(t.bytes(), &t.format);
 #ifdef VEXLO_CHD
       // A CHD's layout is its metadata's, whatever its first hunk holds.
@@ -718,7 +756,9 @@ int32_t reinsert(Run& run) {
       // All rows of the stream at once, at its first row.
       if (!t.streams.insert({row.offset, row.packed}).second) continue;
       std::vector<const CatalogueRow*> group;
-      for (std::size_t j = i; j < rows.size() && rows[j].file == row.file; ++j)
+      for (std::size_t j = i; j < rows.size() && rows[j].file == row.file &&
+                              rows[j].disc.value_or(1) == disc;
+           ++j)
         if (rows[j].packed == row.packed && rows[j].offset == row.offset)
           group.push_back(&rows[j]);
       reinsert_stream(t, group, folder, done);
@@ -745,8 +785,9 @@ int32_t reinsert(Run& run) {
       note_failure();
       if (!sources.empty() || same) {
         line.clear();
-        std::printf("TIM %i at byte %i: %s can't be read: hunk %i is damaged\n",
+        std::printf("TIM %i at byte %i: %s can't be read: %s %i is damaged\n",
                     row.number, row.offset, t.file.c_str(),
+                    t.packed_disc ? "block" : "hunk",
                     static_cast<int>(t.damaged[static_cast<std::size_t>(h)]));
       }
       continue;

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "disc/holes.h"
 #include "extract/extract.h"
 #include "platform/aligned_buffer.h"
 #include "scan/candidate.h"
@@ -303,10 +304,21 @@ class DiscCandidates {
 
 bool scan_disc_image(InputScan& input, std::span<const uint8_t> file,
                      unsigned threads, SectorFormat format,
-                     const InputData* source) {
+                     const InputData* source,
+                     std::span<const FileRange> damaged) {
   const CandidateFilter filter = candidate_filter(input.run.settings);
   const DiscPass pass = first_pass(file, source, format, filter, threads);
-  const DataStream stream = DataStream::in_image(file, pass.map);
+  // Damaged bytes hold no sector with data: each leaves a place in the
+  // stream where data may be missing.
+  StreamHoles holes;
+  const std::vector<uint32_t>& starts = pass.map.segment_start;
+  for (const FileRange& r : damaged) {
+    const auto k = std::lower_bound(starts.begin(), starts.end(), r.begin);
+    const uint64_t at = uint64_t(k - starts.begin()) * kSectorDataSize;
+    holes.add(at, at);
+  }
+  const DataStream stream =
+      DataStream::in_image(file, pass.map).with_holes(holes);
   keep_disc_files(input, stream);
   print_disc_line(pass.map);
   OffsetLoop loop(input, stream);

@@ -8,6 +8,7 @@
 #ifdef VEXLO_CHD
 #include "scan/chd_scan.h"
 #endif
+#include "scan/container_scan.h"
 #include "scan/disc_scan.h"
 #include "scan/stream_scan.h"
 
@@ -48,7 +49,13 @@ void scan_file(Run& run, const std::string& path, bool skip_outputs) {
   chd::Image chd_image;
   const bool chd = run.settings.cdimage && !raw && chd::is_chd(bytes);
   if (chd && !open_chd(bytes, path, chd_image)) return;
+#else
+  const bool chd = false;
 #endif
+  DiscContainer container;
+  const bool packed_disc =
+      run.settings.cdimage && !raw && !chd && is_disc_container(bytes);
+  if (packed_disc && !container.open(bytes, path)) return;
   run.guard.set_input(file.id);
   ++run.files_scanned;
   InputScan input{.run = run, .path = path, .disc = {}};
@@ -58,6 +65,8 @@ void scan_file(Run& run, const std::string& path, bool skip_outputs) {
   } else if (chd) {
     scan_chd(input, chd_image, data);
 #endif
+  } else if (packed_disc) {
+    container.scan(input);
   } else {
     const DataStream stream = DataStream::plain(bytes);
     keep_disc_files(input, stream);

@@ -189,6 +189,7 @@ bool OffsetLoop::take(std::size_t pos, const Examined& found,
   TimHit hit;
   hit.found = found;
   hit.file = input_.path;
+  hit.disc = input_.disc_number;
   if (origin_ != nullptr) {
     hit.place = origin_->place;
     hit.disc_file = origin_->disc_file;

@@ -39,6 +39,8 @@ struct InputScan {
   std::string path;
   // Its file system (cdimage with writeindex); empty without one.
   DiscFileSystem disc;
+  // In a PBP: the number of the disc being scanned; 0 for other inputs.
+  int disc_number = 0;
 };
 
 // How the settings shape recognition.

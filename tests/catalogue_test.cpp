@@ -64,7 +64,7 @@ TEST(Catalogue, RowHasEveryColumnInOrder) {
   e.bmp = "x3.bmp";
   EXPECT_EQ(csv_row(e),
             "3,no,\"d,ir/f.bin\",4096,18,1768,320,4-bit CLUT,4,32,16,2,640,1,"
-            "0,480,no,,x3.bmp,,,,,,\r\n");
+            "0,480,no,,x3.bmp,,,,,,,\r\n");
   e.clut_x.reset();
   e.clut_y.reset();
   e.sector.reset();
@@ -72,14 +72,17 @@ TEST(Catalogue, RowHasEveryColumnInOrder) {
   e.consistent = true;
   EXPECT_EQ(csv_row(e),
             "3,no,\"d,ir/f.bin\",4096,,,320,4-bit CLUT,4,32,16,2,640,1,,,yes,,"
-            "x3.bmp,,,,,,\r\n");
+            "x3.bmp,,,,,,,\r\n");
   e.packed = "gt-zip";
   e.packed_offset = 0;
   EXPECT_EQ(csv_row(e),
             "3,no,\"d,ir/f.bin\",4096,,,320,4-bit CLUT,4,32,16,2,640,1,,,yes,,"
-            "x3.bmp,,,,,gt-zip,0\r\n");
+            "x3.bmp,,,,,gt-zip,0,\r\n");
+  e.disc = 2;
+  EXPECT_TRUE(csv_row(e).ends_with(",gt-zip,0,2\r\n"));
   const std::string header = csv_header();
-  EXPECT_EQ(std::count(header.begin(), header.end(), ','), 24);
+  EXPECT_EQ(std::count(header.begin(), header.end(), ','), 25);
+  EXPECT_TRUE(header.ends_with(",duplicate_of,packed,packed_offset,disc\r\n"));
 }
 
 // Blocks that agree or disagree with their pixels, and the CLUT rows and

@@ -74,19 +74,19 @@ with open(sys.argv[1], newline='', encoding='latin-1') as f:
   return rows;
 }
 
-const std::vector<std::string> kColumns = {"number",       "counted",
-                                           "file",         "offset",
-                                           "sector",       "sector_offset",
-                                           "size",         "mode",
-                                           "bpp",          "width",
-                                           "height",       "palettes",
-                                           "image_x",      "image_y",
-                                           "clut_x",       "clut_y",
-                                           "consistent",   "tim",
-                                           "bmp",          "png",
-                                           "disc_file",    "disc_file_offset",
-                                           "duplicate_of", "packed",
-                                           "packed_offset"};
+const std::vector<std::string> kColumns = {"number",        "counted",
+                                           "file",          "offset",
+                                           "sector",        "sector_offset",
+                                           "size",          "mode",
+                                           "bpp",           "width",
+                                           "height",        "palettes",
+                                           "image_x",       "image_y",
+                                           "clut_x",        "clut_y",
+                                           "consistent",    "tim",
+                                           "bmp",           "png",
+                                           "disc_file",     "disc_file_offset",
+                                           "duplicate_of",  "packed",
+                                           "packed_offset", "disc"};
 
 // One row as a column-to-value map, for readable failures.
 std::map<std::string, std::string> named(const std::vector<std::string>& row) {
@@ -196,7 +196,8 @@ TEST(Catalogue, CsvAgreesWithTheReportsAndChangesNothingElse) {
         {"disc_file_offset", ""},
         {"duplicate_of", ""},
         {"packed", ""},
-        {"packed_offset", ""}};
+        {"packed_offset", ""},
+        {"disc", ""}};
     EXPECT_EQ(named(rows[i + 1]), want) << "row " << n;
   }
   // Records end in CRLF; nothing else ends a line here.
@@ -406,15 +407,16 @@ TEST(Catalogue, FailuresAreReportedAndTheRunGoesOn) {
        reading("in.bin", 430) + found + "Could not write xindex.html\n" +
            total(1),
        "1,yes,in.bin,10,,,320,4-bit CLUT,4,32,16,1,0,0,0,480,yes,x1.tim,"
-       "x1.bmp,,,,,,\r\n"},
+       "x1.bmp,,,,,,,\r\n"},
       {"the copy cannot be written", "in.bin", "x1.tim",
        reading("in.bin", 430) + found + "Could not write x1.tim\n" + total(0),
-       "1,no,in.bin,10,,,320,4-bit CLUT,4,32,16,1,0,0,0,480,yes,,,,,,,,\r\n"},
+       "1,no,in.bin,10,,,320,4-bit CLUT,4,32,16,1,0,0,0,480,yes,,,,,,,,,\r\n"},
   };
   const std::string header =
       "number,counted,file,offset,sector,sector_offset,size,mode,bpp,width,"
       "height,palettes,image_x,image_y,clut_x,clut_y,consistent,tim,bmp,"
-      "png,disc_file,disc_file_offset,duplicate_of,packed,packed_offset\r\n";
+      "png,disc_file,disc_file_offset,duplicate_of,packed,packed_offset,"
+      "disc\r\n";
   for (const Case& c : cases) {
     if (c.blocker) fs::create_directory(box.path(c.blocker));
     box.write(c.input, one_tim());

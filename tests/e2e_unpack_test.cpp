@@ -157,12 +157,13 @@ TEST(Unpack, FilesCatalogueAndRepeatsNameTheStream) {
   EXPECT_EQ(box.read("out/x2.tim"), tim_4bit_32x16());
   const Bytes csv = box.read("out/xindex.csv");
   const std::string text(csv.begin(), csv.end());
-  EXPECT_NE(text.find(",duplicate_of,packed,packed_offset\r\n1,yes,in.bin,0,"),
-            std::string::npos);
+  EXPECT_NE(
+      text.find(",duplicate_of,packed,packed_offset,disc\r\n1,yes,in.bin,0,"),
+      std::string::npos);
   EXPECT_NE(text.find("\r\n2,yes,in.bin,4096,,,320,"), std::string::npos);
-  EXPECT_NE(text.find(",x_0000004096+0.bmp,,,,1,gzip,0\r\n"),
+  EXPECT_NE(text.find(",x_0000004096+0.bmp,,,,1,gzip,0,\r\n"),
             std::string::npos);
-  EXPECT_NE(text.find(",x_0000004096+820.bmp,,,,1,gzip,820\r\n"),
+  EXPECT_NE(text.find(",x_0000004096+820.bmp,,,,1,gzip,820,\r\n"),
             std::string::npos);
   const Bytes page = box.read("out/xindex.html");
   EXPECT_NE(std::string(page.begin(), page.end())

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "reinsert/disc_container.h"
 #include "tests/disc_container_writer.h"
 
 namespace vexlo::test {
@@ -143,6 +144,14 @@ TEST(Pbp, IndexesEndAndBlocksAreChecked) {
   EXPECT_EQ(Bytes(got.begin() + 2 * 0x9300, got.end()),
             Bytes(bin.begin() + 2 * 0x9300, bin.end()));
   EXPECT_EQ(got[5], 0) << "a damaged block reads as zeros";
+  // Decoded on any number of threads, the same BIN and the same list.
+  for (unsigned threads : {1u, 2u, 5u}) {
+    Bytes all(image.discs[0].bin_size);
+    std::vector<uint32_t> bad;
+    ASSERT_TRUE(pbp::decode_disc(file, image.discs[0], threads, all, bad));
+    EXPECT_EQ(all, got) << threads;
+    EXPECT_EQ(bad, damaged) << threads;
+  }
 
   pbp::BlockDecoder d;
   Bytes out(pbp::kBlockBytes);
@@ -197,6 +206,48 @@ TEST(Pbp, CueSheetsFollowTheContents) {
     pbp::Refusal why;
     ASSERT_TRUE(pbp::open_image(file, image, &why)) << c.what;
     EXPECT_EQ(pbp::cue_sheet(image.discs[0], "g.bin", bin), c.want) << c.what;
+  }
+}
+
+}  // namespace
+}  // namespace vexlo::test
+
+namespace vexlo::test {
+namespace {
+
+TEST(DiscContainer, CopiesAreNamedAfterTheBinTheyHold) {
+  const Bytes mode1 = coded_image(20, {1});
+  const Bytes pbp = make_pbp({{mode1}, {coded_image(17, {2})}});
+  const Bytes ecm = ecm_encode(coded_image(3, {0, 2}));
+  struct Case {
+    const char* what;
+    const Bytes* file;
+    const char* path;
+    int disc;
+    const char* name;  // of the copy; empty when it cannot be opened
+    const char* cue_mode;
+  } cases[] = {
+      {"disc 1", &pbp, "dir/game.pbp", 1, "dir/game.bin", "MODE1/2352"},
+      {"disc 2", &pbp, "game.PBP", 2, "game_disc2.bin", "MODE2/2352"},
+      {"no disc 3", &pbp, "game.pbp", 3, "", ""},
+      {"an ECM of a BIN", &ecm, "a.b/game.bin.ecm", 1, "a.b/game.bin",
+       "MODE2/2352"},
+      {"upper case", &ecm, "GAME.BIN.ECM", 1, "GAME.BIN", "MODE2/2352"},
+      {"another ECM name", &ecm, "a.b/game.ecm", 1, "a.b/game.bin",
+       "MODE2/2352"},
+      {"no extension", &ecm, "a.b/game", 1, "a.b/game.bin", "MODE2/2352"},
+      {"an ECM has one disc", &ecm, "game.ecm", 2, "", ""},
+  };
+  for (const Case& c : cases) {
+    ContainerBin bin;
+    const std::string why = open_container(*c.file, c.disc, bin);
+    EXPECT_EQ(why.empty(), *c.name != 0) << c.what << ": " << why;
+    if (!why.empty()) continue;
+    EXPECT_EQ(container_bin_name(c.path, bin), c.name) << c.what;
+    EXPECT_NE(container_cue_sheet(bin, bin.bin, "x.bin")
+                  .find(std::string("TRACK 01 ") + c.cue_mode),
+              std::string::npos)
+        << c.what;
   }
 }
 
