@@ -16,9 +16,9 @@ class Sink {
 
   void feed(const uint8_t* p, std::size_t n) {
     if (!s_.layout.raw) {
-      n = std::min(n, capacity_ - s_.size_);
-      std::memcpy(s_.bytes_.get() + s_.size_, p, n);
-      s_.size_ += n;
+      n = std::min(n, capacity_ - s_.length);
+      std::memcpy(s_.buffer.get() + s_.length, p, n);
+      s_.length += n;
       return;
     }
     const std::size_t size = s_.map.sector_size;
@@ -47,10 +47,10 @@ class Sink {
     const std::size_t n = static_cast<std::size_t>(at_ / size);
     walk_sectors({s, size}, static_cast<std::size_t>(at_), s_.layout.format, n,
                  n + 1, [&](std::size_t, std::size_t data) {
-                   if (s_.size_ + kSectorDataSize > capacity_) return false;
-                   std::memcpy(s_.bytes_.get() + s_.size_, s + (data - at_),
+                   if (s_.length + kSectorDataSize > capacity_) return false;
+                   std::memcpy(s_.buffer.get() + s_.length, s + (data - at_),
                                kSectorDataSize);
-                   s_.size_ += kSectorDataSize;
+                   s_.length += kSectorDataSize;
                    s_.map.segment_start.push_back(static_cast<uint32_t>(data));
                    return true;
                  });
@@ -79,9 +79,9 @@ bool decode_stream(std::span<const uint8_t> file, const Image& image,
     options.skip_audio = true;
   }
   // Not zeroed: pages of the stream are only touched as it is written.
-  out.bytes_.reset(new (std::nothrow)
+  out.buffer.reset(new (std::nothrow)
                        uint8_t[std::max<std::size_t>(capacity, 1)]);
-  if (out.bytes_ == nullptr) return false;
+  if (out.buffer == nullptr) return false;
   try {
     if (out.layout.raw) out.map.segment_start.reserve(out.map.whole_sectors);
   } catch (const std::bad_alloc&) {
@@ -94,7 +94,7 @@ bool decode_stream(std::span<const uint8_t> file, const Image& image,
                  if (!ok) {
                    out.damaged.push_back(n);
                    if (out.layout.raw) {
-                     out.holes.add(out.size_, out.size_);
+                     out.holes.add(out.length, out.length);
                    } else {
                      const BinRange r = hunk_bin_range(image, n);
                      out.holes.add(r.begin, r.end);

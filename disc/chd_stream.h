@@ -25,10 +25,11 @@ struct ChdStream {
   StreamHoles holes;
   std::vector<uint32_t> damaged;  // hunk numbers, in order
 
-  std::span<const uint8_t> bytes() const { return {bytes_.get(), size_}; }
+  std::span<const uint8_t> bytes() const { return {buffer.get(), length}; }
 
-  std::unique_ptr<uint8_t[]> bytes_;
-  std::size_t size_ = 0;
+  // The stream's memory (as large as it may grow) and how much it holds.
+  std::unique_ptr<uint8_t[]> buffer;
+  std::size_t length = 0;
 };
 
 // Decodes the stream of `file`, whose image open_chd read, with `options`
