@@ -17,6 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
     const auto s = unpacker.open(copy, off);
     if (!s) continue;
     FUZZ_CHECK(vexlo::packed_pair_candidate(copy[off], copy[off + 1]));
+    // The search's look at the first bytes never drops a stream.
+    FUZZ_CHECK(vexlo::packed_header_plausible(&copy[off], size - off));
     FUZZ_CHECK(s->offset == off && s->end > off && s->end <= size);
     FUZZ_CHECK(s->unpacked.size() >= vexlo::kMinUnpackedSize &&
                s->unpacked.size() <= vexlo::kMaxUnpackedSize);

@@ -34,6 +34,100 @@ std::string_view packed_scheme_name(PackedScheme scheme) {
   return "";
 }
 
+namespace {
+
+bool zlib_header(const uint8_t* p) {
+  return p[0] == 0x78 &&
+         (p[1] == 0x01 || p[1] == 0x5E || p[1] == 0x9C || p[1] == 0xDA);
+}
+
+// refpack's first command, at `c` with `n` bytes: with no output yet, a
+// copy must take its bytes from the literals before it, and the end must
+// not come before 8 bytes.
+bool refpack_start_plausible(const uint8_t* c, std::size_t n) {
+  if (n < 1) return true;
+  const uint32_t b0 = c[0];
+  if (b0 >= 0xFC) return false;
+  if (b0 >= 0xE0) return true;
+  if (n < 3) return true;
+  uint32_t lits, disp;
+  if (b0 < 0x80) {
+    lits = b0 & 3;
+    disp = ((b0 & 0x60) << 3) + c[1] + 1;
+  } else if (b0 < 0xC0) {
+    lits = c[1] >> 6;
+    disp = ((c[1] & 0x3Fu) << 8) + c[2] + 1;
+  } else {
+    lits = b0 & 3;
+    disp = ((b0 & 0x10) << 12) + (uint32_t{c[1]} << 8) + c[2] + 1;
+  }
+  return disp <= lits;
+}
+
+}  // namespace
+
+bool packed_header_plausible(const uint8_t* p, std::size_t avail) {
+  const std::size_t n = avail < kPackedLookBytes ? avail : kPackedLookBytes;
+  switch (p[0]) {
+    case 'L':
+    case 'n':
+      if (n < 8) return true;
+      return std::memcmp(p, p[0] == 'L' ? "LZSS" : "napk", 4) == 0 &&
+             size_sane(le32(p + 4));
+    case 'U': {
+      if (n < 4) return true;
+      const bool lower = std::memcmp(p, "Ulz\x1A", 4) == 0;
+      if (!lower && std::memcmp(p, "ULZ\x1A", 4) != 0) return false;
+      if (n < (lower ? 16u : 20u)) return true;
+      const uint32_t version = lower ? p[7] : p[6];
+      const uint32_t bits = lower ? p[11] : p[7];
+      const uint32_t lits = lower ? le24(p + 8) : le32(p + 8);
+      const uint32_t size = lower ? le24(p + 4) : le32(p + 16);
+      return (version == 0 || version == 2) && bits >= 8 && bits <= 15 &&
+             size_sane(size) && lits >= (lower ? 16u : 20u) &&
+             le32(p + 12) >= lits && (lower || le16(p + 4) == 0);
+    }
+    case '@':
+      if (n < 16) return true;
+      return std::memcmp(p, "@(#)GT-ZIP\0\0", 12) == 0 &&
+             size_sane(le32(p + 12));
+    case 'S':
+    case '0': {
+      if (n < 3) return true;
+      if (p[2] != 'Z' || p[1] != (p[0] == 'S' ? 'L' : '1')) return false;
+      if (n < 16) return true;
+      const uint32_t unpacked = le32(p + 8);
+      return p[3] <= 2 && unpacked != 0 && unpacked <= kMaxUnpackedSize &&
+             (p[3] != 0 || le32(p + 4) == unpacked);
+    }
+    case 0x10:
+    case 0x11:
+    case 0x90:
+    case 0x91: {
+      if (p[1] != 0xFB) return false;
+      static constexpr uint8_t kStart[4] = {5, 8, 6, 10};
+      const std::size_t start = kStart[(p[0] & 1) | (p[0] >> 6 & 2)];
+      if (n < start) return true;
+      const uint32_t size = p[0] == 0x10   ? be24(p + 2)
+                            : p[0] == 0x11 ? be24(p + 5)
+                            : p[0] == 0x90 ? be32(p + 2)
+                                           : be32(p + 6);
+      return size_sane(size) && refpack_start_plausible(p + start, n - start);
+    }
+    case 0x78: {
+      if (!zlib_header(p)) return false;
+      bool wanted_more = false;
+      return deflate_start_plausible({p + 2, n - 2}, &wanted_more) ||
+             wanted_more;
+    }
+    case 0x1F:
+      if (n < 4) return true;
+      return p[1] == 0x8B && p[2] == 8 && (p[3] & 0xE0) == 0;
+    default:
+      return false;
+  }
+}
+
 // Raw inflate, reset between candidates so that its window is allocated
 // once.
 struct Unpacker::Inflater {
@@ -88,15 +182,6 @@ struct Unpacker::Inflater {
 
 Unpacker::Unpacker() = default;
 Unpacker::~Unpacker() = default;
-
-namespace {
-
-bool zlib_header(const uint8_t* p) {
-  return p[0] == 0x78 &&
-         (p[1] == 0x01 || p[1] == 0x5E || p[1] == 0x9C || p[1] == 0xDA);
-}
-
-}  // namespace
 
 std::optional<PackedStream> Unpacker::open(std::span<const uint8_t> data,
                                            std::size_t offset) {

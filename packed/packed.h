@@ -180,6 +180,18 @@ constexpr bool packed_pair_candidate(uint8_t b0, uint8_t b1) {
 // Bytes a header needs at its offset before anything can be decided.
 inline constexpr std::size_t kPackedPairBytes = 2;
 
+// The second look of the header search, made where the search has the
+// bytes at hand: at most this many bytes from the offset.
+inline constexpr std::size_t kPackedLookBytes = 20;
+
+// False when the pair at `p` (which passes packed_pair_candidate) cannot
+// begin a stream, judged from the first min(avail, kPackedLookBytes) bytes:
+// the header's magic and sane fields, refpack's first command, zlib's first
+// deflate block. Bytes it would need past those count as passing, so every
+// header that opens passes. In random data about one pair in a hundred
+// passes.
+bool packed_header_plausible(const uint8_t* p, std::size_t avail);
+
 // Opens packed streams, keeping its buffers and inflate state from one
 // candidate to the next, so that the many false candidates of a large scan
 // cost no allocation. Not shared between threads.

@@ -593,6 +593,9 @@ void reinsert_stream(Patched& t, const std::vector<const CatalogueRow*>& group,
     if (row.duplicate_of) {
       const auto it = done.find(*row.duplicate_of);
       if (it != done.end()) same = &it->second;
+      // Or a TIM of this stream edited a row ago.
+      for (const Edit& e : edits)
+        if (e.row->number == *row.duplicate_of) same = &e.done;
     }
     if (!t.unreadable.empty()) note_failure();
     if (sources.empty() && !same) continue;

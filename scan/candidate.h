@@ -80,14 +80,20 @@ inline bool is_candidate(const uint8_t* p, CandidateFilter filter) {
 // The documented recognition's candidates.
 inline bool is_candidate(const uint8_t* p) { return is_candidate(p, {}); }
 
+// A packed header candidate at `p`, with `avail` bytes to the end of the
+// data: a pair of first bytes the vector kernels find, then the look at its
+// first bytes, made where they are at hand.
+inline bool is_packed_candidate(const uint8_t* p, std::size_t avail) {
+  return avail >= kPackedPairBytes && packed_pair_candidate(p[0], p[1]) &&
+         packed_header_plausible(p, avail);
+}
+
 // The whole rule at an offset with `avail` bytes from `p` to the end of the
 // data: a TIM candidate with kCandidateBytes bytes, or, with `packed`, a
-// pair that can begin a packed header.
+// packed header candidate.
 inline bool is_candidate_at(const uint8_t* p, std::size_t avail,
                             CandidateFilter filter) {
-  if (filter.packed && avail >= kPackedPairBytes &&
-      packed_pair_candidate(p[0], p[1]))
-    return true;
+  if (filter.packed && is_packed_candidate(p, avail)) return true;
   return avail >= kCandidateBytes && is_candidate(p, filter);
 }
 

@@ -27,23 +27,26 @@ constexpr std::size_t kOwn = kSectorDataSize - kStraddle;
 // pass is_candidate.
 uint32_t straddle_mask(const uint8_t* tail, const uint8_t* next,
                        CandidateFilter filter) {
-  uint32_t mask = 0;
+  // Every TIM candidate begins with 0x10, every packed one with a pair that
+  // can begin a header: most sector ends have neither.
+  bool pairs = false;
   if (filter.packed) {
-    // Packed headers need two bytes: the pairs of the tail, and its last
-    // byte with the next segment's first.
-    for (std::size_t i = 0; i + 1 < kStraddle; ++i)
-      if (packed_pair_candidate(tail[i], tail[i + 1])) mask |= uint32_t{1} << i;
-    if (next != nullptr && packed_pair_candidate(tail[kStraddle - 1], next[0]))
-      mask |= uint32_t{1} << (kStraddle - 1);
+    for (std::size_t i = 0; i + 1 < kStraddle && !pairs; ++i)
+      pairs = packed_pair_candidate(tail[i], tail[i + 1]);
+    pairs = pairs || (next != nullptr &&
+                      packed_pair_candidate(tail[kStraddle - 1], next[0]));
   }
-  // Every TIM candidate begins with 0x10: most sector ends have none.
-  if (next == nullptr || std::memchr(tail, 0x10, kStraddle) == nullptr)
-    return mask;
+  if (!pairs &&
+      (next == nullptr || std::memchr(tail, 0x10, kStraddle) == nullptr))
+    return 0;
+  // The stream's last segment has no next one: its tail alone.
   uint8_t joint[2 * kStraddle];
   std::memcpy(joint, tail, kStraddle);
-  std::memcpy(joint + kStraddle, next, kStraddle);
+  const std::size_t n = next != nullptr ? 2 * kStraddle : kStraddle;
+  if (next != nullptr) std::memcpy(joint + kStraddle, next, kStraddle);
+  uint32_t mask = 0;
   for (std::size_t i = 0; i < kStraddle; ++i)
-    if (is_candidate(joint + i, filter)) mask |= uint32_t{1} << i;
+    if (is_candidate_at(joint + i, n - i, filter)) mask |= uint32_t{1} << i;
   return mask;
 }
 

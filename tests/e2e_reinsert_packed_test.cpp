@@ -205,6 +205,72 @@ TEST(ReinsertPacked, AStreamThatWouldGrowRefusesItsRows) {
                          in.file.begin()));
 }
 
+// A stream gone from the input (a line for each row with sources), or a TIM
+// gone from the stream, gets its line and changes nothing.
+TEST(ReinsertPacked, AStreamOrTimNoLongerThereGetsItsLine) {
+  Content content;
+  content.second = content.first;
+  const Input in = input_with(pack_lzss(content.bytes(), 2));
+  const std::string at = std::to_string(in.stream_at);
+  const struct {
+    bool poke_header;
+    std::string line;
+  } cases[] = {
+      {true, "TIM 2 at byte " + at + ": no lzss data at byte " + at +
+                 " of game.bin any more\nTIM 3 at byte " + at +
+                 ": no lzss data at byte " + at + " of game.bin any more\n"},
+      {false, "TIM 2 at byte " + at +
+                  ": no TIM of 4-bit CLUT 32x16 at byte 101 in lzss data at "
+                  "byte " +
+                  at + " of game.bin any more\n"},
+  };
+  for (const auto& c : cases) {
+    Sandbox box;
+    box.write("game.bin", in.file);
+    scan(box, "game.bin", "x");
+    Bytes first = box.read("x2.tim");
+    first[70] ^= 0x11;
+    box.write("x2.tim", first);
+    if (c.poke_header) {
+      Bytes file = in.file;
+      file[in.stream_at] = 'l';  // "lZSS"
+      box.write("game.bin", file);
+    } else {
+      const Bytes csv = box.read("xindex.csv");
+      std::string text(csv.begin(), csv.end());
+      const std::size_t p = text.find(",lzss,100");
+      ASSERT_NE(p, std::string::npos);
+      box.write("xindex.csv", text.replace(p, 9, ",lzss,101"));
+    }
+    box.config("reinsert=\"xindex.csv\" outname=\"x\"");
+    EXPECT_EQ(box.run().out, reinsert_lines(c.line, 0));
+    EXPECT_FALSE(box.exists("xgame.bin"));
+  }
+}
+
+// A repeat of an edited TIM in the same stream gets the same edit.
+TEST(ReinsertPacked, ARepeatInTheSameStreamGetsTheEdit) {
+  Content content;
+  content.second = content.first;
+  const Input in = input_with(pack_napk(content.bytes()));
+  Sandbox box;
+  box.write("game.bin", in.file);
+  scan(box, "game.bin", "x");
+  Bytes first = box.read("x2.tim");
+  first[70] ^= 0x11;
+  box.write("x2.tim", first);
+  box.config("reinsert=\"xindex.csv\" outname=\"x\"");
+  const std::string at = std::to_string(in.stream_at);
+  EXPECT_EQ(box.run().out,
+            reinsert_lines("TIM 2 at byte " + at +
+                               ": patched from x2.tim\nTIM 3 at byte " + at +
+                               ": patched from x2.tim\nWrote xgame.bin and "
+                               "xgame.bin.ppf (2 tim(s) patched).\n",
+                           2));
+  box.write("x3.tim", first);  // what the copy's TIM 3 must now be
+  expect_rescan(box, "xgame.bin", "napk");
+}
+
 // In a raw image the stream crosses sectors (and a Form 2, an audio and a
 // mode 0 sector between them): both edits in it go into the new stream,
 // which goes into the data sectors it covers, whose codes are made anew,

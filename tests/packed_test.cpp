@@ -172,6 +172,7 @@ TEST(Packed, EveryFormUnpacksToItsInputAndTellsHowItWasWritten) {
     EXPECT_EQ(s->end, 37 + packed.size());
     EXPECT_TRUE(s->unpacked == in);
     EXPECT_TRUE(packed_pair_candidate(packed[0], packed[1]));
+    EXPECT_TRUE(packed_header_plausible(&data[37], data.size() - 37));
     if (c.check) c.check(*s);
   }
 }

@@ -10,9 +10,9 @@
 
 #include "catalogue/reader.h"
 #include "convert/bmp.h"
+#include "convert/picture.h"
 #include "convert/png.h"
 #include "disc/edc_ecc.h"
-#include "convert/picture.h"
 #include "reinsert/to_tim.h"
 #include "tests/tim_builder.h"
 
@@ -131,6 +131,9 @@ TEST(CatalogueReader, TakesOurCsvAndNamesWhatIsWrong) {
   } cases[] = {
       {header + "\r\n" + row + "\r\n", ""},
       {header + ",duplicate_of\n" + row + ",3\n", ""},
+      {header + ",packed,disc,packed_offset\n" + row + ",ulz,,1200\n", ""},
+      {header + ",packed,packed_offset\n" + row + ",lzss,\n",
+       "row 1: packed_offset is not a number"},
       {"number,file\r\n1,a\r\n", "its header is not a catalogue's"},
       {header + "\r\n" + row.substr(0, 30), "row 1: too few columns"},
       {header + "\r\n7,yes,\"a.bin,4096", "a quoted field is not closed"},
@@ -148,6 +151,9 @@ TEST(CatalogueReader, TakesOurCsvAndNamesWhatIsWrong) {
     EXPECT_EQ(rows[0].png, "x7.png");
     EXPECT_EQ(rows[0].duplicate_of.has_value(),
               c.text.find("duplicate_of") != std::string::npos);
+    const bool packed = c.text.find("ulz") != std::string::npos;
+    EXPECT_EQ(rows[0].packed, packed ? "ulz" : "");
+    EXPECT_EQ(rows[0].packed_offset, packed ? 1200u : 0u);
   }
 }
 
