@@ -14,36 +14,43 @@ runs=${2:-9}
 vexlo=$(readlink -f "$build/vexlo")
 gen=$build/bench/vexlo_bench_input
 [ -x "$gen" ] || { echo "no $gen: configure with -DVEXLO_BENCH=ON" >&2; exit 1; }
+command -v perf >/dev/null || { echo "needs perf (Debian package linux-perf)" >&2; exit 1; }
 dir=$(mktemp -d /tmp/vexlo-unpack-bench.XXXXXX)
 trap 'rm -rf "$dir"' EXIT
 mkdir -p "$dir/run"
 
 median() { sort -g | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
-ms() { echo $((($2 - $1) / 1000)) | awk '{ printf "%.1f", $1 / 1000 }'; }
 
-# One timed run of vexlo on FILE with the extra keys EXTRA; prints ms.
+# One timed run of vexlo on FILE with the extra keys EXTRA; prints the wall
+# time and the processor time of all its threads (perf's task-clock), in ms.
 run() {
   printf 'infile="%s"\nnopause="1"\nmaxtims="1000000"\n%b' "$1" "$2" \
     >"$dir/run/vexlo.cfg"
   local t0 t1
   t0=$(date +%s%N)
-  (cd "$dir/run" && "$vexlo" >/dev/null)
+  (cd "$dir/run" && perf stat -x, -e task-clock -o "$dir/stat" "$vexlo" \
+    >/dev/null)
   t1=$(date +%s%N)
-  ms "$t0" "$t1"
+  echo "$(((t1 - t0) / 1000000)) $(grep task-clock "$dir/stat" | cut -d, -f1)"
 }
 
 bench() {
-  local name=$1 file=$2 keys=$3 off=() on=() i
+  local name=$1 file=$2 keys=$3 i
+  : >"$dir/off"
+  : >"$dir/on"
   for i in 1 2 3; do cat "$file" >/dev/null; done
   for ((i = 0; i < runs; i++)); do
-    off+=("$(run "$file" "$keys")")
-    on+=("$(run "$file" "${keys}unpack=\"1\"\n")")
+    run "$file" "$keys" >>"$dir/off"
+    run "$file" "${keys}unpack=\"1\"\n" >>"$dir/on"
   done
-  local mo mu
-  mo=$(printf '%s\n' "${off[@]}" | median)
-  mu=$(printf '%s\n' "${on[@]}" | median)
-  printf '%-28s off %8s ms   on %8s ms   %s\n' "$name" "$mo" "$mu" \
-    "$(awk -v a="$mo" -v b="$mu" 'BEGIN { printf "%.2fx", b / a }')"
+  local wo wu co cu
+  wo=$(cut -d' ' -f1 "$dir/off" | median)
+  wu=$(cut -d' ' -f1 "$dir/on" | median)
+  co=$(cut -d' ' -f2 "$dir/off" | median | awk '{ printf "%.0f", $1 }')
+  cu=$(cut -d' ' -f2 "$dir/on" | median | awk '{ printf "%.0f", $1 }')
+  printf '%-22s wall: off %5s ms, on %5s ms (%s)   cpu: off %5s ms, on %5s ms (%s)\n' \
+    "$name" "$wo" "$wu" "$(awk -v a="$wo" -v b="$wu" 'BEGIN { printf "%.2fx", b / a }')" \
+    "$co" "$cu" "$(awk -v a="$co" -v b="$cu" 'BEGIN { printf "%.2fx", b / a }')"
 }
 
 echo "runs: $runs alternating runs per input, medians; load: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -172,9 +172,39 @@ inline constexpr packed_pairs::Table kPackedSecondLo =
 inline constexpr packed_pairs::Table kPackedSecondHi =
     packed_pairs::nibbles(true, true);
 
+// Whether a byte is the first byte of some pair that passes: 14 of the 256.
+inline constexpr struct FirstBytes {
+  bool v[256];
+} kPackedFirstBytes = [] {
+  FirstBytes t{};
+  for (int b = 0; b < 256; ++b)
+    t.v[b] = (kPackedFirstLo.v[b & 15] & kPackedFirstHi.v[b >> 4]) != 0;
+  return t;
+}();
+
 constexpr bool packed_pair_candidate(uint8_t b0, uint8_t b1) {
   return (kPackedFirstLo.v[b0 & 15] & kPackedFirstHi.v[b0 >> 4] &
           kPackedSecondLo.v[b1 & 15] & kPackedSecondHi.v[b1 >> 4]) != 0;
+}
+
+// The 16 pairs that begin a header, as bits: the spare pairs of the nibble
+// tables are dropped at one look before packed_header_plausible is called.
+inline constexpr struct ExactPairs {
+  uint64_t bits[1024];
+} kPackedExactPairs = [] {
+  ExactPairs t{};
+  for (const packed_pairs::Group& g : packed_pairs::kGroups)
+    for (int i = 0; i < 4; ++i) {
+      // Groups list a pair a column: slz's and zlib's pairs are exact.
+      const unsigned pair = unsigned{g.first[i]} << 8 | g.second[i];
+      t.bits[pair >> 6] |= uint64_t{1} << (pair & 63);
+    }
+  return t;
+}();
+
+constexpr bool packed_pair_exact(uint8_t b0, uint8_t b1) {
+  const unsigned pair = unsigned{b0} << 8 | b1;
+  return (kPackedExactPairs.bits[pair >> 6] >> (pair & 63)) & 1;
 }
 
 // Bytes a header needs at its offset before anything can be decided.

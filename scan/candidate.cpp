@@ -41,7 +41,8 @@ static_assert(kBlockReach - (kBlock - 1) >= kPackedLookBytes);
 inline uint64_t plausible_headers(const uint8_t* p, uint64_t m) {
   for (uint64_t t = m; t != 0; t &= t - 1) {
     const int i = std::countr_zero(t);
-    if (!packed_header_plausible(p + i, kPackedLookBytes))
+    if (!packed_pair_exact(p[i], p[i + 1]) ||
+        !packed_header_plausible(p + i, kPackedLookBytes))
       m &= ~(uint64_t{1} << i);
   }
   return m;

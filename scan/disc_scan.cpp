@@ -31,10 +31,12 @@ uint32_t straddle_mask(const uint8_t* tail, const uint8_t* next,
   // can begin a header: most sector ends have neither.
   bool pairs = false;
   if (filter.packed) {
-    for (std::size_t i = 0; i + 1 < kStraddle && !pairs; ++i)
-      pairs = packed_pair_candidate(tail[i], tail[i + 1]);
-    pairs = pairs || (next != nullptr &&
-                      packed_pair_candidate(tail[kStraddle - 1], next[0]));
+    // A byte that can begin no header rules its pair out at one look.
+    for (std::size_t i = 0; i < kStraddle && !pairs; ++i)
+      pairs = kPackedFirstBytes.v[tail[i]] &&
+              (i + 1 < kStraddle ? packed_pair_candidate(tail[i], tail[i + 1])
+                                 : next != nullptr &&
+                                       packed_pair_candidate(tail[i], next[0]));
   }
   if (!pairs &&
       (next == nullptr || std::memchr(tail, 0x10, kStraddle) == nullptr))

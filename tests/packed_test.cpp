@@ -399,12 +399,19 @@ TEST(Packed, ThePairTablesPassEveryHeaderAndFewOtherPairs) {
       {'@', '('},   {'S', 'L'},   {'0', '1'},   {0x10, 0xFB},
       {0x11, 0xFB}, {0x90, 0xFB}, {0x91, 0xFB}, {0x78, 0x01},
       {0x78, 0x5E}, {0x78, 0x9C}, {0x78, 0xDA}, {0x1F, 0x8B}};
-  for (const auto& h : headers) EXPECT_TRUE(packed_pair_candidate(h[0], h[1]));
-  int pass = 0;
+  for (const auto& h : headers) EXPECT_TRUE(packed_pair_exact(h[0], h[1]));
+  int pass = 0, exact = 0;
   for (int a = 0; a < 256; ++a)
-    for (int b = 0; b < 256; ++b)
+    for (int b = 0; b < 256; ++b) {
+      const bool e = packed_pair_exact(uint8_t(a), uint8_t(b));
       pass += packed_pair_candidate(uint8_t(a), uint8_t(b));
+      exact += e;
+      if (e) {
+        EXPECT_TRUE(packed_pair_candidate(uint8_t(a), uint8_t(b)));
+      }
+    }
   EXPECT_EQ(pass, 42) << "about one offset in 1,560 of random data";
+  EXPECT_EQ(exact, 16);
 }
 
 }  // namespace
