@@ -66,8 +66,8 @@ echo "runs:    $runs alternating runs per input, medians"
 echo "extra:   ${EXTRA:-(none)}"
 
 [ -x "$floor" ] || floor=
-want() { [[ $cases == *" $1 "* ]]; }
 cases=" ${CASES:-random random700 small_pages ten_word all_ten zero near_miss dense disc tree outputs} "
+want() { [[ $cases == *" $1 "* ]]; }
 want random && "$gen" random $((512 * mib)) "$dir/random.bin"
 want small_pages && head -c $((512 * mib)) /dev/urandom >"$dir/small_pages.bin"
 want random700 && "$gen" random 700000000 "$dir/random700.bin"

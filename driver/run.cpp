@@ -56,6 +56,8 @@ int run(Run& state) {
     catalogue_begin(state.catalogue, s, state.guard);
     walk_directory(state, s.inpath);
   } else if (!s.infile.empty()) {
+    // Only a tree search looks up what this run wrote.
+    state.guard.set_remember_written(false);
     catalogue_begin(state.catalogue, s, state.guard);
     scan_file(state, s.infile);
   } else {

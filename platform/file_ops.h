@@ -13,9 +13,11 @@ namespace vexlo {
 // and closes it. Never blocks on a FIFO. Refuses, leaving it as it is, a file
 // that is `*protect` (the input being read, which emptying would destroy).
 // On any failure removes what it created and returns false. On success
-// stores the file's identity in *id.
+// stores the file's identity in *id; with `want_id` false a file made new is
+// not looked at again (a call less) and *id is left as it is.
 bool create_and_write(const std::string& name, std::span<const uint8_t> bytes,
-                      FileId* id, const FileId* protect = nullptr);
+                      FileId* id, const FileId* protect = nullptr,
+                      bool want_id = true);
 
 // An output file being written piece by piece.
 struct OutputHandle {
@@ -29,7 +31,7 @@ struct OutputHandle {
 // Creates or empties the regular file `name` for writing, as
 // create_and_write does. False (nothing left open) on failure.
 bool open_output(const std::string& name, OutputHandle* out,
-                 const FileId* protect = nullptr);
+                 const FileId* protect = nullptr, bool want_id = true);
 
 // Writes every byte of `bytes`; false when that fails.
 bool write_output(const OutputHandle& out, std::span<const uint8_t> bytes);

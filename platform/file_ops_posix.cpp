@@ -70,7 +70,7 @@ int open_in_folder(const std::string& name, int flags) {
 }  // namespace
 
 bool open_output(const std::string& name, OutputHandle* out,
-                 const FileId* protect) {
+                 const FileId* protect, bool want_id) {
   // Most outputs are new files: one made here cannot be the input, a FIFO
   // or a device, and has nothing to empty. A name already there (or a link)
   // is opened as it is, looked at through the descriptor, and emptied only
@@ -81,6 +81,10 @@ bool open_output(const std::string& name, OutputHandle* out,
   const bool made = fd >= 0;
   if (!made) fd = open_in_folder(name, kFlags);
   if (fd < 0) return false;
+  if (made && !want_id) {
+    out->native = fd;
+    return true;
+  }
   struct stat st;
   FileId id;
   const bool file = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
@@ -112,9 +116,9 @@ bool close_output(const OutputHandle& out, const std::string& name, bool keep) {
 }
 
 bool create_and_write(const std::string& name, std::span<const uint8_t> bytes,
-                      FileId* id, const FileId* protect) {
+                      FileId* id, const FileId* protect, bool want_id) {
   OutputHandle out;
-  if (!open_output(name, &out, protect)) return false;
+  if (!open_output(name, &out, protect, want_id)) return false;
   if (!close_output(out, name, write_output(out, bytes))) return false;
   *id = out.id;
   return true;

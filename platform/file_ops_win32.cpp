@@ -77,7 +77,7 @@ bool file_id_of(const std::string& path, FileId* id) {
 }
 
 bool open_output(const std::string& name, OutputHandle* out,
-                 const FileId* protect) {
+                 const FileId* protect, bool want_id) {
   std::wstring wide;
   if (!wide_path(name, &wide)) return false;
   DWORD restore = INVALID_FILE_ATTRIBUTES;
@@ -99,7 +99,7 @@ bool open_output(const std::string& name, OutputHandle* out,
     ::CloseHandle(h);
     return false;
   }
-  if (!file_id_of_handle(h, &out->id)) out->id = unique_file_id();
+  if (want_id && !file_id_of_handle(h, &out->id)) out->id = unique_file_id();
   out->native = reinterpret_cast<intptr_t>(h);
   out->restore_attributes = restore;
   return true;
@@ -123,9 +123,9 @@ bool close_output(const OutputHandle& out, const std::string& name, bool keep) {
 }
 
 bool create_and_write(const std::string& name, std::span<const uint8_t> bytes,
-                      FileId* id, const FileId* protect) {
+                      FileId* id, const FileId* protect, bool want_id) {
   OutputHandle out;
-  if (!open_output(name, &out, protect)) return false;
+  if (!open_output(name, &out, protect, want_id)) return false;
   if (!close_output(out, name, write_output(out, bytes))) return false;
   *id = out.id;
   return true;

@@ -20,7 +20,9 @@ bool write_output_file(OutputGuard& guard, const std::string& name,
                        std::span<const uint8_t> bytes) {
   bool ok = guard.may_create(name);
   FileId created;
-  if (ok) ok = create_and_write(name, bytes, &created, guard.input());
+  if (ok)
+    ok = create_and_write(name, bytes, &created, guard.input(),
+                          guard.remembers_written());
   if (!ok) {
     std::printf("Could not write %s\n", name.c_str());
     note_failure();
@@ -33,7 +35,8 @@ bool write_output_file(OutputGuard& guard, const std::string& name,
 OutputStream::OutputStream(OutputGuard& guard, std::string name)
     : guard_(guard), name_(std::move(name)) {
   open_ =
-      guard_.may_create(name_) && open_output(name_, &handle_, guard_.input());
+      guard_.may_create(name_) &&
+      open_output(name_, &handle_, guard_.input(), guard_.remembers_written());
   ok_ = open_;
 }
 

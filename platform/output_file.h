@@ -31,7 +31,14 @@ class OutputGuard {
   // file kept for the run.
   bool may_create(const std::string& name) const;
 
-  void add_written(const FileId& id) { written_.insert(id); }
+  // Whether the files written are remembered: a tree search must not scan
+  // them, and a run over one file needs no record, nor the look at each
+  // new file that gives its identity. On until turned off.
+  void set_remember_written(bool on) { remember_ = on; }
+  bool remembers_written() const { return remember_; }
+  void add_written(const FileId& id) {
+    if (remember_) written_.insert(id);
+  }
   bool written(const FileId& id) const { return written_.count(id) != 0; }
 
  private:
@@ -39,6 +46,7 @@ class OutputGuard {
   std::optional<FileId> input_;
   std::set<FileId> protected_;
   std::set<FileId> written_;
+  bool remember_ = true;
 };
 
 // Writes `bytes` to a new (or emptied) file `name` that `guard` allows. A

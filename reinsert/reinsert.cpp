@@ -109,6 +109,13 @@ struct Patched {
   int32_t changed = 0;
   // The packed streams done: offset and scheme.
   std::set<std::pair<int32_t, std::string>> streams;
+  // The input bytes of each stream packed again, which no other row may
+  // change: [begin, end), and the row that names the stream.
+  struct Repacked {
+    uint64_t begin, end;
+    const CatalogueRow* row;
+  };
+  std::vector<Repacked> repacked;
 
   std::span<const uint8_t> bytes() const {
     return chd || packed_disc ? std::span<const uint8_t>(bin) : data.bytes();
@@ -216,15 +223,33 @@ std::optional<Found> find_tim(Patched& t, const CatalogueRow& row) {
 }
 
 // Each TIM byte goes back to its place in the file through the stream.
-void put_tim(Patched& t, const Found& f, const Bytes& tim) {
+// Calls piece(input offset, stream offset, bytes) for each piece of the
+// `n` bytes at f.pos of the row's stream, in order.
+template <typename Piece>
+void pieces_of(const Patched& t, const Found& f, std::size_t n, Piece piece) {
   const std::span<const uint8_t> file = t.bytes();
   const DataStream stream = f.map.segment_start.empty()
                                 ? DataStream::plain(file)
                                 : DataStream::in_image(file, f.map);
-  stream.pieces(f.pos, tim.size(),
-                [&](uint64_t at, std::size_t pos, std::size_t n) {
-                  t.put(at, std::span(tim).subspan(pos - f.pos, n));
-                });
+  stream.pieces(f.pos, n, piece);
+}
+
+void put_tim(Patched& t, const Found& f, const Bytes& tim) {
+  pieces_of(t, f, tim.size(), [&](uint64_t at, std::size_t pos, std::size_t n) {
+    t.put(at, std::span(tim).subspan(pos - f.pos, n));
+  });
+}
+
+// The stream packed again whose old bytes the `n` bytes at f.pos touch.
+const Patched::Repacked* in_repacked(const Patched& t, const Found& f,
+                                     std::size_t n) {
+  const Patched::Repacked* hit = nullptr;
+  if (t.repacked.empty()) return hit;
+  pieces_of(t, f, n, [&](uint64_t at, std::size_t, std::size_t k) {
+    for (const Patched::Repacked& r : t.repacked)
+      if (at < r.end && r.begin < at + k) hit = &r;
+  });
+  return hit;
 }
 
 // Applies one source to `tim`; empty or why not.
@@ -650,6 +675,10 @@ void reinsert_stream(Patched& t, const std::vector<const CatalogueRow*>& group,
       Bytes bytes = *packed;
       bytes.resize(old_size, 0);
       put_tim(t, s->where, bytes);
+      pieces_of(t, s->where, old_size,
+                [&](uint64_t at, std::size_t, std::size_t n) {
+                  t.repacked.push_back({at, at + n, &head});
+                });
     }
     for (Edit& e : edits) {
       lines[e.line] = line(
@@ -824,6 +853,15 @@ int32_t reinsert(Run& run) {
       out = {same->after, same->source, {}};
     }
     if (out.source.empty()) continue;
+    // A TIM stored as it is in a stream's packed bytes: they were packed
+    // anew, and its bytes are not there any more.
+    if (const Patched::Repacked* r = in_repacked(t, *f, out.tim.size())) {
+      std::printf(
+          "TIM %i at byte %i: it lies in %s data at byte %i, which was packed "
+          "again\n",
+          row.number, row.offset, r->row->packed.c_str(), r->row->offset);
+      continue;
+    }
     put_tim(t, *f, out.tim);
     ++t.changed;
     line.clear();

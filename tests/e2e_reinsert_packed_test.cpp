@@ -2,6 +2,7 @@
 // and a scan of the copy finds them edited and every other TIM as before.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <random>
 #include <set>
@@ -269,6 +270,44 @@ TEST(ReinsertPacked, ARepeatInTheSameStreamGetsTheEdit) {
                            2));
   box.write("x3.tim", first);  // what the copy's TIM 3 must now be
   expect_rescan(box, "xgame.bin", "napk");
+}
+
+// A TIM stored as it is in a stored slz chunk is found twice: packed, and
+// as a plain TIM repeating it. The edit goes into the stream; the plain
+// copy's bytes were packed anew, so its row is refused.
+TEST(ReinsertPacked, APlainTimInsideAStreamPackedAgainIsLeftAlone) {
+  Content content;
+  content.second = direct_tim(24, 16, [](std::size_t i) { return i / 5; });
+  const std::size_t stored = content.second.size();
+  const Bytes bytes = content.bytes();
+  const Input in = input_with(
+      pack_slz(bytes, {{1, content.second_at()}, {0, stored}, {1, 50}}));
+  Sandbox box;
+  box.write("game.bin", in.file);
+  scan(box, "game.bin", "x");
+  ASSERT_TRUE(box.exists("x5.tim"));
+  Bytes edited = content.second;
+  edited[100] ^= 0x42;
+  box.write("x3.tim", edited);
+  box.config("reinsert=\"xindex.csv\" outname=\"x\"");
+  const std::string at = std::to_string(in.stream_at);
+  const std::size_t plain = static_cast<std::size_t>(
+      std::search(in.file.begin(), in.file.end(), content.second.begin(),
+                  content.second.end()) -
+      in.file.begin());
+  EXPECT_EQ(box.run().out,
+            reinsert_lines("TIM 3 at byte " + at +
+                               ": patched from x3.tim\nTIM 4 at byte " +
+                               std::to_string(plain) +
+                               ": it lies in slz data "
+                               "at byte " +
+                               at +
+                               ", which was packed again\n"
+                               "Wrote xgame.bin and xgame.bin.ppf (1 tim(s) "
+                               "patched).\n",
+                           1));
+  scan(box, "xgame.bin", "y");
+  EXPECT_EQ(box.read("y3.tim"), edited);
 }
 
 // In a raw image the stream crosses sectors (and a Form 2, an audio and a
