@@ -368,7 +368,9 @@ TEST(ChdImage, DamagedHunkIsToldAndTheRestIsScanned) {
     ASSERT_NE(line, std::string::npos) << out;
     const std::string damaged =
         out.substr(line, out.find('\n', line) + 1 - line);
-    if (c.first) EXPECT_EQ(damaged, "Can't read img.chd: hunk 0 is damaged.\n");
+    if (c.first) {
+      EXPECT_EQ(damaged, "Can't read img.chd: hunk 0 is damaged.\n");
+    }
     int count = 0;
     for (std::size_t r = whole.find("TIM at byte "); r != std::string::npos;
          r = whole.find("TIM at byte ", r + 1))
