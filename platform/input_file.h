@@ -118,4 +118,9 @@ LoadStatus read_input(InputFile& file, InputData& data);
 // Closes a file that will not be read.
 void close_input(InputFile& file);
 
+// The first out.size() bytes of the opened `file`, before (or instead of)
+// read_input; false when it holds fewer. read_input still reads from the
+// start.
+bool read_head(const InputFile& file, std::span<uint8_t> out);
+
 }  // namespace vexlo

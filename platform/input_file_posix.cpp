@@ -326,6 +326,13 @@ LoadStatus read_input(InputFile& file, InputData& data) {
   return status;
 }
 
+bool read_head(const InputFile& file, std::span<uint8_t> out) {
+  if (file.handle < 0) return false;
+  const ssize_t n =
+      ::pread(static_cast<int>(file.handle), out.data(), out.size(), 0);
+  return n >= 0 && static_cast<std::size_t>(n) == out.size();
+}
+
 void close_input(InputFile& file) {
   if (file.handle >= 0) ::close(static_cast<int>(file.handle));
   file.handle = -1;

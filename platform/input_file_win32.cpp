@@ -108,6 +108,19 @@ LoadStatus read_input(InputFile& file, InputData& data) {
   return status;
 }
 
+bool read_head(const InputFile& file, std::span<uint8_t> out) {
+  if (file.handle == -1 || file.handle == 0) return false;
+  const HANDLE h = handle_of(file);
+  DWORD n = 0;
+  const bool ok =
+      ::ReadFile(h, out.data(), static_cast<DWORD>(out.size()), &n, nullptr) &&
+      n == out.size();
+  // read_input reads on from the file pointer.
+  LARGE_INTEGER start;
+  start.QuadPart = 0;
+  return ::SetFilePointerEx(h, start, nullptr, FILE_BEGIN) && ok;
+}
+
 void close_input(InputFile& file) {
   if (file.handle != -1 && file.handle != 0) ::CloseHandle(handle_of(file));
   file.handle = -1;

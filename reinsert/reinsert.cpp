@@ -19,6 +19,7 @@
 #include "disc/disc_image.h"
 #include "disc/edc_ecc.h"
 #include "disc/holes.h"
+#include "disc/pbp.h"
 #include "disc/stream.h"
 #include "packed/encode.h"
 #include "packed/packed.h"
@@ -46,7 +47,11 @@ using Bytes = std::vector<uint8_t>;
 
 LoadStatus load_status(const std::string& path, InputData& data) {
   InputFile file = open_input(path);
-  if (file.status != LoadStatus::kLoaded) {
+  uint8_t head[4];
+  // A PBP is patched disc by disc: only each disc's BIN must fit.
+  const bool pbp = file.status == LoadStatus::kTooLarge &&
+                   read_head(file, head) && pbp::is_pbp(head);
+  if (file.status != LoadStatus::kLoaded && !pbp) {
     if (file.status == LoadStatus::kTooLarge) close_input(file);
     return file.status;
   }

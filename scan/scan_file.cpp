@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "disc/disc_image.h"
+#include "disc/pbp.h"
 #include "platform/failures.h"
 #include "platform/input_file.h"
 #ifdef VEXLO_CHD
@@ -13,6 +14,16 @@
 #include "scan/stream_scan.h"
 
 namespace vexlo {
+
+namespace {
+
+// True when `file`, too large to scan as it is, begins as a PBP.
+bool pbp_past_limit(const InputFile& file) {
+  uint8_t head[4];
+  return read_head(file, head) && pbp::is_pbp(head);
+}
+
+}  // namespace
 
 void scan_file(Run& run, const std::string& path, bool skip_outputs) {
   InputFile file = open_input(path);
@@ -28,6 +39,8 @@ void scan_file(Run& run, const std::string& path, bool skip_outputs) {
       note_failure();
       return;
     case LoadStatus::kTooLarge:
+      // A PBP is read disc by disc: only each disc's BIN must fit.
+      if (run.settings.cdimage && pbp_past_limit(file)) break;
       close_input(file);
       std::printf("Skipping %s: larger than 2147483647 bytes.\n", path.c_str());
       note_failure();
@@ -35,8 +48,8 @@ void scan_file(Run& run, const std::string& path, bool skip_outputs) {
     default:
       break;
   }
-  std::printf("Reading %s (%i bytes)...\n", path.c_str(),
-              static_cast<int>(file.length));
+  std::printf("Reading %s (%lld bytes)...\n", path.c_str(),
+              static_cast<long long>(file.length));
   InputData data;
   if (read_input(file, data) == LoadStatus::kNoMemory) {
     std::printf("Skipping %s: not enough memory to load it.\n", path.c_str());
@@ -45,10 +58,12 @@ void scan_file(Run& run, const std::string& path, bool skip_outputs) {
   }
   const std::span<const uint8_t> bytes = data.bytes();
   SectorFormat format = SectorFormat::k2352;
-  const bool raw = run.settings.cdimage && probe_disc_image(bytes, &format);
+  const bool large = file.length > kInputMax;  // a PBP, seen above
+  const bool raw =
+      run.settings.cdimage && !large && probe_disc_image(bytes, &format);
 #ifdef VEXLO_CHD
   chd::Image chd_image;
-  const bool chd = run.settings.cdimage && !raw && chd::is_chd(bytes);
+  const bool chd = run.settings.cdimage && !raw && !large && chd::is_chd(bytes);
   if (chd && !open_chd(bytes, path, chd_image)) return;
 #else
   const bool chd = false;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "tests/disc_builder.h"
@@ -202,6 +203,74 @@ TEST(DiscContainers, DiscsOfAPbpScanInTurn) {
         EXPECT_EQ(box.read(name), tree.read(name)) << name;
       }
     }
+  }
+}
+
+// A PBP past the input size limit is read disc by disc: its DATA.PSAR moved
+// 2 GiB on (a sparse file), it scans as the PBP it was.
+TEST(DiscContainers, PbpPastTheSizeLimitIsReadDiscByDisc) {
+  const Bytes pbp = make_pbp({{raw_image()}, {named_image()}});
+  constexpr uint64_t kShift = uint64_t{1} << 31;
+  const uint32_t psar = static_cast<uint32_t>(
+      pbp[0x24] | pbp[0x25] << 8 | pbp[0x26] << 16 | pbp[0x27] << 24);
+  Bytes head(pbp.begin(), pbp.begin() + psar);
+  const uint64_t moved = psar + kShift;
+  for (int i = 0; i < 4; ++i)
+    head[0x24 + i] = static_cast<uint8_t>(moved >> (8 * i));
+  Sandbox small, big;
+  small.write("game.pbp", pbp);
+  big.write("game.pbp", head);
+  {
+    std::fstream f(big.path("game.pbp"),
+                   std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp(static_cast<std::streamoff>(moved));
+    f.write(reinterpret_cast<const char*>(pbp.data() + psar),
+            static_cast<std::streamsize>(pbp.size() - psar));
+    ASSERT_TRUE(f.good());
+  }
+  const uint64_t size = pbp.size() + kShift;
+  for (const char* cdimage : {"1", "0"}) {
+    SCOPED_TRACE(cdimage);
+    const std::string cfg =
+        std::string(
+            "infile=\"game.pbp\" outname=\"x\" writetim=\"1\" "
+            "writeindex=\"1\" maxtims=\"100\" cdimage=\"") +
+        cdimage + "\"";
+    small.config(cfg);
+    big.config(cfg);
+    const std::string got = big.run().out;
+    if (*cdimage == '0') {
+      // Without cdimage it is a file like any other: too large to scan.
+      EXPECT_NE(got.find("Skipping game.pbp: larger than 2147483647 bytes.\n"),
+                std::string::npos)
+          << got;
+      continue;
+    }
+    EXPECT_NE(
+        got.find("Reading game.pbp (" + std::to_string(size) + " bytes)...\n"),
+        std::string::npos)
+        << got;
+    EXPECT_EQ(without(got, {"Reading "}),
+              without(small.run().out, {"Reading "}));
+    for (const std::string& name : small.files()) {
+      if (name.starts_with("x")) {
+        EXPECT_EQ(big.read(name), small.read(name)) << name;
+      }
+    }
+    // An edit goes back into its disc as it would below the limit.
+    for (Sandbox* b : {&small, &big}) {
+      Bytes t = b->read("x1.tim");
+      ASSERT_FALSE(t.empty());
+      t.back() ^= 0x33;
+      b->write("x1.tim", t);
+      b->config("reinsert=\"xindex.csv\" outname=\"x\"");
+    }
+    const std::string patched = big.run().out;
+    EXPECT_NE(patched.find("Wrote xgame.bin, xgame.cue and xgame.bin.ppf"),
+              std::string::npos)
+        << patched;
+    EXPECT_EQ(patched, small.run().out);
+    EXPECT_EQ(big.read("xgame.bin"), small.read("xgame.bin"));
   }
 }
 
