@@ -75,7 +75,7 @@ exec valgrind -q --error-exitcode=99 --leak-check=full \
   $root/build-valgrind/vexlo "\$@"
 WRAP
 chmod +x "$wrapper"
-VEXLO_BINARY=$wrapper timeout 600 build-valgrind/tests/vexlo_e2e_tests \
+VEXLO_BINARY=$wrapper timeout 1800 build-valgrind/tests/vexlo_e2e_tests \
   --gtest_filter='-*MemoryBound*:*TooLarge*:*FailPartWay*' --gtest_brief=1
 bad=0
 for f in "$logs"/*.log; do
