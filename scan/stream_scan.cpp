@@ -101,6 +101,16 @@ void OffsetLoop::show_progress(std::size_t pos) {
   if (shows_progress_) Progress::line().update(pos, input_.run.tim_counter - 1);
 }
 
+void OffsetLoop::name_disc_file(const StreamPlace& place,
+                                std::string_view* file,
+                                std::optional<uint32_t>* offset) const {
+  if (input_.disc.files.empty()) return;
+  if (const auto in = disc_file_at(input_.disc, place)) {
+    *file = in->file->path;
+    *offset = in->offset;
+  }
+}
+
 std::optional<PackedStream> OffsetLoop::open_packed_at(std::size_t pos) {
   if (stream_.contiguous()) return unpacker_->open(stream_.bytes(), pos);
   // A raw image read in place: the stream's bytes from `pos` are gathered
@@ -141,12 +151,7 @@ bool OffsetLoop::look_at_packed(std::size_t pos) {
                       .place = stream_.place(pos),
                       .disc_file = {},
                       .disc_file_offset = std::nullopt};
-  if (!input_.disc.files.empty()) {
-    if (const auto in = disc_file_at(input_.disc, origin.place)) {
-      origin.disc_file = in->file->path;
-      origin.disc_file_offset = in->offset;
-    }
-  }
+  name_disc_file(origin.place, &origin.disc_file, &origin.disc_file_offset);
   // Its bytes are scanned like a file of their own, here, before the
   // input's later offsets.
   const DataStream unpacked = DataStream::plain(s->unpacked);
@@ -157,14 +162,9 @@ bool OffsetLoop::look_at_packed(std::size_t pos) {
   return loop.run([&] { return candidates.next(); });
 }
 
-bool OffsetLoop::look_at(std::size_t pos) {
+bool OffsetLoop::look_at_pieces(std::size_t pos) {
   if (unpack_ && pos >= packed_until_ && look_at_packed(pos)) return true;
   if (pos >= end_) return false;
-  if (stream_.contiguous()) {
-    const std::optional<Examined> found =
-        examine_offset(stream_.bytes(), pos, options_);
-    return found && take(pos, *found, 0);
-  }
   uint64_t image_pos = 0;
   uint8_t piece[kBlockHeaderSize];
   const std::optional<Examined> found = examine_tim(
@@ -198,12 +198,7 @@ bool OffsetLoop::take(std::size_t pos, const Examined& found,
     hit.packed_offset = static_cast<uint32_t>(pos);
   } else {
     hit.place = stream_.place(pos);
-    if (!input_.disc.files.empty()) {
-      if (const auto in = disc_file_at(input_.disc, hit.place)) {
-        hit.disc_file = in->file->path;
-        hit.disc_file_offset = in->offset;
-      }
-    }
+    name_disc_file(hit.place, &hit.disc_file, &hit.disc_file_offset);
   }
   print_report(hit);
   if (stream_.contiguous()) {

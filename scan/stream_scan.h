@@ -111,19 +111,22 @@ class OffsetLoop {
       return false;
     }
     for (std::size_t pos = next(); pos < search_end_; pos = next()) {
-      if (look_at(pos)) return true;
+      if (look_at_pieces(pos)) return true;
       // The status line, when this loop shows one, every so many offsets.
       if (--until_progress_ == 0) show_progress(pos);
     }
     return false;
   }
 
-  // Looks at stream offset `pos` (< search_end()): a packed stream starting
-  // there has its TIMs reported first; a TIM in the size window there is
-  // reported, written and counted. True when the scan is to stop.
-  bool look_at(std::size_t pos);
-
  private:
+  // Looks at offset `pos` (< search_end()) of a stream not in one piece, as
+  // run's loop does for one that is: a packed stream starting there has its
+  // TIMs reported first; a TIM in the size window there is reported,
+  // written and counted. True when the scan is to stop.
+  bool look_at_pieces(std::size_t pos);
+  // Names the disc file holding `place`, when the input's disc has files.
+  void name_disc_file(const StreamPlace& place, std::string_view* file,
+                      std::optional<uint32_t>* offset) const;
   // Opens the packed stream at `pos`, if one starts there, and scans what
   // it unpacks to. True when the scan is to stop.
   bool look_at_packed(std::size_t pos);
